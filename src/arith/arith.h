@@ -1,0 +1,82 @@
+// Fixed-point arithmetic: the register, the precision of a run, and the
+// kernels that load, copy, add, scale and multiply registers. Owns `decimals`,
+// `limit`, `c39` and `ALARM`; printing and the series live elsewhere.
+#pragma once
+
+#include <cstdint>
+
+using cell_t = std::int64_t;
+
+inline constexpr cell_t kBase = 10'000'000'000;  // one cell holds ten digits
+inline constexpr int kCellDigits = 10;
+
+// Precision of the run: absolute index of the lowest cell, of the highest cell,
+// and the number of cells minus one. Set by `set_precision`, read everywhere.
+extern std::int32_t decimals;
+extern std::int32_t limit;
+extern std::int32_t c39;
+
+// decimals, limit and c39 from the requested decimal and integer digits.
+void set_precision(std::int32_t D, std::int32_t E);
+
+// Number of cells of every register of the run (zero when limit < decimals).
+inline std::int64_t ncells() { return c39 >= 0 ? std::int64_t{c39} + 1 : 0; }
+
+// A non-negative fixed-point number: ncells() cells, cell i of absolute index
+// i + decimals, and `top`, the index of the most significant cell. Every cell
+// above `top` is zero. Allocated zero with top 0; owns its cells.
+struct Reg {
+  cell_t* cells = nullptr;
+  std::int32_t top = 0;
+
+  Reg();
+  ~Reg();
+  Reg(const Reg&) = delete;
+  Reg& operator=(const Reg&) = delete;
+
+  // The cell of absolute index n, or 0 where the register has no such cell.
+  cell_t at(std::int64_t n) const {
+    std::int64_t i = n - decimals;
+    return i >= 0 && i < ncells() ? cells[i] : 0;
+  }
+};
+
+// Register memory in use, and the most the run may take before allocation
+// fails with ALARM("ALLOC") (about half of the machine's memory).
+std::int64_t register_bytes_in_use();
+void set_register_budget(std::int64_t bytes);
+
+// Prints "Error in: <name>" on a new line and ends the run with status 255.
+[[noreturn]] void ALARM(const char* name);
+
+// R := |x| (two cells at most; a NaN loads as zero). ALARM("ASSIGN") when the
+// value needs a cell above `limit` or is infinite.
+void ASSIGN(Reg& R, double x);
+
+// dst := src (all cells and top).
+void COPY(const Reg& src, Reg& dst);
+
+// dst := dst + f * src, f = +1 or -1; the walk stops past `srcTop` once no carry
+// is left. Recomputes dst's top. ALARM("ADD") on overflow or a negative result.
+void ADD(const cell_t* src, std::int32_t srcTop, int f, Reg& dst);
+inline void ADD(const Reg& src, int f, Reg& dst) { ADD(src.cells, src.top, f, dst); }
+
+// R := R * m, raising top as the product needs. ALARM("MULT") on overflow above
+// `limit` and for a negative m.
+void MULT(Reg& R, std::int64_t m);
+
+// R := floor(R / m) at the last cell; returns true when R became zero.
+// ALARM("DIV") for m <= 0.
+bool DIV(Reg& R, std::int64_t m);
+
+// Z := X * Y, each partial product X * Y[i] truncated on its own. X and Y may be
+// the same register; Z must be neither. Dispatches to the fast kernel unless
+// `use_reference_kernels` is set; both give the same cells, tops and alarms.
+void LONGMULT(const Reg& X, const Reg& Y, Reg& Z);
+
+// The straightforward schoolbook LONGMULT: copy, MULT, shift, ADD per cell.
+void LONGMULT_reference(const Reg& X, const Reg& Y, Reg& Z);
+
+// Test-only switch: when true every kernel with a fast path takes its
+// reference path instead.
+extern bool use_reference_kernels;

@@ -1,0 +1,136 @@
+// The run and the command loop.
+#include <unistd.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "../funcs/funcs.h"
+#include "../io.h"
+#include "../print/print.h"
+#include "../scan/scan.h"
+#include "interp.h"
+
+std::FILE* input = stdin;
+std::FILE* output = stdout;
+bool interactive = false;
+
+std::int64_t read_int_arg() {
+  std::int64_t r = readinteger();
+  LINE();
+  std::fprintf(output, "r := %d", static_cast<std::int32_t>(r));
+  return r;
+}
+
+namespace {
+
+double read_real_arg() {
+  double r = readreal();
+  LINE();
+  std::fprintf(output, "r := %lg", r);
+  return r;
+}
+
+// Echo texts of the commands 1 to 23, printed right after "No: %d".
+const char* const kEcho[24] = {
+    nullptr,
+    " A := r;",
+    " write(A);",
+    " B := A;",
+    " C := A;",
+    " A := B;",
+    " C := B;",
+    " A := C;",
+    " B := C;",
+    " A := A + B;",
+    " A := A - B;",
+    " A := A*r;",
+    " A := A/r;",
+    " C := A*B;",
+    " A := PI;",
+    " A := exp(B);",
+    " A := sqrt(r);",
+    " A := exp(PI*sqrt(r));",
+    " FACTORIAL TABLE(r, r, r);",
+    " POWER TABLE(r, r, r, r|&variable);",
+    " POWER TABLE(r, r, r, variable|&r);",
+    " ISOMER TABLE(r);",
+    " stop",
+    " A := ETO;",
+};
+
+// One run: the registers live until command 22 (returns) or a fatal error.
+void command_loop() {
+  Reg A;
+  Reg B;
+  Reg C;
+  for (;;) {
+    LINE();
+    LINE();
+    auto code = static_cast<std::int32_t>(readinteger());
+    std::fprintf(output, "No: %d", code);
+    if (code < 1 || code > 23) continue;
+    std::fputs(kEcho[code], output);
+    switch (code) {
+      case 1: ASSIGN(A, read_real_arg()); break;
+      case 2: PRINT(A); break;
+      case 3: COPY(A, B); break;
+      case 4: COPY(A, C); break;
+      case 5: COPY(B, A); break;
+      case 6: COPY(B, C); break;
+      case 7: COPY(C, A); break;
+      case 8: COPY(C, B); break;
+      case 9: ADD(B, +1, A); break;
+      case 10: ADD(B, -1, A); break;
+      case 11: MULT(A, read_int_arg()); break;
+      case 12: DIV(A, read_int_arg()); break;
+      case 13: LONGMULT(A, B, C); break;
+      case 14: PITO(A, B, C); break;
+      case 15: EXP(B, A, C); break;
+      case 16: SQRT(A, B, C, read_real_arg()); break;
+      case 17: {
+        std::int64_t r = read_int_arg();
+        Reg T;
+        PITO(A, B, C);
+        SQRT(B, C, T, static_cast<double>(r));
+        LONGMULT(A, B, C);
+        EXP(C, A, B);
+        break;
+      }
+      case 18: factorial_table(A); break;
+      case 19: power_table_of_base(A); break;
+      case 20: power_table_of_exponent(A); break;
+      case 21: isomer_table(B, C); break;
+      case 22: return;
+      case 23: ETO(A, B); break;
+    }
+  }
+}
+
+}  // namespace
+
+int run(std::FILE* in, std::FILE* out) {
+  input = in;
+  output = out;
+  interactive = isatty(fileno(in)) != 0;
+  int status = 0;
+  try {
+    for (;;) {
+      auto D = static_cast<std::int32_t>(readinteger());
+      if (D < 0) {
+        LINE();
+        break;
+      }
+      auto E = static_cast<std::int32_t>(readinteger());
+      LINE();
+      std::fprintf(output, "D: %d", D);
+      LINE();
+      std::fprintf(output, "E: %d", E);
+      set_precision(D, E);
+      command_loop();
+    }
+  } catch (const Fatal& f) {
+    status = f.status;
+  }
+  std::fflush(output);
+  return status;
+}
