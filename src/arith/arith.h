@@ -28,6 +28,7 @@ inline std::int64_t ncells() { return c39 >= 0 ? std::int64_t{c39} + 1 : 0; }
 struct Reg {
   cell_t* cells = nullptr;
   std::int32_t top = 0;
+  std::int64_t bytes = 0;  // allocated with the precision of its run
 
   Reg();
   ~Reg();

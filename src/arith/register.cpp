@@ -30,17 +30,18 @@ void set_register_budget(std::int64_t bytes) { budget = bytes; }
 Reg::Reg() {
   std::int64_t n = ncells();
   if (n == 0) return;
-  std::int64_t bytes = n * static_cast<std::int64_t>(sizeof(cell_t));
-  if (bytes > budget - bytes_in_use) ALARM("ALLOC");
+  const std::int64_t want = n * static_cast<std::int64_t>(sizeof(cell_t));
+  if (want > budget - bytes_in_use) ALARM("ALLOC");
   cells = static_cast<cell_t*>(std::calloc(static_cast<std::size_t>(n), sizeof(cell_t)));
   if (cells == nullptr) ALARM("ALLOC");
+  bytes = want;
   bytes_in_use += bytes;
 }
 
 Reg::~Reg() {
   if (cells == nullptr) return;
   std::free(cells);
-  bytes_in_use -= ncells() * static_cast<std::int64_t>(sizeof(cell_t));
+  bytes_in_use -= bytes;
 }
 
 void ALARM(const char* name) {
