@@ -21,9 +21,9 @@ void ACCEPT(std::int64_t count, double x) {
 namespace {
 
 // The rows of commands 18 and 19: for N = F .. L, multiply A by factor(N) and
-// print every S-th N, starting with F. Once `stationary()` says that the
-// remaining multiplications cannot change A (nor raise an alarm), the loop
-// jumps straight to the next row to print.
+// print every S-th N, starting with F. Once `stationary(N)` says that the
+// multiplications after N cannot change A (nor raise an alarm), the loop jumps
+// straight to the next row to print.
 template <class Factor, class Stationary>
 void running_rows(Reg& A, std::int64_t F, std::int64_t S, std::int64_t L, const char* label,
                   Factor factor, Stationary stationary) {
@@ -37,7 +37,7 @@ void running_rows(Reg& A, std::int64_t F, std::int64_t S, std::int64_t L, const 
       c = 0;
     }
     if (N == L) return;
-    if (stationary()) {
+    if (stationary(N)) {
       if (S <= 0) return;  // c never meets S again
       std::uint64_t gap = static_cast<std::uint64_t>(S) - c;
       if (gap > static_cast<std::uint64_t>(L) - static_cast<std::uint64_t>(N)) return;
@@ -45,12 +45,6 @@ void running_rows(Reg& A, std::int64_t F, std::int64_t S, std::int64_t L, const 
       c = static_cast<std::uint64_t>(S) - 1;
     }
   }
-}
-
-bool is_zero(const Reg& R) {
-  for (std::int64_t i = 0; i < ncells(); ++i)
-    if (R.cells[i] != 0) return false;
-  return true;
 }
 
 }  // namespace
@@ -63,10 +57,11 @@ void factorial_table(Reg& A) {
   ASSIGN(A, 1);
   for (std::int64_t m = 2; m < F; ++m) MULT(A, m);  // grows until it fits no more
   if (F > L) return;
-  // Only a zero product (after N = 0) stays as it is.
+  // Only a zero product stays as it is: once N = 0 has been multiplied in (a
+  // negative F ends with the alarm of its first factor before that).
   running_rows(
       A, F, S, L, "N: %d, FAC(N): ", [](std::int64_t N) { return N; },
-      [&A] { return is_zero(A); });
+      [F](std::int64_t N) { return F <= 0 && N >= 0; });
 }
 
 void power_table_of_base(Reg& A) {
@@ -87,7 +82,7 @@ void power_table_of_base(Reg& A) {
   if (F > L) return;
   running_rows(
       A, F, S, L, "N : %d, a|&N: ", [a](std::int64_t) { return a; },
-      [idempotent] { return idempotent; });
+      [idempotent](std::int64_t) { return idempotent; });
 }
 
 // Each row recomputes N^b from 1. A step S <= 0 would never reach past L: only
