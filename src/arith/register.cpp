@@ -1,5 +1,6 @@
 // The register, the precision of a run, ASSIGN, COPY and ALARM.
 #include <gmp.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -15,7 +16,16 @@ bool use_reference_kernels = false;
 
 namespace {
 std::int64_t bytes_in_use = 0;
-std::int64_t budget = std::int64_t{12} << 30;
+
+// Registers may take half of the machine's memory: beyond that an allocation
+// fails cleanly instead of drawing the system into swapping or the OOM killer.
+std::int64_t half_of_memory() {
+  long pages = sysconf(_SC_PHYS_PAGES);
+  long size = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || size <= 0) return std::int64_t{4} << 30;
+  return std::int64_t{pages} * size / 2;
+}
+std::int64_t budget = half_of_memory();
 }  // namespace
 
 void set_precision(std::int32_t D, std::int32_t E) {

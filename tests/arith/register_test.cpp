@@ -138,7 +138,7 @@ TEST(Alloc, BudgetRefusesHugeRegisters) {
   set_register_budget(1 << 19);
   int status = 0;
   std::string out = capture([] { Reg R; }, &status);
-  set_register_budget(std::int64_t{12} << 30);
+  set_register_budget(std::int64_t{1} << 40);
   EXPECT_EQ(out, "\nError in: ALLOC");
   EXPECT_EQ(status, 255);
   EXPECT_EQ(register_bytes_in_use(), 0);
