@@ -1,8 +1,17 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: unit tests and whole-program cases.
+# Sets up, builds and runs every test: unit tests and whole-program cases, once
+# in the release build and once more built with AddressSanitizer and
+# UndefinedBehaviorSanitizer, where any report fails the test that caused it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 cmake -S . -B build -G Ninja -DFIXCALC_WERROR=ON >/dev/null
 cmake --build build
 ctest --test-dir build --output-on-failure -j2
+
+cmake -S . -B build-asan -G Ninja -DFIXCALC_WERROR=ON -DFIXCALC_SANITIZE=ON \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build-asan
+ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
+UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --test-dir build-asan --output-on-failure -j2

@@ -1,0 +1,39 @@
+// The fuzz harness: runs one input through the whole interpreter in-process,
+// within bounds that keep every case to milliseconds, and checks what every
+// input, however hostile, must give. Shared by the libFuzzer target and by the
+// replay driver that CTest runs on the committed corpus.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace fuzz {
+
+// Register memory a case may take: a few registers of some fifty cells. A
+// larger precision ends the run with ALARM("ALLOC"), which is fuzzed as well.
+inline constexpr std::int64_t kRegisterBudget = 1024;
+
+// False when the input asks for more work than a fuzz case should do: integer
+// cells beyond what the series can fill quickly, too many series commands, or
+// tables of too many rows. It walks the bytes with the scanners' own tables
+// and the command loop's argument counts, so it sees the numbers the program
+// will read.
+bool within_bounds(const std::uint8_t* data, std::size_t size);
+
+struct Outcome {
+  std::string out;
+  int status;
+};
+
+// The interpreter on `data` as its whole input, with the register budget.
+Outcome run_input(const std::uint8_t* data, std::size_t size, bool reference_kernels);
+
+// Runs the input with the fast and with the reference kernels and checks the
+// outcome: status 0 or 255, the output ending as the status says (end of
+// input, a negative D, a malformed number, an error message), both kernel
+// paths alike, and no register left allocated. Empty when all hold,
+// otherwise what failed. The input must be within bounds.
+std::string check_input(const std::uint8_t* data, std::size_t size);
+
+}  // namespace fuzz
