@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# Whole-program cases too big to keep in the repository, generated when they
+# run: big_cases.sh PROGRAM NAME. Writes NAME.in, NAME.out and NAME.status to
+# a scratch folder and checks them with run_case.sh (output byte for byte, the
+# status, nothing on standard error). The expected outputs follow from the
+# echo formats, the scanners and the printed layout of a register.
+set -euo pipefail
+prog=$1
+name=$2
+here=$(cd "$(dirname "$0")" && pwd)
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+c=$tmp/$name
+
+# N copies of the character C.
+rep() { head -c "$2" /dev/zero | tr '\0' "$1"; }
+# N lines of the text T.
+lines() { awk -v n="$1" -v t="$2" 'BEGIN { for (i = 0; i < n; i++) print t }'; }
+# "\n\nNo: CODE" and the command's echo, N times.
+commands() { awk -v n="$1" -v t="$2" 'BEGIN { for (i = 0; i < n; i++) printf "\n\nNo: %s", t }'; }
+# Runs the program under a limit of its address space (KiB), so that
+# allocation fails whatever the machine's memory.
+limited() {
+  printf '#!/bin/sh\nulimit -v %s\nexec "%s"\n' "$1" "$prog" >"$tmp/limited"
+  chmod +x "$tmp/limited"
+  prog=$tmp/limited
+}
+
+case $name in
+  million-digit-numbers)
+    # 10^6 leading zeros; 10^999999 = 2^999999 * 5^999999 wraps to 0 modulo
+    # 2^64, and 10^1000001 + 7 to 7.
+    { rep 0 1000000; printf '10\n1\n1'; rep 0 999999; printf '\n1\n2.5\n11\n1'; rep 0 1000000
+      printf '7\n2\n22\n-1\n'; } >"$c.in"
+    printf '\nD: 10\nE: 1\n\nNo: 0\n\nNo: 1 A := r;\nr := 2.5\n\nNo: 11 A := A*r;\nr := 7' >"$c.out"
+    printf '\n\nNo: 2 write(A);\n         17.50000 00000 \n\nNo: 22 stop\n' >>"$c.out"
+    echo 0 >"$c.status"
+    ;;
+  million-digit-reals)
+    # 0.(10^6 zeros)1 is 1 times 10^-1000001, which is 0; 3.(10^6 threes)
+    # overflows the mantissa to infinity and 10^-1000000 to zero, and their
+    # product is not a number (x86-64 prints the default NaN as -nan), which
+    # loads as zero; 1(10^6 zeros) is infinite and does not fit.
+    { printf '10\n1\n1\n0.'; rep 0 1000000; printf '1\n2\n1\n3.'; rep 3 1000000; printf '\n2\n1\n1'
+      rep 0 1000000; printf '\n'; } >"$c.in"
+    zero='\n\nNo: 2 write(A);\n           .00000 00000 '
+    printf "\nD: 10\nE: 1\n\nNo: 1 A := r;\nr := 0$zero\n\nNo: 1 A := r;\nr := -nan$zero" >"$c.out"
+    printf '\n\nNo: 1 A := r;\nr := inf\nError in: ASSIGN' >>"$c.out"
+    echo 255 >"$c.status"
+    ;;
+  million-character-lines)
+    # Blanks continue a number across 10^6 of them; letters are skipped
+    # between numbers; a malformed number keeps only its first 99 characters.
+    { printf '1'; rep ' ' 1000000; printf '0\n'; rep x 1000000; printf '\n1\n1\n2'; rep ' ' 1000000
+      printf '.5\n2\n'; rep x 1000000; printf -- '--\n'; } >"$c.in"
+    { printf '\nD: 10\nE: 1\n\nNo: 1 A := r;\nr := 2.5\n\nNo: 2 write(A);\n          2.50000 00000 '
+      printf '\n\nError in integer number: '; rep x 99; printf '\n'; } >"$c.out"
+    echo 0 >"$c.status"
+    ;;
+  million-commands)
+    # 10^6 commands: A := 1, B := A, then A := A + B 999997 times, write(A).
+    { printf '0\n20\n1\n1\n3\n'; lines 999997 9; printf '2\n'; } >"$c.in"
+    { printf '\nD: 0\nE: 20\n\nNo: 1 A := r;\nr := 1\n\nNo: 3 B := A;'
+      commands 999997 '9 A := A + B;'
+      printf '\n\nNo: 2 write(A);\n    9 99998 \n\n\nEOF met\n'; } >"$c.out"
+    echo 0 >"$c.status"
+    ;;
+  memory-limit-integer-digits)
+    # Registers of 2^31 - 1 integer digits: 214748365 cells, 1.7 GB each.
+    limited 3000000
+    printf '0\n2147483647\n2\n' >"$c.in"
+    printf '\nD: 0\nE: 2147483647\nError in: ALLOC' >"$c.out"
+    echo 255 >"$c.status"
+    ;;
+  memory-limit-decimals)
+    limited 3000000
+    printf '2147483647\n1\n2\n' >"$c.in"
+    printf '\nD: 2147483647\nE: 1\nError in: ALLOC' >"$c.out"
+    echo 255 >"$c.status"
+    ;;
+  memory-limit-print)
+    # 2*10^7 decimals and E far below: the registers have no cells, yet
+    # printing shows the units cell and 2000000 fraction cells of zeros, 24 MB,
+    # which must not need memory of that size.
+    limited 24000
+    printf '20000000\n-2147483648\n2\n' >"$c.in"
+    { printf '\nD: 20000000\nE: -2147483648\n\nNo: 2 write(A);\n           .'
+      rep x 5 | sed 's/x/00000 00000 /g'; printf '\n'
+      lines 333332 "$(rep x 6 | sed 's/x/00000 00000 /g')"
+      rep x 3 | sed 's/x/00000 00000 /g'; printf '\n\n\nEOF met\n'; } >"$c.out"
+    echo 0 >"$c.status"
+    ;;
+  *)
+    echo "unknown case $name"
+    exit 2
+    ;;
+esac
+"$here/../run_case.sh" "$prog" "$c"
