@@ -45,6 +45,7 @@ struct Reg {
 // Register memory in use, and the most the run may take before allocation
 // fails with ALARM("ALLOC") (about half of the machine's memory).
 std::int64_t register_bytes_in_use();
+std::int64_t register_budget();
 void set_register_budget(std::int64_t bytes);
 
 // Prints "Error in: <name>" on a new line and ends the run with status 255.

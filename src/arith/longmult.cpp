@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "arith.h"
+#include "longmult_fast.h"
 
 namespace {
 
@@ -42,4 +43,6 @@ void LONGMULT_reference(const Reg& X, const Reg& Y, Reg& Z) {
   }
 }
 
-void LONGMULT(const Reg& X, const Reg& Y, Reg& Z) { LONGMULT_reference(X, Y, Z); }
+void LONGMULT(const Reg& X, const Reg& Y, Reg& Z) {
+  if (use_reference_kernels || !LONGMULT_fast(X, Y, Z)) LONGMULT_reference(X, Y, Z);
+}

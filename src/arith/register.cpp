@@ -35,6 +35,7 @@ void set_precision(std::int32_t D, std::int32_t E) {
 }
 
 std::int64_t register_bytes_in_use() { return bytes_in_use; }
+std::int64_t register_budget() { return budget; }
 void set_register_budget(std::int64_t bytes) { budget = bytes; }
 
 Reg::Reg() {

@@ -1,0 +1,355 @@
+// The fast LONGMULT against the schoolbook reference: the same cells, top,
+// alarm message and status on random operands biased toward the hard cases
+// (cells of 0 and 10^10 - 1, repeating cells as in 1/3 and 1/7, carries that
+// run through many cells, tops at limit and below decimals, one-cell registers,
+// squaring). The seed is printed with every failure; FIXCALC_TEST_SEED=<n>
+// replays a run.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <random>
+#include <sstream>
+
+#include "arith/longmult_fast.h"
+#include "support.h"
+
+namespace {
+
+std::uint64_t test_seed() {
+  const char* s = std::getenv("FIXCALC_TEST_SEED");
+  return s != nullptr ? std::strtoull(s, nullptr, 10) : 20'240'611;
+}
+
+// Cells highest first from the top, with the top, for failure messages.
+std::string describe(const Reg& R) {
+  std::ostringstream o;
+  o << "top " << R.top << ", cells from " << std::min<std::int64_t>(R.top, limit) << " down:";
+  for (std::int64_t i = std::min<std::int64_t>(std::int64_t{R.top} - decimals, c39); i >= 0; --i)
+    o << ' ' << R.cells[i];
+  return o.str();
+}
+
+struct Outcome {
+  std::string out;
+  int status = -1;
+  std::vector<cell_t> cells;
+  std::int32_t top = 0;
+  bool operator==(const Outcome&) const = default;
+};
+
+std::string describe(const Outcome& o) {
+  std::ostringstream s;
+  s << "output \"" << o.out << "\" status " << o.status << " top " << o.top << " cells (high first):";
+  for (cell_t c : o.cells) s << ' ' << c;
+  return s.str();
+}
+
+// Z := X * Y by the reference or through the dispatcher, from a Z holding
+// stale cells. The cells are compared only when no alarm ended the product.
+Outcome multiply(bool reference, const Reg& X, const Reg& Y, Reg& Z, std::mt19937_64& rng) {
+  for (std::int64_t i = 0; i < ncells(); ++i) Z.cells[i] = static_cast<cell_t>(rng() % kBase);
+  Z.top = limit;
+  use_reference_kernels = false;
+  Outcome o;
+  o.out = capture(
+      [&] {
+        if (reference)
+          LONGMULT_reference(X, Y, Z);
+        else
+          LONGMULT(X, Y, Z);
+      },
+      &o.status);
+  if (o.status == -1) {
+    o.cells = cells_of(Z);
+    o.top = Z.top;
+  }
+  return o;
+}
+
+// Fills R's cells at positions lo .. hi from a mix of patterns, then picks a
+// top: usually the highest nonzero cell, sometimes above it (a top naming a
+// zero cell) and sometimes below decimals (a zero register).
+class Operands {
+ public:
+  explicit Operands(std::mt19937_64& rng) : rng_(rng) {}
+
+  void fill(Reg& R, std::int64_t lo, std::int64_t hi) {
+    for (std::int64_t i = 0; i < ncells(); ++i) R.cells[i] = 0;
+    std::int64_t p = lo;
+    while (p <= hi) {
+      std::int64_t run = 1 + static_cast<std::int64_t>(pick(hi - p + 1));
+      if (pick(3) == 0) run = hi - p + 1;
+      fill_run(R, p, std::min(hi, p + run - 1));
+      p += run;
+    }
+    std::int64_t h = hi;
+    while (h >= 0 && R.cells[h] == 0) --h;
+    R.top = static_cast<std::int32_t>(std::max<std::int64_t>(h, 0) + decimals);
+    if (pick(8) == 0 && R.top < limit) R.top += 1 + static_cast<std::int32_t>(pick(limit - R.top));
+    if (h < 0 && pick(2) == 0) R.top = decimals - 1 - static_cast<std::int32_t>(pick(3));
+  }
+
+  std::uint64_t pick(std::int64_t n) { return n <= 0 ? 0 : rng_() % static_cast<std::uint64_t>(n); }
+
+ private:
+  void fill_run(Reg& R, std::int64_t a, std::int64_t b) {
+    static const cell_t sevenths[] = {1'428'571'428, 5'714'285'714, 2'857'142'857};
+    const cell_t one = static_cast<cell_t>(1 + pick(kBase - 1));
+    switch (pick(12)) {
+      case 0:
+        for (std::int64_t i = a; i <= b; ++i) R.cells[i] = 0;
+        break;
+      case 1:
+        for (std::int64_t i = a; i <= b; ++i) R.cells[i] = kBase - 1;
+        break;
+      case 2:
+        for (std::int64_t i = a; i <= b; ++i) R.cells[i] = 3'333'333'333;
+        break;
+      case 3:
+        for (std::int64_t i = a; i <= b; ++i) R.cells[i] = sevenths[(b - i) % 3];
+        break;
+      case 4:
+        for (std::int64_t i = a; i <= b; ++i) R.cells[i] = 6'666'666'666;
+        break;
+      case 5:  // one cell value repeated
+        for (std::int64_t i = a; i <= b; ++i) R.cells[i] = one;
+        break;
+      case 6:  // sparse
+        for (std::int64_t i = a; i <= b; ++i) R.cells[i] = pick(6) == 0 ? static_cast<cell_t>(pick(kBase)) : 0;
+        break;
+      case 7:  // small cells
+        for (std::int64_t i = a; i <= b; ++i) R.cells[i] = static_cast<cell_t>(pick(4));
+        break;
+      case 8:  // near the edges of a cell
+        for (std::int64_t i = a; i <= b; ++i)
+          R.cells[i] = pick(2) == 0 ? static_cast<cell_t>(pick(3)) : kBase - 1 - static_cast<cell_t>(pick(3));
+        break;
+      case 9:  // the round cells of short decimal fractions (0.5, 0.25, 0.2, ...)
+        for (std::int64_t i = a; i <= b; ++i) {
+          static const cell_t round[] = {5'000'000'000, 2'500'000'000, 2'000'000'000, 7'500'000'000, 1'000'000'000};
+          R.cells[i] = pick(2) == 0 ? round[pick(5)] : static_cast<cell_t>(1 + pick(9));
+        }
+        break;
+      default:
+        for (std::int64_t i = a; i <= b; ++i) R.cells[i] = static_cast<cell_t>(pick(kBase));
+        break;
+    }
+  }
+
+  std::mt19937_64& rng_;
+};
+
+// How many products ended without an alarm, and how many of those the fast
+// kernel settled itself (the rest it handed to the reference).
+struct Tally {
+  int clean = 0;
+  int fast = 0;
+};
+
+// Z := X * Y by the fast kernel alone; nothing when it declines.
+std::optional<Outcome> multiply_fast(const Reg& X, const Reg& Y, Reg& Z) {
+  Outcome o;
+  bool settled = false;
+  o.out = capture([&] { settled = LONGMULT_fast(X, Y, Z); }, &o.status);
+  if (!settled) return std::nullopt;
+  o.cells = cells_of(Z);
+  o.top = Z.top;
+  return o;
+}
+
+// One random product: precision, operands and their shapes. Returns false
+// after reporting a mismatch.
+bool compare_once(std::mt19937_64& rng, std::int64_t maxCells, std::uint64_t seed, int round, Tally& tally) {
+  Operands gen(rng);
+  const int fracCells = static_cast<int>(gen.pick(maxCells + 1));
+  const int D = fracCells == 0 ? 0 : 10 * fracCells - static_cast<int>(gen.pick(10));
+  int E = 0;
+  switch (gen.pick(6)) {
+    case 0: E = 1 + static_cast<int>(gen.pick(10)); break;  // limit 0
+    case 1: E = -9 - static_cast<int>(gen.pick(20)); break;  // limit below 0
+    default: E = 1 + static_cast<int>(gen.pick(10 * (maxCells + 2))); break;
+  }
+  set_run(D, E);
+  auto X = std::make_unique<Reg>();
+  auto Y = std::make_unique<Reg>();
+  Reg Z;
+  const std::int64_t N = ncells();
+  const bool square = gen.pick(6) == 0;
+  auto shape = [&](Reg& R) {
+    if (N == 0) return;
+    std::int64_t hi = static_cast<std::int64_t>(gen.pick(N));
+    if (gen.pick(4) == 0) hi = N - 1;  // top at limit
+    std::int64_t lo = gen.pick(3) == 0 ? static_cast<std::int64_t>(gen.pick(hi + 1)) : 0;
+    gen.fill(R, lo, hi);
+  };
+  shape(*X);
+  if (!square) shape(*Y);
+  const Reg& y = square ? *X : *Y;
+  const Outcome want = multiply(true, *X, y, Z, rng);
+  Outcome got = multiply(false, *X, y, Z, rng);
+  if (want == got && want.status == -1) {
+    ++tally.clean;
+    if (std::optional<Outcome> fast = multiply_fast(*X, y, Z)) {
+      ++tally.fast;
+      got = *fast;
+    }
+  }
+  if (want == got) return true;
+  ADD_FAILURE() << "seed " << seed << " round " << round << ": D " << D << " E " << E
+                << (square ? " (X = Y)" : "") << "\n  X: " << describe(*X) << "\n  Y: " << describe(y)
+                << "\n  want: " << describe(want) << "\n  got:  " << describe(got);
+  return false;
+}
+
+void report(const Tally& t) {
+  std::printf("%d products without alarm, %d settled by the fast kernel\n", t.clean, t.fast);
+}
+
+TEST(LongMultFast, MatchesReferenceOnSmallRegisters) {
+  const std::uint64_t seed = test_seed();
+  std::mt19937_64 rng(seed);
+  Tally tally;
+  for (int round = 0; round < 40'000; ++round)
+    if (!compare_once(rng, 4, seed, round, tally)) return;
+  report(tally);
+}
+
+TEST(LongMultFast, MatchesReferenceOnRegistersOfManyCells) {
+  const std::uint64_t seed = test_seed() + 1;
+  std::mt19937_64 rng(seed);
+  Tally tally;
+  for (int round = 0; round < 2'000; ++round)
+    if (!compare_once(rng, 40, seed, round, tally)) return;
+  for (int round = 0; round < 60; ++round)
+    if (!compare_once(rng, 400, seed, 2'000 + round, tally)) return;
+  report(tally);
+}
+
+// Integers at D = 0 as the isomer table multiplies them, and one-cell runs.
+TEST(LongMultFast, MatchesReferenceOnIntegers) {
+  const std::uint64_t seed = test_seed() + 2;
+  std::mt19937_64 rng(seed);
+  Operands gen(rng);
+  for (int round = 0; round < 20'000; ++round) {
+    const int E = 1 + static_cast<int>(gen.pick(round % 2 == 0 ? 10 : 300));
+    set_run(0, E);
+    Reg X, Y, Z;
+    gen.fill(X, 0, static_cast<std::int64_t>(gen.pick(ncells())));
+    gen.fill(Y, 0, static_cast<std::int64_t>(gen.pick(ncells())));
+    const Outcome want = multiply(true, X, Y, Z, rng);
+    const Outcome got = multiply(false, X, Y, Z, rng);
+    ASSERT_EQ(want, got) << "seed " << seed << " round " << round << ": E " << E << "\n  X: " << describe(X)
+                         << "\n  Y: " << describe(Y) << "\n  want: " << describe(want)
+                         << "\n  got:  " << describe(got);
+  }
+}
+
+// Long operands of random cells with a few edge cells sprinkled in: the GMP
+// product at several field widths, squaring, blocks split at long runs of
+// zeros, and products whose low columns are left out. The fast kernel must
+// settle them itself; the same shapes with patterned cells go through the
+// dispatcher.
+TEST(LongMultFast, MatchesReferenceOnLongShapes) {
+  const std::uint64_t seed = test_seed() + 3;
+  std::mt19937_64 rng(seed);
+  Operands gen(rng);
+  auto random_cells = [&](Reg& R, std::int64_t lo, std::int64_t hi) {
+    for (std::int64_t i = 0; i < ncells(); ++i) R.cells[i] = 0;
+    for (std::int64_t i = lo; i <= hi; ++i) {
+      const std::uint64_t r = rng();
+      R.cells[i] = r % 64 == 0 ? kBase - 1 : r % 64 == 1 ? 0 : static_cast<cell_t>(r % kBase);
+    }
+    R.cells[hi] = 1 + static_cast<cell_t>(rng() % (kBase - 1));
+    R.top = static_cast<std::int32_t>(hi + decimals);
+  };
+  struct Shape { std::int64_t xlo, xhi, ylo, yhi; };
+  for (int D : {600, 1'300, 2'700, 6'500, 12'000}) {
+    set_run(D, 40);
+    const std::int64_t d = -decimals;
+    for (Shape s : {Shape{0, d + 1, 0, d + 1},        // both full
+                    Shape{0, d + 2, 0, d / 3},        // a short fraction times a long number
+                    Shape{0, d / 2, 0, d + 2},        // and the other way round
+                    Shape{0, d + 1, d - d / 4, d},    // a long number times a short one
+                    Shape{d - 5, d + 2, 0, d},        // few cells times many
+                    Shape{0, d, 0, d},                // squaring (below)
+                    Shape{d / 2, d + 1, d / 3, d + 1}}) {
+      Reg X, Y, Z;
+      const bool square = s.xlo == 0 && s.xhi == d;
+      for (int variant = 0; variant < 3; ++variant) {
+        if (variant == 2) {  // patterned cells: the dispatcher may hand them on
+          gen.fill(X, s.xlo, s.xhi);
+          gen.fill(Y, s.ylo, s.yhi);
+        } else {
+          random_cells(X, s.xlo, s.xhi);
+          random_cells(Y, s.ylo, s.yhi);
+        }
+        if (variant == 1) {  // Y = 1 + a few low cells: split at the run of zeros
+          for (std::int64_t i = s.ylo + 20; i <= s.yhi; ++i) Y.cells[i] = 0;
+          Y.cells[d] = 1;
+          Y.top = decimals + static_cast<std::int32_t>(d);
+        }
+        const Reg& y = square ? X : Y;
+        const std::string where = "seed " + std::to_string(seed) + " D " + std::to_string(D) + " shape " +
+                                  std::to_string(s.xlo) + ".." + std::to_string(s.xhi) + " x " +
+                                  std::to_string(s.ylo) + ".." + std::to_string(s.yhi) + " variant " +
+                                  std::to_string(variant);
+        const Outcome want = multiply(true, X, y, Z, rng);
+        if (variant < 2) {
+          std::optional<Outcome> got = multiply_fast(X, y, Z);
+          ASSERT_TRUE(got.has_value()) << where;
+          EXPECT_EQ(want, *got) << where;
+        } else {
+          EXPECT_EQ(want, multiply(false, X, y, Z, rng)) << where;
+        }
+      }
+    }
+  }
+}
+
+// The fast kernel itself settles ordinary products (random cells, room to
+// spare) rather than handing them to the reference.
+TEST(LongMultFast, SettlesOrdinaryProductsItself) {
+  const std::uint64_t seed = test_seed() + 4;
+  std::mt19937_64 rng(seed);
+  for (int D : {0, 10, 200, 3000}) {
+    set_run(D, 60);
+    Reg X, Y, Z, W;
+    const std::int64_t N = ncells();
+    for (int round = 0; round < 20; ++round) {
+      for (Reg* R : {&X, &Y}) {
+        for (std::int64_t i = 0; i < N; ++i) R->cells[i] = i < N - 3 ? static_cast<cell_t>(rng() % kBase) : 0;
+        R->top = limit - 3;
+      }
+      ASSERT_TRUE(LONGMULT_fast(X, Y, Z)) << "seed " << seed << " D " << D;
+      LONGMULT_reference(X, Y, W);
+      ASSERT_EQ(cells_of(Z), cells_of(W)) << "seed " << seed << " D " << D;
+      ASSERT_EQ(Z.top, W.top);
+    }
+  }
+}
+
+// The reference allocates one scratch register before anything else: with no
+// room left for it both raise ALARM("ALLOC").
+TEST(LongMultFast, NoRoomForTheScratchRegister) {
+  set_run(20, 20);
+  Reg A, B, C;
+  ASSIGN(A, 2.5);
+  ASSIGN(B, 4);
+  const std::int64_t saved = register_budget();
+  set_register_budget(register_bytes_in_use() + ncells() * static_cast<std::int64_t>(sizeof(cell_t)) - 1);
+  for (bool reference : {true, false}) {
+    use_reference_kernels = reference;
+    int status = 0;
+    EXPECT_EQ(capture([&] { LONGMULT(A, B, C); }, &status), "\nError in: ALLOC") << reference;
+    EXPECT_EQ(status, 255);
+  }
+  use_reference_kernels = false;
+  set_register_budget(saved);
+  LONGMULT(A, B, C);
+  EXPECT_EQ(cells_of(C), (std::vector<cell_t>{0, 10, 0, 0}));
+}
+
+}  // namespace
