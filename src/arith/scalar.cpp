@@ -1,15 +1,18 @@
 // MULT and DIV: a register times or divided by a machine integer, in place.
-// Cell products and dividends are formed exactly in 128-bit arithmetic.
+// The reference kernels form cell products and dividends in 128-bit signed
+// arithmetic; the fast kernels give the same cells, tops and alarms with 64-bit
+// products where they fit and multiplication by reciprocals (divisor.h).
 #include "arith.h"
+#include "divisor.h"
+
+namespace {
 
 using wide_t = __int128;
 
 // R := R * m for m >= 0. The walk runs from the lowest cell up to top, and on
 // past it (raising top) while the product carries; a carry out of the cell at
-// `limit` is ALARM("MULT"). A negative factor would leave negative cells, so it
-// is refused the same way.
-void MULT(Reg& R, std::int64_t m) {
-  if (m < 0) ALARM("MULT");
+// `limit` is ALARM("MULT").
+void mult_reference(Reg& R, std::int64_t m) {
   const std::int64_t L = std::int64_t{limit} - decimals;
   wide_t carry = 0;
   for (std::int64_t n = 0; n <= L; ++n) {
@@ -25,13 +28,26 @@ void MULT(Reg& R, std::int64_t m) {
   if (carry != 0) ALARM("MULT");  // only a top above `limit` gets here
 }
 
+// The walk of mult_reference for decimals <= top <= limit, with `step`
+// mapping (cell, carry) to the new cell and the carry.
+template <class Step>
+void mult_walk(Reg& R, Step step) {
+  const std::int64_t L = std::int64_t{limit} - decimals;
+  cell_t* c = R.cells;
+  std::int64_t n = 0;
+  u64 carry = 0;
+  for (const std::int64_t t = std::int64_t{R.top} - decimals; n <= t; ++n) carry = step(c[n], carry);
+  for (; carry != 0; ++n) {  // the product carries past top: raise it
+    if (n > L) ALARM("MULT");
+    ++R.top;
+    carry = step(c[n], carry);
+  }
+}
+
 // R := floor(R / m) for m > 0, from the top cell (as on entry) down to the
-// lowest; top drops past leading zero quotient cells. The remainder is lost.
-// Returns true when every quotient cell was zero. A divisor of zero or below
-// has no place in the arithmetic of non-negative numbers: ALARM("DIV").
-bool DIV(Reg& R, std::int64_t m) {
-  if (m <= 0) ALARM("DIV");
-  if (R.top < decimals) return true;
+// lowest; top drops past leading zero quotient cells. Returns true when every
+// quotient cell was zero.
+bool div_reference(Reg& R, std::int64_t m) {
   wide_t rem = 0;
   bool leading = true;
   for (std::int64_t n = R.top; n >= decimals; --n) {
@@ -48,4 +64,80 @@ bool DIV(Reg& R, std::int64_t m) {
     }
   }
   return leading;
+}
+
+// The walk of div_reference for decimals <= top <= limit, with `step` mapping
+// (cell, remainder) to the quotient cell and the remainder. Top ends at the
+// highest nonzero quotient cell, or at decimals when there is none.
+template <class Step>
+bool div_walk(Reg& R, Step step) {
+  cell_t* c = R.cells;
+  std::int64_t i = std::int64_t{R.top} - decimals;
+  u64 rem = 0;
+  for (; i >= 0; --i) {
+    c[i] = step(c[i], rem);
+    if (c[i] != 0) break;
+  }
+  if (i < 0) {
+    R.top = decimals;
+    return true;
+  }
+  R.top = static_cast<std::int32_t>(i + decimals);
+  for (--i; i >= 0; --i) c[i] = step(c[i], rem);
+  return false;
+}
+
+const WideDivisor kBaseDivisor(kBase);
+
+}  // namespace
+
+// Negative factors would leave negative cells: refused with ALARM("MULT").
+void MULT(Reg& R, std::int64_t m) {
+  if (m < 0) ALARM("MULT");
+  if (use_reference_kernels || R.top < decimals || R.top > limit) return mult_reference(R, m);
+  const u64 f = static_cast<u64>(m);
+  if (f <= kShortFactorMax) {  // cell * m + carry < m * kBase <= 2^64
+    mult_walk(R, [f](cell_t& cell, u64 carry) {
+      u64 p = static_cast<u64>(cell) * f + carry;
+      u64 q = p / kBase;
+      cell = static_cast<cell_t>(p - q * kBase);
+      return q;
+    });
+  } else {  // carry < m < 2^63: the quotient by kBase fits 64 bits
+    mult_walk(R, [f](cell_t& cell, u64 carry) {
+      u64 q = 0;
+      u64 r = 0;
+      kBaseDivisor.divrem(static_cast<u128>(static_cast<u64>(cell)) * f + carry, q, r);
+      cell = static_cast<cell_t>(r);
+      return q;
+    });
+  }
+}
+
+// A divisor of zero or below has no place in the arithmetic of non-negative
+// numbers: ALARM("DIV").
+bool DIV(Reg& R, std::int64_t m) {
+  if (m <= 0) ALARM("DIV");
+  if (R.top < decimals) return true;
+  if (use_reference_kernels || R.top > limit) return div_reference(R, m);
+  const u64 d = static_cast<u64>(m);
+  if (d == 1) {
+    // Cells stay; top drops past zero cells as the quotient's would.
+    return div_walk(R, [](cell_t c, u64&) { return c; });
+  }
+  if (d <= kShortDivisorMax) {  // rem * kBase + cell < d * kBase < 2^63
+    const ShortDivisor sd(d);
+    return div_walk(R, [sd](cell_t c, u64& rem) {
+      u64 t = rem * kBase + static_cast<u64>(c);
+      u64 q = sd.quot(t);
+      rem = t - q * sd.d;
+      return static_cast<cell_t>(q);
+    });
+  }
+  const WideDivisor wd(d);
+  return div_walk(R, [&wd](cell_t c, u64& rem) {
+    u64 q = 0;
+    wd.divrem(static_cast<u128>(rem) * kBase + static_cast<u64>(c), q, rem);
+    return static_cast<cell_t>(q);
+  });
 }
