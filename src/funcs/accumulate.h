@@ -1,0 +1,114 @@
+// Sums held cell by cell: a register whose cells are signed 64-bit running
+// sums, not yet carried, is brought to normal form once at the end. Also the
+// cell dividers of the fused series kernels. Internal to the functions.
+#pragma once
+
+#include <algorithm>
+
+#include "../arith/arith.h"
+#include "../arith/divisor.h"
+
+// R's cells, read as sum of cells[i] * kBase^i with cells of any sign, become
+// the normal cells of that value. Returns the carry out of the top cell, which
+// is zero exactly when the value is non-negative and fits below `limit`.
+inline cell_t carry_cells(Reg& R) {
+  cell_t carry = 0;
+  for (std::int64_t i = 0; i < ncells(); ++i) {
+    cell_t v = R.cells[i] + carry;
+    carry = v / kBase;
+    v -= carry * kBase;
+    if (v < 0) {
+      v += kBase;
+      --carry;
+    }
+    R.cells[i] = v;
+  }
+  return carry;
+}
+
+// The top that ADD leaves in a register with these cells: `limit` when the cell
+// at `limit` is nonzero or the register has one cell at most, otherwise the
+// highest nonzero cell, and decimals when no cell above the lowest is nonzero.
+inline void set_top_as_add(Reg& R) {
+  if (decimals >= limit || R.cells[c39] != 0) {
+    R.top = limit;
+    return;
+  }
+  R.top = decimals;
+  for (std::int64_t i = c39 - 1; i >= 1; --i) {
+    if (R.cells[i] != 0) {
+      R.top = static_cast<std::int32_t>(i + decimals);
+      return;
+    }
+  }
+}
+
+// The highest nonzero cell at or below array position `from`, as DIV leaves
+// top: decimals when there is none. Returns whether there is none.
+inline bool lower_top(Reg& R, std::int64_t from) {
+  for (std::int64_t i = from; i >= 0; --i) {
+    if (R.cells[i] != 0) {
+      R.top = static_cast<std::int32_t>(i + decimals);
+      return false;
+    }
+  }
+  R.top = decimals;
+  return true;
+}
+
+// One step of a long division from the top cell down: the dividend is
+// rem * kBase + c, the quotient is returned and rem becomes the remainder.
+// Dividends may exceed a normal cell (c up to a few kBase) where noted.
+
+// d = 1.
+struct UnitStep {
+  u64 step(u64&, u64 c) const { return c; }
+};
+
+// 2 <= d, dividends below 2^63. The carried state is rem * kBase rather than
+// rem: the next one is t * kBase - q * (d * kBase), exact modulo 2^64, which
+// keeps one multiplication off the chain from cell to cell.
+struct ShortStep {
+  ShortDivisor sd;
+  u64 dB = 0;  // d * kBase
+  ShortStep() = default;
+  explicit constexpr ShortStep(u64 d) : sd(d), dB(d * kBase) {}
+  u64 step(u64& remB, u64 c) const {
+    u64 t = remB + c;
+    u64 q = sd.quot(t);
+    remB = t * kBase - q * dB;
+    return q;
+  }
+};
+
+// Any d >= 1, quotients below 2^64.
+struct WideStep {
+  WideDivisor wd;
+  WideStep() = default;
+  explicit WideStep(u64 d) : wd(d) {}
+  u64 step(u64& rem, u64 c) const {
+    u64 q = 0;
+    wd.divrem(static_cast<u128>(rem) * kBase + c, q, rem);
+    return q;
+  }
+};
+
+// Calls fn(steps) with steps[j] dividing by d0 + j * stride for j < J, where
+// every dividend stays below (d + extra) * kBase: ShortSteps while that is
+// below 2^63, WideSteps beyond.
+template <int J, class Fn>
+void with_steps(u64 d0, u64 stride, u64 extra, Fn fn) {
+  if (d0 + (J - 1) * stride + extra <= kShortDivisorMax) {
+    ShortStep steps[J];
+    for (int j = 0; j < J; ++j) steps[j] = ShortStep(d0 + j * stride);
+    fn(steps);
+  } else {
+    WideStep steps[J];
+    for (int j = 0; j < J; ++j) steps[j] = WideStep(d0 + j * stride);
+    fn(steps);
+  }
+}
+
+// Running sums of up to kSumTerms terms of cells below 4 kBase stay far below
+// 2^63; a longer series carries its sums in between.
+inline constexpr std::int64_t kSumTerms = std::int64_t{1} << 26;
