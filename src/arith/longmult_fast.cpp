@@ -24,6 +24,9 @@
 #include "longmult_fast.h"
 
 #include <gmp.h>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include <algorithm>
 #include <bit>
@@ -44,6 +47,10 @@ constexpr std::int64_t kKroneckerPairs = 60'000;
 constexpr std::int64_t kKroneckerSide = 64;
 // Spans up to this many cells each are multiplied row by row in 64-bit sums.
 constexpr std::int64_t kSmallSide = 32;
+// Where the processor has AVX-512 IFMA, block pairs up to this size go to
+// add_product_ifma instead (its sums hold up to 4095 pairs per column).
+constexpr std::int64_t kIfmaSide = 4095;
+constexpr std::int64_t kIfmaPairs = 20'000'000;
 
 // Runs of at least kGap zero cells split an operand into at most kMaxBlocks
 // blocks, multiplied pair by pair (as for 1 + 10^-k times a long number).
@@ -266,7 +273,7 @@ void add_product_columns(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Sp
 // Scratch that lives across calls, so the kernel allocates only when it meets
 // a larger size than before.
 struct Scratch {
-  std::vector<u64> acc;
+  std::vector<u64> acc, xpad, lo, hi;
   std::vector<mp_limb_t> x, y, p;
 };
 thread_local Scratch scratch;
@@ -276,6 +283,93 @@ u64* zeroed(std::vector<u64>& v, std::size_t n) {
   std::memset(v.data(), 0, n * sizeof(u64));
   return v.data();
 }
+
+// acc += the columns c >= from of X[bx] * Y[by] with AVX-512 IFMA, which
+// adds the low and the high 52 bits of eight 52 x 52-bit products at once: a
+// column is lo + hi 2^52, lo the sum of at most m values below 2^52 (so m
+// below 4096). Eight rows at a time run over eight columns at a time, column
+// chunk by column chunk so that the sums stay in the first-level cache; pairs
+// in columns below `from` land in sums that are not read.
+#if defined(__x86_64__)
+__attribute__((target("avx512f,avx512ifma"))) void add_product_ifma(Acc& acc, const cell_t* X, Span bx,
+                                                                      const cell_t* Y, Span by,
+                                                                      std::int64_t from) {
+  constexpr std::int64_t R = 8;         // rows at a time; columns are counted from c0
+  constexpr std::int64_t kChunk = 1024;  // columns at a time, a multiple of 8
+  const std::int64_t nx = bx.size(), ny = by.size();
+  const std::int64_t c0 = bx.lo + by.lo;
+  u64* xp = zeroed(scratch.xpad, static_cast<std::size_t>(nx + 2 * R + 8));  // R zeros, X, zeros
+  for (std::int64_t j = 0; j < nx; ++j) xp[R + j] = static_cast<u64>(X[bx.lo + j]);
+  // Column s (from c0) of rows i0 .. i0 + R - 1 takes X at s - i0 - k: the
+  // rows of a block reach s = i0 .. i0 + nx + R - 2. Sums start at `skip`, on
+  // the grid of eight that every block of rows starts on.
+  const std::int64_t skip = std::max<std::int64_t>(0, (from - c0) & ~std::int64_t{7});
+  const std::int64_t end = ny + nx + R;
+  u64* lo = zeroed(scratch.lo, static_cast<std::size_t>(end + 8 - skip));
+  u64* hi = zeroed(scratch.hi, static_cast<std::size_t>(end + 8 - skip));
+  for (std::int64_t cs = skip; cs < end; cs += kChunk) {
+    for (std::int64_t i0 = 0; i0 < ny; i0 += R) {
+      const std::int64_t sb = std::max(i0, cs), se = std::min(i0 + nx + R - 1, cs + kChunk);
+      if (sb >= se) continue;
+      __m512i y[R];
+#pragma GCC unroll 8
+      for (std::int64_t k = 0; k < R; ++k)
+        y[k] = _mm512_set1_epi64(i0 + k < ny ? static_cast<long long>(Y[by.lo + i0 + k]) : 0);
+      // Four column vectors at a time keep eight independent sums in flight.
+      const std::int64_t se8 = std::min((se + 7) & ~std::int64_t{7}, cs + kChunk);
+      std::int64_t s = sb;
+      for (; s + 32 <= se8; s += 32) {
+        __m512i a[4], b[4];
+#pragma GCC unroll 4
+        for (int v = 0; v < 4; ++v) {
+          a[v] = _mm512_loadu_si512(lo + (s - skip) + 8 * v);
+          b[v] = _mm512_loadu_si512(hi + (s - skip) + 8 * v);
+        }
+        const u64* x = xp + R + (s - i0);
+#pragma GCC unroll 8
+        for (std::int64_t k = 0; k < R; ++k) {
+#pragma GCC unroll 4
+          for (int v = 0; v < 4; ++v) {
+            const __m512i xk = _mm512_loadu_si512(x + 8 * v - k);
+            a[v] = _mm512_madd52lo_epu64(a[v], xk, y[k]);
+            b[v] = _mm512_madd52hi_epu64(b[v], xk, y[k]);
+          }
+        }
+#pragma GCC unroll 4
+        for (int v = 0; v < 4; ++v) {
+          _mm512_storeu_si512(lo + (s - skip) + 8 * v, a[v]);
+          _mm512_storeu_si512(hi + (s - skip) + 8 * v, b[v]);
+        }
+      }
+      for (; s < se; s += 8) {
+        __m512i a = _mm512_loadu_si512(lo + (s - skip));
+        __m512i b = _mm512_loadu_si512(hi + (s - skip));
+        const u64* x = xp + R + (s - i0);
+#pragma GCC unroll 8
+        for (std::int64_t k = 0; k < R; ++k) {
+          const __m512i xk = _mm512_loadu_si512(x - k);
+          a = _mm512_madd52lo_epu64(a, xk, y[k]);
+          b = _mm512_madd52hi_epu64(b, xk, y[k]);
+        }
+        _mm512_storeu_si512(lo + (s - skip), a);
+        _mm512_storeu_si512(hi + (s - skip), b);
+      }
+    }
+  }
+  add_columns(acc, std::max(from, c0), bx.hi + by.hi, [&](std::int64_t c) {
+    const std::int64_t s = c - c0 - skip;
+    return static_cast<u128>(lo[s]) + (static_cast<u128>(hi[s]) << 52);
+  });
+}
+
+bool ifma_available() {
+  static const bool yes = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512ifma");
+  return yes;
+}
+#else
+void add_product_ifma(Acc&, const cell_t*, Span, const cell_t*, Span, std::int64_t) {}
+bool ifma_available() { return false; }
+#endif
 
 // Cells c[s.lo .. s.hi] as w-bit fields of a binary number (w >= 34), into n
 // zeroed limbs.
@@ -373,7 +467,9 @@ void add_block_product(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span
   const std::int64_t side = std::min(tx.size(), ty.size());
   const std::int64_t below = std::min(from - tx.lo - ty.lo, side);  // columns left out
   const std::int64_t pairs = tx.size() * ty.size() - below * (below + 1) / 2;
-  if (side >= kKroneckerSide && pairs >= kKroneckerPairs)
+  if (longmult_vector_units && side <= kIfmaSide && pairs <= kIfmaPairs && ifma_available())
+    add_product_ifma(acc, X, tx, Y, ty, from);
+  else if (side >= kKroneckerSide && pairs >= kKroneckerPairs)
     add_product_kronecker(acc, X, tx, Y, ty, from);
   else
     add_product_columns(acc, X, tx, Y, ty, from);
@@ -389,6 +485,8 @@ void add_product(Acc& acc, const Cells& X, const Cells& Y, std::int64_t cut) {
 }
 
 }  // namespace
+
+bool longmult_vector_units = true;
 
 bool LONGMULT_fast(const Reg& X, const Reg& Y, Reg& Z) {
   const std::int64_t N = ncells();

@@ -217,7 +217,18 @@ TEST(LongMultFast, MatchesReferenceOnSmallRegisters) {
   report(tally);
 }
 
-TEST(LongMultFast, MatchesReferenceOnRegistersOfManyCells) {
+// The products of more than a few cells run once with the vector units and
+// once without, so that both ways of multiplying meet the reference.
+class LongMultFastPaths : public testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { longmult_vector_units = GetParam(); }
+  void TearDown() override { longmult_vector_units = true; }
+};
+
+INSTANTIATE_TEST_SUITE_P(Units, LongMultFastPaths, testing::Values(true, false),
+                         [](const testing::TestParamInfo<bool>& i) { return i.param ? "vector" : "scalar"; });
+
+TEST_P(LongMultFastPaths, MatchesReferenceOnRegistersOfManyCells) {
   const std::uint64_t seed = test_seed() + 1;
   std::mt19937_64 rng(seed);
   Tally tally;
@@ -252,7 +263,7 @@ TEST(LongMultFast, MatchesReferenceOnIntegers) {
 // zeros, and products whose low columns are left out. The fast kernel must
 // settle them itself; the same shapes with patterned cells go through the
 // dispatcher.
-TEST(LongMultFast, MatchesReferenceOnLongShapes) {
+TEST_P(LongMultFastPaths, MatchesReferenceOnLongShapes) {
   const std::uint64_t seed = test_seed() + 3;
   std::mt19937_64 rng(seed);
   Operands gen(rng);
@@ -311,7 +322,7 @@ TEST(LongMultFast, MatchesReferenceOnLongShapes) {
 
 // The fast kernel itself settles ordinary products (random cells, room to
 // spare) rather than handing them to the reference.
-TEST(LongMultFast, SettlesOrdinaryProductsItself) {
+TEST_P(LongMultFastPaths, SettlesOrdinaryProductsItself) {
   const std::uint64_t seed = test_seed() + 4;
   std::mt19937_64 rng(seed);
   for (int D : {0, 10, 200, 3000}) {
