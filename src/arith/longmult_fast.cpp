@@ -61,6 +61,10 @@ constexpr std::int64_t kSplitSize = 2 * kGap + 2;  // shorter spans stay whole
 // Products of up to this many cells are summed on the stack.
 constexpr std::int64_t kLocalCells = 128;
 
+// A second factor whose top cells are 10^10 - 1 for at least this long is
+// multiplied as B^k - E (see complement_span).
+constexpr std::int64_t kComplementRun = 64;
+
 // q := floor(t / B), r := t mod B, for t < B 2^64, by multiplication with the
 // reciprocal v = floor((2^128 - 1) / Bn) - 2^64 of Bn = B 2^30, whose top bit
 // is set (Moller and Granlund, "Improved division by invariant integers").
@@ -144,13 +148,19 @@ bool passes_fit(const Cells& X, const Cells& Y, std::int64_t& budget) {
   return carry_ge(X, hx + 1, b, 1, budget) == 0;
 }
 
-// sumA += sum over the truncated passes i < d of a_i = A_i mod B^2, with
-// k = d - i and A_i = (X_(k-1) B + X_(k-2)) Y_i, and wraps += the number of
-// them with a_i + L_i >= B^2, L_i = (X mod B^(k-2)) Y_i / B^(k-2) in [0, Y_i)
-// the share of the cells below k - 2; then f_i B^2 = a_i + L_i - B^2 [wrap].
-// Only a_i > B^2 - Y_i can wrap, and it does when floor(L_i) >= B^2 - a_i.
-// False when a descent ran out of budget.
-bool add_frac_parts(const Cells& X, const Cells& Y, i128& sumA, std::int64_t& wraps, std::int64_t& budget) {
+// The truncated passes i < d: with k = d - i, A_i = (X_(k-1) B + X_(k-2)) Y_i
+// and L_i = (X mod B^(k-2)) Y_i / B^(k-2) in [0, Y_i), the share of the cells
+// below k - 2, f_i B^2 = a_i + L_i - B^2 w_i with a_i = A_i mod B^2 and w_i = 1
+// when a_i + L_i >= B^2. Only a_i > B^2 - Y_i can wrap, and it does when
+// floor(L_i) >= B^2 - a_i, which a descent settles.
+struct FracParts {
+  i128 sumA = 0;          // sum of a_i
+  i128 sumY = 0;          // sum of Y_i: sum of L_i is below it
+  std::int64_t wraps = 0;  // sum of w_i
+};
+
+// The parts of the passes i < d; false when a descent ran out of budget.
+bool add_frac_parts(const Cells& X, const Cells& Y, FracParts& f, std::int64_t& budget) {
   const std::int64_t d = -std::int64_t{decimals};
   const std::int64_t last = std::min(Y.s.hi, d - 1);
   for (std::int64_t i = Y.s.lo; i <= last; ++i) {
@@ -161,11 +171,12 @@ bool add_frac_parts(const Cells& X, const Cells& Y, i128& sumA, std::int64_t& wr
     divmod_base(static_cast<u128>(X[k - 1]) * b, r1);
     i128 a = static_cast<i128>(r1) * kB + static_cast<i128>(static_cast<u128>(X[k - 2]) * b);
     if (a >= kB2) a -= kB2;
-    sumA += a;
+    f.sumA += a;
+    f.sumY += b;
     if (a + b <= kB2 || k - 2 <= X.s.lo) continue;  // cannot wrap, or L_i = 0
     const int w = carry_ge(X, k - 2, b, kB2 - a, budget);
     if (w < 0) return false;
-    wraps += w;
+    f.wraps += w;
   }
   return true;
 }
@@ -273,7 +284,8 @@ void add_product_columns(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Sp
 // Scratch that lives across calls, so the kernel allocates only when it meets
 // a larger size than before.
 struct Scratch {
-  std::vector<u64> acc, xpad, lo, hi;
+  std::vector<u64> acc, aux, xpad, lo, hi;
+  std::vector<cell_t> e;
   std::vector<mp_limb_t> x, y, p;
 };
 thread_local Scratch scratch;
@@ -484,6 +496,100 @@ void add_product(Acc& acc, const Cells& X, const Cells& Y, std::int64_t cut) {
     for (int v = 0; v < nby; ++v) add_block_product(acc, X.c, bxs[u], Y.c, bys[v], cut);
 }
 
+// Y = B^(hy+1) - E with E short, as for 0.99999...: a run of at least
+// kComplementRun cells of 10^10 - 1 from Y's top down, and E at most a quarter
+// of Y's length. E's cells are B - Y_lo at Y's lowest cell lo and
+// B - 1 - Y_i above it, up to the run. Returns E's span, empty when Y is not so.
+Span complement_span(const Cells& Y) {
+  std::int64_t r = Y.s.hi;
+  while (r >= Y.s.lo && Y.c[r] == kBase - 1) --r;
+  const Span e{Y.s.lo, std::max(r, Y.s.lo)};
+  if (Y.s.hi - r < kComplementRun || 4 * e.size() > Y.s.size()) return {0, -1};
+  return e;
+}
+
+// acc := X Y, every cell from acc.base = X_lo + E_lo up (n cells), as
+// X B^(hy+1) - X E for Y = B^(hy+1) - E. False if that came out negative,
+// which cannot happen.
+bool product_by_complement(Acc& acc, std::int64_t n, const Cells& X, const Cells& Y, Span e) {
+  if (scratch.e.size() < static_cast<std::size_t>(e.size())) scratch.e.resize(static_cast<std::size_t>(e.size()));
+  cell_t* ec = scratch.e.data();  // E's cells from e.lo
+  ec[0] = kBase - Y.c[e.lo];
+  for (std::int64_t i = e.lo + 1; i <= e.hi; ++i) ec[i - e.lo] = kBase - 1 - Y.c[i];
+  // P = X E shifted down by e.lo cells
+  const std::int64_t np = X.s.size() + e.size() + 3;
+  Acc p{zeroed(scratch.aux, static_cast<std::size_t>(np)), X.s.lo};
+  add_block_product(p, X.c, X.s, ec, {0, e.size() - 1}, 0);
+  const std::int64_t shift = Y.s.hi + 1;
+  i128 borrow = 0;
+  for (std::int64_t c = acc.base; c < acc.base + n; ++c) {
+    const std::int64_t j = c - shift;
+    i128 t = static_cast<i128>(X[j]) - borrow - static_cast<i128>(p.get(c - e.lo, np));
+    borrow = t < 0 ? 1 : 0;
+    acc[c] = static_cast<u64>(t + borrow * kB);
+  }
+  return borrow == 0;
+}
+
+// X Y from the columns from d - 2 up, for J by the cancellation of the L_i:
+// (Q - Z) B^2 = sumA - R - B^2 wraps. Fills acc (n cells from acc.base);
+// returns J, or -1 when it cannot be had.
+i128 product_high(Acc& acc, std::int64_t n, const Cells& X, const Cells& Y, const FracParts& f) {
+  const std::int64_t d = -std::int64_t{decimals};
+  const std::int64_t cut = std::max<std::int64_t>(d - 2, 0);
+  if (X.s.size() < kSplitSize && Y.s.size() < kSplitSize)
+    add_block_product(acc, X.c, X.s, Y.c, Y.s, cut);
+  else
+    add_product(acc, X, Y, cut);
+  if (d == 0) return 0;
+  const i128 R = static_cast<i128>(acc.get(d - 1, n)) * kB + acc.get(d - 2, n);
+  const i128 diff = f.sumA - R;
+  if (diff % kB2 != 0) return -1;  // cannot happen; leave it to the reference
+  return diff / kB2 - f.wraps;
+}
+
+// X Y exactly, for J from bounds: with V B^2 = Q B^2 + R + phi, phi in
+// [0, 1), J B^2 = sum f_i B^2 - R - phi lies in (lo - R - 1, hi - R], where
+// lo = sumA - B^2 wraps and hi = lo + sumY, and that holds one multiple of
+// B^2. Returns J, or -1.
+i128 product_exact(Acc& acc, std::int64_t n, const Cells& X, const Cells& Y, Span e, const FracParts& f) {
+  const std::int64_t d = -std::int64_t{decimals};
+  if (!product_by_complement(acc, n, X, Y, e)) return -1;
+  const i128 R = static_cast<i128>(acc.get(d - 1, n)) * kB + acc.get(d - 2, n);
+  const i128 lo = f.sumA - kB2 * f.wraps;
+  const i128 hi = lo + f.sumY;
+  if (hi - lo + 1 > kB2 || hi < R) return -1;
+  return (hi - R) / kB2;
+}
+
+// Z := Q - J, Q the cells of acc from column d up, and Z's top as the
+// reference's last ADD leaves it. False when Z does not fit (ALARM("ADD")).
+bool store_product(Reg& Z, Acc& acc, std::int64_t n, bool inZ, i128 J) {
+  const std::int64_t N = ncells();
+  const std::int64_t d = -std::int64_t{decimals};
+  if (J < 0 || J >= static_cast<i128>(kB)) return false;
+  const std::int64_t first = std::max(d, acc.base);  // the lowest column kept in Z
+  std::int64_t last = acc.base + n - 1;
+  while (last >= first && acc[last] == 0) --last;
+  if (!inZ) {
+    if (last - d >= N) return false;
+    std::memset(Z.cells, 0, N * sizeof(cell_t));
+    if (last >= first)
+      std::memcpy(Z.cells + (first - d), &acc[first], static_cast<std::size_t>(last - first + 1) * sizeof(u64));
+  }
+  std::int64_t hz = last >= first ? last - d : -1;
+  for (auto borrow = static_cast<cell_t>(J), p = cell_t{0}; borrow != 0; ++p) {
+    if (p > hz) return false;  // Q < J cannot happen; leave it to the reference
+    cell_t& z = Z.cells[p];
+    z -= borrow;
+    borrow = z < 0 ? 1 : 0;
+    if (z < 0) z += kBase;
+  }
+  while (hz >= 0 && Z.cells[hz] == 0) --hz;
+  Z.top = static_cast<std::int32_t>(decimals + std::max<std::int64_t>(hz, 0));
+  return true;
+}
+
 }  // namespace
 
 bool longmult_vector_units = true;
@@ -506,18 +612,16 @@ bool LONGMULT_fast(const Reg& X, const Reg& Y, Reg& Z) {
     return true;
   }
   std::int64_t budget = 256 + x.s.size() + y.s.size();  // cells the descents may visit
-  if (!passes_fit(x, y, budget)) return false;
-  i128 sumA = 0;
-  std::int64_t wraps = 0;
-  if (!add_frac_parts(x, y, sumA, wraps, budget)) return false;
+  FracParts f;
+  if (!passes_fit(x, y, budget) || !add_frac_parts(x, y, f, budget)) return false;
 
   const std::int64_t d = -std::int64_t{decimals};
-  const std::int64_t cut = std::max<std::int64_t>(d - 2, 0);
-  const std::int64_t base = std::max(cut, x.s.lo + y.s.lo);
+  const Span e = y.s.size() >= kComplementRun ? complement_span(y) : Span{0, -1};
   // X Y < B^(hx+hy+2); two more cells take the last carries of each block pair.
+  const std::int64_t base = e.empty() ? std::max(std::max<std::int64_t>(d - 2, 0), x.s.lo + y.s.lo) : x.s.lo + e.lo;
   const std::int64_t n = std::max<std::int64_t>(x.s.hi + y.s.hi + 4 - base, 0);
   u64 local[kLocalCells];
-  const bool inZ = base >= d && base - d + n <= N;  // the sum has room in Z: no overflow
+  const bool inZ = e.empty() && base >= d && base - d + n <= N;  // room in Z: no overflow
   Acc acc{inZ                ? reinterpret_cast<u64*>(Z.cells) + (base - d)
           : n <= kLocalCells ? local
                              : zeroed(scratch.acc, static_cast<std::size_t>(n)),
@@ -526,39 +630,6 @@ bool LONGMULT_fast(const Reg& X, const Reg& Y, Reg& Z) {
     std::memset(Z.cells, 0, N * sizeof(cell_t));
   else if (n <= kLocalCells)
     std::memset(local, 0, static_cast<std::size_t>(n) * sizeof(u64));
-  if (x.s.size() < kSplitSize && y.s.size() < kSplitSize)
-    add_block_product(acc, x.c, x.s, y.c, y.s, cut);
-  else
-    add_product(acc, x, y, cut);
-
-  // (Q - Z) B^2 = sumA - R - B^2 wraps: the left-out columns are exactly the
-  // sum of the L_i.
-  i128 J = 0;
-  if (d > 0) {
-    const i128 R = static_cast<i128>(acc.get(d - 1, n)) * kB + acc.get(d - 2, n);
-    const i128 diff = sumA - R;
-    if (diff % kB2 != 0) return false;  // cannot happen; leave it to the reference
-    J = diff / kB2 - wraps;
-    if (J < 0 || J >= static_cast<i128>(kB)) return false;
-  }
-
-  const std::int64_t first = std::max(d, base);  // the lowest column kept in Z
-  std::int64_t last = base + n - 1;
-  while (last >= first && acc[last] == 0) --last;
-  if (!inZ) {
-    if (last - d >= N) return false;  // the sum overflows: ALARM("ADD")
-    std::memset(Z.cells, 0, N * sizeof(cell_t));
-    if (last >= first) std::memcpy(Z.cells + (first - d), &acc[first], static_cast<std::size_t>(last - first + 1) * sizeof(u64));
-  }
-  std::int64_t hz = last >= first ? last - d : -1;
-  for (auto borrow = static_cast<cell_t>(J), p = cell_t{0}; borrow != 0; ++p) {
-    if (p > hz) return false;  // Q < J cannot happen; leave it to the reference
-    cell_t& z = Z.cells[p];
-    z -= borrow;
-    borrow = z < 0 ? 1 : 0;
-    if (z < 0) z += kBase;
-  }
-  while (hz >= 0 && Z.cells[hz] == 0) --hz;
-  Z.top = static_cast<std::int32_t>(decimals + std::max<std::int64_t>(hz, 0));
-  return true;
+  const i128 J = e.empty() ? product_high(acc, n, x, y, f) : product_exact(acc, n, x, y, e, f);
+  return store_product(Z, acc, n, inZ, J);
 }
