@@ -29,6 +29,33 @@ std::int64_t add_walk(const cell_t* src, std::int32_t srcTop, int f, Reg& dst) {
   return std::min<std::int64_t>(n, limit);
 }
 
+// add_walk for cells in [0, kBase), as every kernel leaves them: the carry or
+// borrow is then 0 or 1, taken without a division or a branch.
+std::int64_t add_walk_cells(const cell_t* src, std::int32_t srcTop, int f, Reg& dst) {
+  cell_t* d = dst.cells;
+  const std::int64_t top = std::int64_t{srcTop} - decimals;
+  const std::int64_t L = c39;
+  cell_t carry = 0;
+  std::int64_t i = 0;
+  if (f > 0) {
+    for (; i <= L; ++i) {
+      const cell_t t = d[i] + src[i] + carry;
+      carry = t >= kBase;
+      d[i] = carry != 0 ? t - kBase : t;
+      if (i >= top && carry == 0) break;
+    }
+  } else {
+    for (; i <= L; ++i) {
+      const cell_t t = d[i] - src[i] - carry;
+      carry = t < 0;
+      d[i] = carry != 0 ? t + kBase : t;
+      if (i >= top && carry == 0) break;
+    }
+  }
+  if (carry != 0) ALARM("ADD");
+  return std::min(i, L) + decimals;
+}
+
 // The highest index from `from` down to decimals + 1 whose cell is nonzero, or
 // decimals when there is none.
 std::int32_t top_below(const Reg& R, std::int64_t from) {
@@ -45,7 +72,8 @@ std::int32_t top_below(const Reg& R, std::int64_t from) {
 // and the walk are zero, so the fast scan starts at the higher of the two.
 void ADD(const cell_t* src, std::int32_t srcTop, int f, Reg& dst) {
   const std::int32_t oldTop = dst.top;
-  const std::int64_t reached = add_walk(src, srcTop, f, dst);
+  const std::int64_t reached =
+      use_reference_kernels ? add_walk(src, srcTop, f, dst) : add_walk_cells(src, srcTop, f, dst);
   if (decimals >= limit || dst.cells[c39] != 0) {
     dst.top = limit;
   } else if (use_reference_kernels) {

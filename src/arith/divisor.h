@@ -73,3 +73,41 @@ inline constexpr u64 kShortDivisorMax = (u64{1} << 63) / kBase - 1;
 
 // Largest factor m for which cell * m + carry (carry < m) stays below 2^64.
 inline constexpr u64 kShortFactorMax = ~u64{0} / kBase;
+
+// Steps of a long division from the top cell down: step(state, c) divides
+// (remainder so far) * kBase + c by d and returns the quotient; `state`
+// starts at zero and carries the remainder, in a form of the step's own. The
+// cells c may exceed kBase - 1 while the dividends stay in the stated range.
+
+// d = 1.
+struct UnitStep {
+  u64 step(u64&, u64 c) const { return c; }
+};
+
+// 2 <= d, dividends below 2^63. The carried state is rem * kBase rather than
+// rem: the next one is t * kBase - q * (d * kBase), exact modulo 2^64, which
+// keeps one multiplication off the chain from cell to cell.
+struct ShortStep {
+  ShortDivisor sd;
+  u64 dB = 0;  // d * kBase
+  ShortStep() = default;
+  explicit constexpr ShortStep(u64 d) : sd(d), dB(d * kBase) {}
+  u64 step(u64& remB, u64 c) const {
+    u64 t = remB + c;
+    u64 q = sd.quot(t);
+    remB = t * kBase - q * dB;
+    return q;
+  }
+};
+
+// Any d >= 1, quotients below 2^64.
+struct WideStep {
+  WideDivisor wd;
+  WideStep() = default;
+  explicit WideStep(u64 d) : wd(d) {}
+  u64 step(u64& rem, u64 c) const {
+    u64 q = 0;
+    wd.divrem(static_cast<u128>(rem) * kBase + c, q, rem);
+    return q;
+  }
+};

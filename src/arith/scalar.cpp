@@ -66,16 +66,16 @@ bool div_reference(Reg& R, std::int64_t m) {
   return leading;
 }
 
-// The walk of div_reference for decimals <= top <= limit, with `step` mapping
-// (cell, remainder) to the quotient cell and the remainder. Top ends at the
-// highest nonzero quotient cell, or at decimals when there is none.
+// The walk of div_reference for decimals <= top <= limit, each cell divided by
+// `step` (divisor.h). Top ends at the highest nonzero quotient cell, or at
+// decimals when there is none.
 template <class Step>
-bool div_walk(Reg& R, Step step) {
+bool div_walk(Reg& R, const Step& step) {
   cell_t* c = R.cells;
   std::int64_t i = std::int64_t{R.top} - decimals;
-  u64 rem = 0;
+  u64 state = 0;
   for (; i >= 0; --i) {
-    c[i] = step(c[i], rem);
+    c[i] = static_cast<cell_t>(step.step(state, static_cast<u64>(c[i])));
     if (c[i] != 0) break;
   }
   if (i < 0) {
@@ -83,7 +83,7 @@ bool div_walk(Reg& R, Step step) {
     return true;
   }
   R.top = static_cast<std::int32_t>(i + decimals);
-  for (--i; i >= 0; --i) c[i] = step(c[i], rem);
+  for (--i; i >= 0; --i) c[i] = static_cast<cell_t>(step.step(state, static_cast<u64>(c[i])));
   return false;
 }
 
@@ -121,23 +121,7 @@ bool DIV(Reg& R, std::int64_t m) {
   if (R.top < decimals) return true;
   if (use_reference_kernels || R.top > limit) return div_reference(R, m);
   const u64 d = static_cast<u64>(m);
-  if (d == 1) {
-    // Cells stay; top drops past zero cells as the quotient's would.
-    return div_walk(R, [](cell_t c, u64&) { return c; });
-  }
-  if (d <= kShortDivisorMax) {  // rem * kBase + cell < d * kBase < 2^63
-    const ShortDivisor sd(d);
-    return div_walk(R, [sd](cell_t c, u64& rem) {
-      u64 t = rem * kBase + static_cast<u64>(c);
-      u64 q = sd.quot(t);
-      rem = t - q * sd.d;
-      return static_cast<cell_t>(q);
-    });
-  }
-  const WideDivisor wd(d);
-  return div_walk(R, [&wd](cell_t c, u64& rem) {
-    u64 q = 0;
-    wd.divrem(static_cast<u128>(rem) * kBase + static_cast<u64>(c), q, rem);
-    return static_cast<cell_t>(q);
-  });
+  if (d == 1) return div_walk(R, UnitStep{});  // cells stay; top drops past zero cells
+  if (d <= kShortDivisorMax) return div_walk(R, ShortStep(d));  // dividends below d kBase < 2^63
+  return div_walk(R, WideStep(d));
 }

@@ -1,6 +1,7 @@
 // Sums held cell by cell: a register whose cells are signed 64-bit running
-// sums, not yet carried, is brought to normal form once at the end. Also the
-// cell dividers of the fused series kernels. Internal to the functions.
+// sums, not yet carried, is brought to normal form once at the end; and the
+// choice of long-division steps for the fused series kernels. Internal to the
+// functions.
 #pragma once
 
 #include <algorithm>
@@ -55,43 +56,6 @@ inline bool lower_top(Reg& R, std::int64_t from) {
   R.top = decimals;
   return true;
 }
-
-// One step of a long division from the top cell down: the dividend is
-// rem * kBase + c, the quotient is returned and rem becomes the remainder.
-// Dividends may exceed a normal cell (c up to a few kBase) where noted.
-
-// d = 1.
-struct UnitStep {
-  u64 step(u64&, u64 c) const { return c; }
-};
-
-// 2 <= d, dividends below 2^63. The carried state is rem * kBase rather than
-// rem: the next one is t * kBase - q * (d * kBase), exact modulo 2^64, which
-// keeps one multiplication off the chain from cell to cell.
-struct ShortStep {
-  ShortDivisor sd;
-  u64 dB = 0;  // d * kBase
-  ShortStep() = default;
-  explicit constexpr ShortStep(u64 d) : sd(d), dB(d * kBase) {}
-  u64 step(u64& remB, u64 c) const {
-    u64 t = remB + c;
-    u64 q = sd.quot(t);
-    remB = t * kBase - q * dB;
-    return q;
-  }
-};
-
-// Any d >= 1, quotients below 2^64.
-struct WideStep {
-  WideDivisor wd;
-  WideStep() = default;
-  explicit WideStep(u64 d) : wd(d) {}
-  u64 step(u64& rem, u64 c) const {
-    u64 q = 0;
-    wd.divrem(static_cast<u128>(rem) * kBase + c, q, rem);
-    return q;
-  }
-};
 
 // Calls fn(steps) with steps[j] dividing by d0 + j * stride for j < J, where
 // every dividend stays below (d + extra) * kBase: ShortSteps while that is
