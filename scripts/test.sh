@@ -9,7 +9,9 @@ cmake -S . -B build -G Ninja -DFIXCALC_WERROR=ON >/dev/null
 cmake --build build
 ctest --test-dir build --output-on-failure -j2
 
-cmake -S . -B build-asan -G Ninja -DFIXCALC_WERROR=ON -DFIXCALC_SANITIZE=ON \
+# The checked build uses clang, whose UndefinedBehaviorSanitizer also checks
+# pointer arithmetic on arrays; warnings are the first build's business.
+cmake -S . -B build-asan -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DFIXCALC_SANITIZE=ON \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build-asan
 ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \

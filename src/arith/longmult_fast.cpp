@@ -238,12 +238,11 @@ void add_product_small(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span
   for (std::int64_t i = by.lo; i <= by.hi; ++i) {
     const u64 y = static_cast<u64>(Y[i]);
     const u64 h = y / kHalf, l = y - h * kHalf;
-    u64* hc = H + (i - c0);
-    u64* lc = L + (i - c0);
+    const std::int64_t row = i - c0;  // X[j] Y[i] goes to column i + j, entry row + j
     for (std::int64_t j = std::max(bx.lo, from - i); j <= bx.hi; ++j) {
       const u64 x = static_cast<u64>(X[j]);
-      hc[j] += x * h;
-      lc[j] += x * l;
+      H[row + j] += x * h;
+      L[row + j] += x * l;
     }
   }
   u64 carry = 0;  // below m B + 2
