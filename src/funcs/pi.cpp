@@ -1,9 +1,14 @@
 // PITO: Stormer's formula with the three arctangent series advanced together.
 // Term k is (-1)^k/(2k+1) * (3/64^k + (8/57)/3249^k + (4/239)/57121^k).
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 #include "accumulate.h"
 #include "funcs.h"
+#include "pi_lanes.h"
+
+bool series_vector_units = true;
 
 namespace {
 
@@ -149,15 +154,69 @@ bool run_terms(PiState& s, const Step2* term, std::int64_t d) {
   return lower_top(s.S1, s1Top);
 }
 
+// The highest position at or below `from` whose cell is nonzero, or -1.
+std::int64_t top_position(const u64* cells, std::int64_t from) {
+  while (from >= 0 && cells[from] == 0) --from;
+  return from;
+}
+
+// Blocks of eight terms in the vector lanes (pi_lanes.h), with divisors from d
+// on while they allow; d advances past the terms run. S1, Q and R work in
+// padded copies and P's sums in a padded array, all brought back at the end.
+// Returns true when S1 became zero.
+bool run_lane_blocks(PiState& s, std::int64_t& d) {
+  const std::int64_t n = ncells();
+  const auto size = static_cast<std::size_t>(n + 2 * kLanePad);
+  std::vector<u64> s1(size), q(size), r(size);
+  std::vector<std::int64_t> p(size);
+  std::memcpy(s1.data() + kLanePad, s.S1.cells, static_cast<std::size_t>(n) * sizeof(cell_t));
+  std::memcpy(q.data() + kLanePad, s.Q.cells, static_cast<std::size_t>(n) * sizeof(cell_t));
+  std::memcpy(r.data() + kLanePad, s.R.cells, static_cast<std::size_t>(n) * sizeof(cell_t));
+  std::int64_t s1Top = top_position(s1.data() + kLanePad, std::int64_t{s.S1.top} - decimals);
+  std::int64_t qTop = s.qDone ? -1 : top_position(q.data() + kLanePad, std::int64_t{s.Q.top} - decimals);
+  std::int64_t rTop = s.rDone ? -1 : top_position(r.data() + kLanePad, std::int64_t{s.R.top} - decimals);
+  auto add_sums = [&] {
+    for (std::int64_t i = 0; i < n; ++i) s.P.cells[i] += p[static_cast<std::size_t>(kLanePad + i)];
+    std::fill(p.begin(), p.end(), 0);
+    carry_cells(s.P);
+  };
+  std::int64_t sinceCarry = 0;
+  while (s1Top >= 0 && static_cast<u64>(d) + 14 <= kLaneDivisorMax) {
+    pi_lanes_block(s1.data() + kLanePad, q.data() + kLanePad, r.data() + kLanePad,
+                   p.data() + kLanePad, std::max({s1Top, qTop, rTop}), qTop, rTop, static_cast<u64>(d));
+    d += 16;
+    s1Top = top_position(s1.data() + kLanePad, s1Top);
+    if (qTop >= 0) qTop = top_position(q.data() + kLanePad, qTop);
+    if (rTop >= 0) rTop = top_position(r.data() + kLanePad, rTop);
+    if ((sinceCarry += 8) >= kSumTerms) {
+      add_sums();
+      sinceCarry = 0;
+    }
+  }
+  add_sums();
+  std::memcpy(s.S1.cells, s1.data() + kLanePad, static_cast<std::size_t>(n) * sizeof(cell_t));
+  std::memcpy(s.Q.cells, q.data() + kLanePad, static_cast<std::size_t>(n) * sizeof(cell_t));
+  std::memcpy(s.R.cells, r.data() + kLanePad, static_cast<std::size_t>(n) * sizeof(cell_t));
+  auto top_of = [](std::int64_t pos) { return static_cast<std::int32_t>(pos >= 0 ? pos + decimals : decimals); };
+  s.S1.top = top_of(s1Top);
+  if (!s.qDone) s.Q.top = top_of(qTop);
+  if (!s.rDone) s.R.top = top_of(rTop);
+  s.qDone = qTop < 0;
+  s.rDone = rTop < 0;
+  return s1Top < 0;
+}
+
 void pito_fused(Reg& P, Reg& Q, Reg& R) {
   Reg S1;
   PiState s{P, S1, Q, R, false, false};
   start_series(P, S1, Q, R, s.qDone, s.rDone);
-  constexpr int kTerms = 3;  // independent division chains in flight
   const UnitStep first{};
   bool done = run_terms<1>(s, &first, 1);
+  std::int64_t d = 3;
+  if (!done && series_vector_units && pi_lanes_available()) done = run_lane_blocks(s, d);
+  constexpr int kTerms = 3;  // independent division chains in flight
   std::int64_t sinceCarry = 1;
-  for (std::int64_t d = 3; !done; d += 2 * kTerms) {
+  for (; !done; d += 2 * kTerms) {
     // Dividends below (d - 1) kBase + 3 kBase.
     with_steps<kTerms>(static_cast<u64>(d), 2, 2,
                        [&](const auto* steps) { done = run_terms<kTerms>(s, steps, d); });

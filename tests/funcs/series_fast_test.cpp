@@ -25,8 +25,15 @@ std::string run_name(const char* routine) {
   return s.str();
 }
 
-TEST(SeriesFast, PitoMatchesReference) {
-  Operands ops("PitoMatchesReference");
+// Pi with the vector lanes (where the processor has them) and without.
+class PitoFast : public testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override { series_vector_units = GetParam(); }
+  void TearDown() override { series_vector_units = true; }
+};
+
+TEST_P(PitoFast, MatchesReference) {
+  Operands ops(GetParam() ? "PitoVectorMatchesReference" : "PitoScalarMatchesReference");
   for (int round = 0; round < 60; ++round) {
     const int D = round < 12 ? round * 7 : static_cast<int>(ops.below(2500));
     static const int kE[] = {1, 10, 11, 20, 45, -9};
@@ -39,6 +46,9 @@ TEST(SeriesFast, PitoMatchesReference) {
     ASSERT_TRUE(registers_agree<3>(run_name("PITO"), setup, [](Reg* r) { PITO(r[0], r[1], r[2]); }));
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Units, PitoFast, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& i) { return i.param ? "vector" : "scalar"; });
 
 TEST(SeriesFast, EtoMatchesReference) {
   Operands ops("EtoMatchesReference");
