@@ -47,10 +47,11 @@ constexpr std::int64_t kKroneckerPairs = 60'000;
 constexpr std::int64_t kKroneckerSide = 64;
 // Spans up to this many cells each are multiplied row by row in 64-bit sums.
 constexpr std::int64_t kSmallSide = 32;
-// Where the processor has AVX-512 IFMA, block pairs up to this size go to
-// add_product_ifma instead (its sums hold up to 4095 pairs per column).
+// Where the processor has AVX-512 IFMA, block pairs of up to kIfmaPairs pairs
+// go to add_product_ifma instead, in groups of at most kIfmaSide rows (its sums
+// hold up to 4095 pairs per column).
 constexpr std::int64_t kIfmaSide = 4095;
-constexpr std::int64_t kIfmaPairs = 20'000'000;
+constexpr std::int64_t kIfmaPairs = 40'000'000;
 
 // Runs of at least kGap zero cells split an operand into at most kMaxBlocks
 // blocks, multiplied pair by pair (as for 1 + 10^-k times a long number).
@@ -478,9 +479,11 @@ void add_block_product(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span
   const std::int64_t side = std::min(tx.size(), ty.size());
   const std::int64_t below = std::min(from - tx.lo - ty.lo, side);  // columns left out
   const std::int64_t pairs = tx.size() * ty.size() - below * (below + 1) / 2;
-  if (longmult_vector_units && side <= kIfmaSide && pairs <= kIfmaPairs && ifma_available())
-    add_product_ifma(acc, X, tx, Y, ty, from);
-  else if (side >= kKroneckerSide && pairs >= kKroneckerPairs)
+  if (longmult_vector_units && pairs <= kIfmaPairs && ifma_available()) {
+    if (side <= kIfmaSide) return add_product_ifma(acc, X, tx, Y, ty, from);
+    for (std::int64_t lo = ty.lo; lo <= ty.hi; lo += kIfmaSide)  // rows in groups its sums can hold
+      add_block_product(acc, X, tx, Y, {lo, std::min(ty.hi, lo + kIfmaSide - 1)}, cut);
+  } else if (side >= kKroneckerSide && pairs >= kKroneckerPairs)
     add_product_kronecker(acc, X, tx, Y, ty, from);
   else
     add_product_columns(acc, X, tx, Y, ty, from);

@@ -326,6 +326,24 @@ TEST_P(LongMultFastPaths, MatchesReferenceOnLongShapes) {
   }
 }
 
+// Factors longer than the 4095 rows that one pass of the vector kernel can
+// sum: the rows go in groups.
+TEST_P(LongMultFastPaths, MatchesReferenceBeyondOneGroupOfRows) {
+  const std::uint64_t seed = test_seed() + 5;
+  std::mt19937_64 rng(seed);
+  set_run(42'000, 20);
+  Reg X, Y, Z;
+  for (Reg* R : {&X, &Y}) {
+    for (std::int64_t i = 0; i < ncells(); ++i) R->cells[i] = i < -decimals ? static_cast<cell_t>(rng() % kBase) : 0;
+    R->cells[-decimals] = 1;
+    R->top = 0;
+  }
+  const Outcome want = multiply(true, X, Y, Z, rng);
+  std::optional<Outcome> got = multiply_fast(X, Y, Z);
+  ASSERT_TRUE(got.has_value()) << "seed " << seed;
+  EXPECT_EQ(want, *got) << "seed " << seed;
+}
+
 // The fast kernel itself settles ordinary products (random cells, room to
 // spare) rather than handing them to the reference.
 TEST_P(LongMultFastPaths, SettlesOrdinaryProductsItself) {
