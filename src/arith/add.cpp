@@ -30,7 +30,8 @@ std::int64_t add_walk(const cell_t* src, std::int32_t srcTop, int f, Reg& dst) {
 }
 
 // add_walk for cells in [0, kBase), as every kernel leaves them: the carry or
-// borrow is then 0 or 1, taken without a division or a branch.
+// borrow is then 0 or 1, taken without a division or a branch (the carries of
+// random cells would defeat branch prediction).
 std::int64_t add_walk_cells(const cell_t* src, std::int32_t srcTop, int f, Reg& dst) {
   cell_t* d = dst.cells;
   const std::int64_t top = std::int64_t{srcTop} - decimals;
@@ -40,15 +41,15 @@ std::int64_t add_walk_cells(const cell_t* src, std::int32_t srcTop, int f, Reg& 
   if (f > 0) {
     for (; i <= L; ++i) {
       const cell_t t = d[i] + src[i] + carry;
-      carry = t >= kBase;
-      d[i] = carry != 0 ? t - kBase : t;
+      carry = static_cast<cell_t>(t >= kBase);
+      d[i] = t - (-carry & kBase);
       if (i >= top && carry == 0) break;
     }
   } else {
     for (; i <= L; ++i) {
       const cell_t t = d[i] - src[i] - carry;
-      carry = t < 0;
-      d[i] = carry != 0 ? t + kBase : t;
+      carry = static_cast<cell_t>(static_cast<std::uint64_t>(t) >> 63);
+      d[i] = t + (-carry & kBase);
       if (i >= top && carry == 0) break;
     }
   }
