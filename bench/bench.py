@@ -8,7 +8,7 @@ a change in the machine's load touches all programs alike. A peer's cell is
 skipped once one of its runs exceeds the time cap, and so are that peer's
 cells of the same task at a larger D; the table says so.
 
-Usage: bench.py FIXCALC [--runs N] [--cap SECONDS] [--digits D,D,...]
+Usage: bench.py FIXCALC [--runs N] [--cap SECONDS] [--digits D,D,...] [--commit C]
 """
 import argparse
 import os
@@ -93,6 +93,7 @@ def main():
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--cap", type=float, default=60.0)
     ap.add_argument("--digits", default="1000,10000,100000")
+    ap.add_argument("--commit", default="", help="the source's commit, for the table's header")
     args = ap.parse_args()
     digits = [int(d) for d in args.digits.split(",")]
     fixcalc = os.path.abspath(args.fixcalc)
@@ -133,7 +134,8 @@ def main():
     model, ncpu = machine()
     out = []
     out.append(f"Machine: {model}, {ncpu} cores (nproc). Date: "
-               f"{time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime(started))}.")
+               f"{time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime(started))}."
+               + (f" fixcalc at commit {args.commit}." if args.commit else ""))
     out.append(f"Load average (1, 5, 15 min) before: {load_before[0]:.2f} {load_before[1]:.2f} "
                f"{load_before[2]:.2f}; after: {load_after[0]:.2f} {load_after[1]:.2f} "
                f"{load_after[2]:.2f}.")

@@ -39,8 +39,10 @@ void BM_ADD(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
-// COPY of the operand, then MULT by m: repeated products would overflow.
-void BM_MULT(benchmark::State& state) {
+// COPY of the operand, then MULT or DIV by m: repeated products would
+// overflow, repeated quotients vanish.
+template <bool divide>
+void BM_SCALAR(benchmark::State& state) {
   set_cells(state.range(0));
   Reference ref(state);
   Reg A, B;
@@ -48,24 +50,17 @@ void BM_MULT(benchmark::State& state) {
   const std::int64_t m = state.range(2);
   for (auto _ : state) {
     COPY(A, B);
-    MULT(B, m);
+    if (divide) {
+      benchmark::DoNotOptimize(DIV(B, m));
+    } else {
+      MULT(B, m);
+    }
     benchmark::DoNotOptimize(B.cells);
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
-
-void BM_DIV(benchmark::State& state) {
-  set_cells(state.range(0));
-  Reference ref(state);
-  Reg A, B;
-  fill(A, 1);
-  const std::int64_t m = state.range(2);
-  for (auto _ : state) {
-    COPY(A, B);
-    benchmark::DoNotOptimize(DIV(B, m));
-  }
-  state.SetItemsProcessed(state.iterations() * state.range(0));
-}
+void BM_MULT(benchmark::State& state) { BM_SCALAR<false>(state); }
+void BM_DIV(benchmark::State& state) { BM_SCALAR<true>(state); }
 
 void BM_LONGMULT(benchmark::State& state) {
   set_cells(state.range(0));

@@ -7,4 +7,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFIXCALC_TESTS=OFF >/dev/null
 cmake --build "$build" --target fixcalc >/dev/null
-exec python3 "$root/bench/bench.py" "$build/fixcalc" "$@"
+commit=$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)
+if [ -n "$(git -C "$root" status --porcelain --untracked-files=no 2>/dev/null)" ]; then
+  commit="$commit (working tree modified)"
+fi
+exec python3 "$root/bench/bench.py" "$build/fixcalc" --commit "$commit" "$@"

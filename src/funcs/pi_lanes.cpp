@@ -58,6 +58,19 @@ FIXCALC_LANES inline __m512i lane_quot(__m512i t, __m512i m, __m512i shift) {
   return _mm512_srlv_epi64(_mm512_madd52hi_epu64(_mm512_setzero_si512(), t, m), shift);
 }
 
+// One step of each lane's long division by d (reciprocal m, shift): the
+// dividend is rem * kBase + c, c the cell `x` for lane 0 and the cell `in`
+// (produced last step) of the lane below for the others. `in` becomes the
+// quotients, rem the remainders; returns c.
+FIXCALC_LANES inline __m512i lane_divide(__m512i& in, u64 x, __m512i& rem, __m512i base, __m512i d,
+                                         __m512i m, __m512i shift) {
+  const __m512i c = _mm512_alignr_epi64(in, _mm512_set1_epi64(static_cast<long long>(x)), 7);
+  const __m512i t = _mm512_madd52lo_epu64(c, rem, base);
+  in = lane_quot(t, m, shift);
+  rem = _mm512_sub_epi64(t, _mm512_madd52lo_epu64(_mm512_setzero_si512(), in, d));
+  return c;
+}
+
 // Steps [from, to) of the pipeline; Q and R take part where withQ, withR say
 // (lane 0 at or below their tops).
 template <bool withQ, bool withR>
@@ -76,20 +89,8 @@ FIXCALC_LANES void lane_steps(Lanes& st, const LaneConstants& k, u64* s1, u64* q
     in1 = _mm512_srli_epi64(t1, 6);
     rem1 = _mm512_and_si512(t1, k.mask63);
     __m512i c = c1;
-    if (withQ) {
-      const __m512i cq = _mm512_alignr_epi64(inQ, _mm512_set1_epi64(static_cast<long long>(q[i0])), 7);
-      const __m512i tq = _mm512_madd52lo_epu64(cq, remQ, k.base);
-      inQ = lane_quot(tq, k.qm, qShift);
-      remQ = _mm512_sub_epi64(tq, _mm512_madd52lo_epu64(zero, inQ, k.qd));
-      c = _mm512_add_epi64(c, cq);
-    }
-    if (withR) {
-      const __m512i cr = _mm512_alignr_epi64(inR, _mm512_set1_epi64(static_cast<long long>(r[i0])), 7);
-      const __m512i tr = _mm512_madd52lo_epu64(cr, remR, k.base);
-      inR = lane_quot(tr, k.rm, rShift);
-      remR = _mm512_sub_epi64(tr, _mm512_madd52lo_epu64(zero, inR, k.rd));
-      c = _mm512_add_epi64(c, cr);
-    }
+    if (withQ) c = _mm512_add_epi64(c, lane_divide(inQ, q[i0], remQ, k.base, k.qd, k.qm, qShift));
+    if (withR) c = _mm512_add_epi64(c, lane_divide(inR, r[i0], remR, k.base, k.rd, k.rm, rShift));
     const __m512i t2 = _mm512_madd52lo_epu64(c, rem2, k.base);
     __m512i q2 = lane_quot(t2, k.m, k.shift);
     rem2 = _mm512_sub_epi64(t2, _mm512_madd52lo_epu64(zero, q2, k.d));
