@@ -141,6 +141,10 @@ TEST(SeriesFast, SqrtAlarmsAtLimitZero) {
                                      [v](Reg* r) { SQRT(r[0], r[1], r[2], v); }));
     }
   }
+  // The documented outcome for v = 2: ten decimals fit, eleven alarm.
+  set_run(11, 10);
+  Reg R, S1, S2;
+  EXPECT_EQ(capture([&] { SQRT(R, S1, S2, 2); }), "\nError in: MULT");
 }
 
 }  // namespace
