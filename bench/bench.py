@@ -12,6 +12,7 @@ Usage: bench.py FIXCALC [--runs N] [--cap SECONDS] [--digits D,D,...] [--commit 
 """
 import argparse
 import os
+import resource
 import statistics
 import subprocess
 import sys
@@ -55,8 +56,14 @@ TASKS = [
 ]
 
 
+def child_cpu():
+    r = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return r.ru_utime + r.ru_stime
+
+
 def run(argv, stdin_text, cap, env=None):
-    """Seconds for one run, or None when it exceeded `cap`."""
+    """(wall-clock seconds, CPU seconds) of one run, or None when it exceeded `cap`."""
+    cpu = child_cpu()
     start = time.perf_counter()
     try:
         proc = subprocess.run(argv, input=stdin_text.encode(), stdout=subprocess.DEVNULL,
@@ -66,7 +73,7 @@ def run(argv, stdin_text, cap, env=None):
     elapsed = time.perf_counter() - start
     if proc.returncode != 0:
         sys.exit(f"{argv[0]} failed with status {proc.returncode}: {proc.stderr.decode()[:300]}")
-    return elapsed
+    return elapsed, child_cpu() - cpu
 
 
 def machine():
@@ -128,7 +135,8 @@ def main():
                     over[key] = D if D is not None else 0
                     continue
                 times[(id(task), D, p)].append(t)
-                print(f"round {r + 1}: {name} D={D} {p} {fmt(t)}", file=sys.stderr, flush=True)
+                print(f"round {r + 1}: {name} D={D} {p} {fmt(t[0])} (CPU {fmt(t[1])})",
+                      file=sys.stderr, flush=True)
     load_after = os.getloadavg()
 
     model, ncpu = machine()
@@ -139,17 +147,20 @@ def main():
     out.append(f"Load average (1, 5, 15 min) before: {load_before[0]:.2f} {load_before[1]:.2f} "
                f"{load_before[2]:.2f}; after: {load_after[0]:.2f} {load_after[1]:.2f} "
                f"{load_after[2]:.2f}.")
-    out.append(f"Median of {args.runs} interleaved runs, wall-clock, all digits printed to "
-               f"/dev/null; time cap per peer run {args.cap:g} s. bc {bc_version()}, "
-               f"Python {sys.version.split()[0]} decimal (libmpdec).")
+    out.append(f"Medians of {args.runs} interleaved runs, wall-clock (the ratios compare these), "
+               f"and fixcalc's CPU time (user + system); all digits printed to /dev/null; time "
+               f"cap per peer run {args.cap:g} s. bc {bc_version()}, Python "
+               f"{sys.version.split()[0]} decimal (libmpdec).")
     out.append("")
-    out.append("| task (command) | D | fixcalc | bc -l | bc / fixcalc | Python decimal | decimal / fixcalc |")
-    out.append("|---|---|---|---|---|---|---|")
+    out.append("| task (command) | D | fixcalc | fixcalc CPU | bc -l | bc / fixcalc "
+               "| Python decimal | decimal / fixcalc |")
+    out.append("|---|---|---|---|---|---|---|---|")
     for task, D in cells:
         name, code, _, _, bc, py = task
         fx = times[(id(task), D, "fixcalc")]
-        fmed = statistics.median(fx)
-        row = [f"{name} ({code})", f"{D:,}" if D is not None else "—", fmt(fmed)]
+        fmed = statistics.median(t[0] for t in fx)
+        row = [f"{name} ({code})", f"{D:,}" if D is not None else "—", fmt(fmed),
+               fmt(statistics.median(t[1] for t in fx))]
         for p, present in (("bc", bc), ("python", py)):
             if present is None:
                 row += ["—", "—"]
@@ -157,7 +168,7 @@ def main():
             ts = times[(id(task), D, p)]
             key = (id(task), p)
             if ts and (key not in over or (D is not None and over[key] > D)):
-                med = statistics.median(ts)
+                med = statistics.median(t[0] for t in ts)
                 row += [fmt(med), f"{med / fmed:,.1f}×"]
             elif key in over and (D is None or over[key] == D):
                 row += [f"> {args.cap:g} s (cap)", "—"]
