@@ -297,7 +297,9 @@ TEST_P(LongMultFastPaths, MatchesReferenceOnLongShapes) {
           random_cells(X, s.xlo, s.xhi);
           random_cells(Y, s.ylo, s.yhi);
         }
-        if (variant == 1) {  // Y = 1 + a few low cells: split at the run of zeros
+        if (variant == 1 && square) {  // a run of zeros: X split in two, squared block by block
+          for (std::int64_t i = d / 2 - d / 8; i <= d / 2 + d / 8; ++i) X.cells[i] = 0;
+        } else if (variant == 1) {  // Y = 1 + a few low cells: split at the run of zeros
           for (std::int64_t i = s.ylo + 20; i <= s.yhi; ++i) Y.cells[i] = 0;
           Y.cells[d] = 1;
           Y.top = decimals + static_cast<std::int32_t>(d);
@@ -326,9 +328,8 @@ TEST_P(LongMultFastPaths, MatchesReferenceOnLongShapes) {
   }
 }
 
-// Factors longer than the 4095 rows that one pass of the vector kernel can
-// sum: the rows go in groups.
-TEST_P(LongMultFastPaths, MatchesReferenceBeyondOneGroupOfRows) {
+// Factors of four thousand cells: transforms of 16384 entries, or GMP.
+TEST_P(LongMultFastPaths, MatchesReferenceOnLongFactors) {
   const std::uint64_t seed = test_seed() + 5;
   std::mt19937_64 rng(seed);
   set_run(42'000, 20);
@@ -340,6 +341,22 @@ TEST_P(LongMultFastPaths, MatchesReferenceBeyondOneGroupOfRows) {
   }
   const Outcome want = multiply(true, X, Y, Z, rng);
   std::optional<Outcome> got = multiply_fast(X, Y, Z);
+  ASSERT_TRUE(got.has_value()) << "seed " << seed;
+  EXPECT_EQ(want, *got) << "seed " << seed;
+}
+
+// A long integer with a run of zeros squared: the blocks on either side of the
+// run, and each block against the other, are products of their own.
+TEST_P(LongMultFastPaths, SquaresAcrossARunOfZeros) {
+  const std::uint64_t seed = test_seed() + 6;
+  std::mt19937_64 rng(seed);
+  set_run(0, 24'100);
+  Reg X, Z;
+  for (std::int64_t i = 0; i < ncells(); ++i)
+    X.cells[i] = i <= 1200 && (i < 450 || i > 750) ? static_cast<cell_t>(1 + rng() % (kBase - 1)) : 0;
+  X.top = 1200;
+  const Outcome want = multiply(true, X, X, Z, rng);
+  std::optional<Outcome> got = multiply_fast(X, X, Z);
   ASSERT_TRUE(got.has_value()) << "seed " << seed;
   EXPECT_EQ(want, *got) << "seed " << seed;
 }

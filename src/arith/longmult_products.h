@@ -1,0 +1,113 @@
+// Column sums of products of cells, normalised into base-10^10 cells: the
+// multiplication kernels behind the fast LONGMULT (longmult_fast.cpp).
+// Column c of X[bx] * Y[by] is the sum of X_j Y_i over the pairs with
+// i + j = c. The kernels add whole columns, from a given one up, into an Acc,
+// so that the pairs they leave out are exactly those of the columns below.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "arith.h"
+#include "divisor.h"
+
+namespace longmult {
+
+using u64 = std::uint64_t;
+using u128 = unsigned __int128;
+using i128 = __int128;
+constexpr u64 kB = kBase;
+
+// q := floor(t / B), r := t mod B, for t < B 2^64.
+inline constexpr WideDivisor kBaseDivisor{kBase};
+inline u64 divmod_base(u128 t, u64& r) {
+  u64 q = 0;
+  kBaseDivisor.divrem(t, q, r);
+  return q;
+}
+
+// Array positions lo .. hi; empty when hi < lo.
+struct Span {
+  std::int64_t lo, hi;
+  bool empty() const { return hi < lo; }
+  std::int64_t size() const { return hi - lo + 1; }
+};
+
+// The cells of a register with the span from its lowest to its highest
+// nonzero cell; reads outside the span give 0.
+struct Cells {
+  const cell_t* c;
+  Span s;
+  u64 operator[](std::int64_t p) const { return p >= s.lo && p <= s.hi ? static_cast<u64>(c[p]) : 0; }
+};
+
+// Normalised cells of the columns base .. base + n - 1 of a product.
+struct Acc {
+  u64* cell;
+  std::int64_t base;
+  u64& operator[](std::int64_t c) { return cell[c - base]; }
+  u64 get(std::int64_t c, std::int64_t n) const { return c >= base && c < base + n ? cell[c - base] : 0; }
+};
+
+// acc += sum of col(c) B^c over c = from .. to, carried upward. A column is
+// at most m (B-1)^2 (m < 10^9 pairs), so col = (a B + b) B + l with l, b < B
+// and a <= m: l goes to column c, b to c + 1, a to c + 2. These splits do not
+// depend on one another; what runs from column to column is a carry below 4.
+template <class Col>
+void add_columns(Acc& acc, std::int64_t from, std::int64_t to, Col col) {
+  u64 k = 0;        // carry into column c
+  u64 b1 = 0;       // b of column c - 1
+  u64 a1 = 0;       // a of column c - 1
+  u64 a2 = 0;       // a of column c - 2
+  const auto settle = [&](std::int64_t c, u64 l) {
+    const u64 s = acc[c] + l + b1 + a2 + k;  // below 3B + m + 4
+    k = (s >= kB) + (s >= 2 * kB) + (s >= 3 * kB);
+    acc[c] = s - k * kB;
+  };
+  for (std::int64_t c = from; c <= to; ++c) {
+    u64 l = 0;
+    const u64 h = divmod_base(col(c), l);
+    settle(c, l);
+    a2 = a1;
+    a1 = h / kB;
+    b1 = h - a1 * kB;
+  }
+  settle(to + 1, 0);  // b of column to, a of column to - 1
+  b1 = 0;
+  a2 = a1;
+  settle(to + 2, 0);  // a of column to
+  a2 = 0;
+  for (std::int64_t c = to + 3; k != 0; ++c) settle(c, 0);
+}
+
+// v's first n entries, zeroed; v grows as needed and is kept across calls.
+inline u64* zeroed(std::vector<u64>& v, std::size_t n) {
+  if (v.size() < n) v.resize(n);
+  std::memset(v.data(), 0, n * sizeof(u64));
+  return v.data();
+}
+
+// acc += the columns c >= cut of X * Y, operands split into blocks at long
+// runs of zero cells, each block pair trimmed to the cells that reach column
+// cut and multiplied by the kernel that suits its size (longmult_products.cpp).
+void add_product(Acc& acc, const Cells& X, const Cells& Y, std::int64_t cut);
+
+// acc := X Y, every cell from acc.base = X_lo + E_lo up (n cells), as
+// X B^(hy+1) - X E for Y = B^(hy+1) - E, E's cells in E_span. False if that
+// came out negative, which cannot happen.
+bool product_by_complement(Acc& acc, std::int64_t n, const Cells& X, const Cells& Y, Span e);
+
+// Whether the processor has the AVX-512 IFMA units the kernels below need
+// (longmult_vector.cpp); they may be called only then.
+bool vector_units();
+
+// acc += the columns c >= from of X[bx] * Y[by] by rows of 52-bit
+// multiply-adds, for min(|bx|, |by|) up to 4095.
+void add_product_rows(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from);
+
+// acc += the columns c >= from of X[bx] * Y[by] by number-theoretic
+// transforms modulo two primes; false when the product is too long for them.
+bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from);
+
+}  // namespace longmult
