@@ -126,6 +126,10 @@ constexpr Prime make_prime(u64 p, u64 g) {
 }
 constexpr Prime kPrimes[2] = {make_prime(1'125'845'146'009'601, 3), make_prime(1'125'844'072'267'777, 5)};
 
+// The longest transform, 2^20 entries: its tables and arrays take 56 bytes an
+// entry, and they are kept for the next product. Longer products go to GMP.
+constexpr int kMaxLog = 20;
+
 u64 mul_mod(u64 a, u64 b, u64 p) { return static_cast<u64>(static_cast<u128>(a) * b % p); }
 u64 pow_mod(u64 a, u64 e, u64 p) {
   u64 r = 1;
@@ -277,7 +281,7 @@ IFMA_TARGET void multiply_entries(u64* a, const u64* b, std::int64_t L, const Pr
 bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from) {
   int k = 4;
   while ((std::int64_t{1} << k) < bx.size() + by.size() - 1) ++k;
-  if (k > 30) return false;
+  if (k > kMaxLog) return false;
   const std::int64_t L = std::int64_t{1} << k;
   const bool square = X == Y && bx.lo == by.lo && bx.hi == by.hi;
   u64* res[2] = {zeroed(scratch.a1, static_cast<std::size_t>(L)), zeroed(scratch.a2, static_cast<std::size_t>(L))};
