@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <new>
 
 #include "../funcs/funcs.h"
 #include "../io.h"
@@ -130,6 +131,12 @@ int run(std::FILE* in, std::FILE* out) {
     }
   } catch (const Fatal& f) {
     status = f.status;
+  } catch (const std::bad_alloc&) {
+    // Memory beyond the registers (scratch of the fast kernels, the printed
+    // digits) that the machine refuses: the same end as a register beyond
+    // the budget.
+    std::fputs("\nError in: ALLOC", output);
+    status = 255;
   }
   std::fflush(output);
   return status;
