@@ -78,7 +78,8 @@ void add_columns(Acc& acc, std::int64_t from, std::int64_t to, Col col) {
   a2 = a1;
   settle(to + 2, 0);  // a of column to
   a2 = 0;
-  for (std::int64_t c = to + 3; k != 0; ++c) settle(c, 0);
+  std::int64_t c = to + 3;
+  while (k != 0) settle(c++, 0);
 }
 
 // v's first n entries, zeroed; v grows as needed and is kept across calls.
