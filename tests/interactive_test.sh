@@ -14,9 +14,12 @@ if ! command -v tmux >/dev/null; then
   exit 77
 fi
 unset TMUX
-sock=fixcalc-interactive-$$
-tm() { tmux -L "$sock" -f /dev/null "$@"; }
-trap 'tm kill-server 2>/dev/null' EXIT
+# One tmux server per session, on a socket of its own in a temporary folder.
+tmp=$(mktemp -d)
+sock=''
+tm() { tmux -S "$sock" -f /dev/null "$@"; }
+socks=()
+trap 'for sock in "${socks[@]}"; do tm kill-server 2>/dev/null; done; rm -rf "$tmp"' EXIT
 how=''
 
 # The pane's text, history included, without trailing blanks, trailing empty
@@ -50,15 +53,17 @@ type_line() {
   exit 1
 }
 
-# session DESCRIPTION COMMAND...: runs COMMAND in a fresh pane and types a
-# short calculation into it.
+# session DESCRIPTION SCRIPT: runs the shell commands SCRIPT, with the program
+# as $0, in a fresh pane, types a short calculation into it and checks the
+# exit status that SCRIPT leaves in $1.
 session() {
   how=$1
-  shift
+  rm -f "$tmp/status"
   seen=''
-  tm kill-server 2>/dev/null
+  sock=$tmp/tmux-${#socks[@]}
+  socks+=("$sock")
   tm start-server \; set-option -g remain-on-exit on \; \
-    new-session -d -s calc -x 100 -y 60 "$@" || { echo "FAIL ($how) tmux could not start the program"; exit 1; }
+    new-session -d -s calc -x 100 -y 60 bash -c "$2" "$prog" "$tmp/status" || { echo "FAIL ($how) tmux could not start the program"; exit 1; }
   sleep 0.2
   [ -z "$(screen)" ] || fail_with "the program printed something before any input"
   type_line 20 '20'
@@ -72,17 +77,17 @@ session() {
   type_line 2 $'\n\n2\nNo: 2 write(A);\n         10.00000 00000 00000 00000'
   type_line 22 $'\n\n22\nNo: 22 stop'
   type_line -1 '-1'
-  local i
+  # The exit status comes from the shell that ran the program: tmux does not
+  # always know it when the pane has died.
+  local i status=''
   for i in $(seq 1 200); do
-    [ "$(tm display-message -p -t calc '#{pane_dead}')" = 1 ] && break
+    [ -s "$tmp/status" ] && status=$(cat "$tmp/status") && break
     sleep 0.05
   done
-  [ "$(tm display-message -p -t calc '#{pane_dead}')" = 1 ] || fail_with "the program did not end at D = -1"
-  local status
-  status=$(tm display-message -p -t calc '#{pane_dead_status}')
+  [ -n "$status" ] || fail_with "the program did not end at D = -1"
   [ "$status" = 0 ] || fail_with "exit status $status, expected 0"
 }
 
-session "output on the terminal" "$prog"
-session "output piped" bash -c 'set -o pipefail; "$0" | cat' "$prog"
+session "output on the terminal" '"$0"; echo $? >"$1"'
+session "output piped" 'set -o pipefail; "$0" | cat; echo $? >"$1"'
 exit 0
