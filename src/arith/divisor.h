@@ -1,7 +1,7 @@
 // Division by invariant integers: floor(t / d) and t mod d for many dividends t
 // and one divisor d, by multiplication with a precomputed reciprocal instead of
-// a division instruction or a 128-bit library call. The 128-bit cell helper of
-// the kernels: every product and dividend wider than 64 bits is formed here.
+// a division instruction or a 128-bit library call; and the steps of a long
+// division over cells built on them, shared by DIV and the series.
 #pragma once
 
 #include <cstdint>
