@@ -4,15 +4,15 @@
 // functions.
 #pragma once
 
-#include <algorithm>
+#include <cassert>
 
 #include "../arith/arith.h"
 #include "../arith/divisor.h"
 
 // R's cells, read as sum of cells[i] * kBase^i with cells of any sign, become
-// the normal cells of that value. Returns the carry out of the top cell, which
-// is zero exactly when the value is non-negative and fits below `limit`.
-inline cell_t carry_cells(Reg& R) {
+// the normal cells of that value, which must be non-negative and fit below
+// `limit` (the callers' sums do).
+inline void carry_cells(Reg& R) {
   cell_t carry = 0;
   for (std::int64_t i = 0; i < ncells(); ++i) {
     cell_t v = R.cells[i] + carry;
@@ -24,7 +24,7 @@ inline cell_t carry_cells(Reg& R) {
     }
     R.cells[i] = v;
   }
-  return carry;
+  assert(carry == 0);
 }
 
 // The top that ADD leaves in a register with these cells: `limit` when the cell
