@@ -14,8 +14,8 @@ namespace fuzz {
 
 namespace {
 
-// Integer cells a run may have. With ten of them exp(x) fits only for x below
-// about 250, so no series needs more than about a thousand terms.
+// Highest integer cell a run may have. With four integer cells exp(x) fits
+// only for x below about 92, so no series needs more than a few hundred terms.
 constexpr std::int64_t kMaxLimit = 3;
 // Decimals of a run. It matters where limit < decimals: the registers have no
 // cells, yet printing and division still walk every decimal place.

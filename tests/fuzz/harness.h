@@ -10,8 +10,9 @@
 
 namespace fuzz {
 
-// Register memory a case may take: a few registers of some fifty cells. A
-// larger precision ends the run with ALARM("ALLOC"), which is fuzzed as well.
+// Register memory a case may take: 128 cells, that is A, B, C and the
+// scratch registers of a series at some twenty to forty cells each. A larger
+// precision ends the run with ALARM("ALLOC"), which is fuzzed as well.
 inline constexpr std::int64_t kRegisterBudget = 1024;
 
 // False when the input asks for more work than a fuzz case should do: integer
