@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds fixcalc (Release) in build-bench/ and times it against `bc -l` and
-# Python's decimal; prints a markdown table (progress goes to stderr).
-# Usage: bash bench/run.sh [--runs N] [--cap SECONDS] [--digits D,D,...]
+# Builds fixcalc (Release) in build-bench/ and times it against its peers
+# (mpmath with gmpy2, `bc -l`, Python's decimal); prints markdown tables
+# (progress goes to stderr). Options are bench.py's, e.g.
+#   bash bench/run.sh --runs 3 --cap 100 --before path/to/older/fixcalc
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build-bench"
