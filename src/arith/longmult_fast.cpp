@@ -20,7 +20,8 @@
 //     Z = Q - J,  J B^2 = sum a_i - R - B^2 sum w_i.
 //
 // A w_i can be 1 only when a_i > B^2 - Y_i (about once in 10^10 for cells
-// without pattern); then a descent over the cells below k - 2 settles it.
+// without pattern); then a walk down the cells below k - 2 settles it
+// (Walks, whose walks together take time linear in the operands).
 //
 // When Y is 0.99999... (B^k - E, E short), X Y is formed exactly as
 // X B^k - X E instead; then V B^2 = Q B^2 + R + phi with phi in [0, 1), and
@@ -32,6 +33,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "longmult_products.h"
@@ -52,6 +54,11 @@ constexpr std::int64_t kComplementRun = 64;
 // Column sums too long for the stack, kept across calls.
 thread_local std::vector<u64> sums;
 
+bool decline(Decline why) {
+  ++longmult_declines[static_cast<std::size_t>(why)];
+  return false;
+}
+
 // R's cells up to its top, with the span of its nonzero cells.
 Cells cells_of(const Reg& R) {
   const cell_t* c = R.cells;
@@ -62,25 +69,88 @@ Cells cells_of(const Reg& R) {
   return {c, {lo, hi}};
 }
 
-// Whether floor((X mod B^q) b / B^q) >= T, for b >= 1. That carry v_q is
-// floor((X_(q-1) b + v_(q-1)) / B) with 0 <= v_(q-1) < b, so each cell from
-// the top down either settles the question or hands a new threshold to the
-// next. Returns -1 when `budget` cells did not settle it.
-int carry_ge(const Cells& X, std::int64_t q, u64 b, i128 T, std::int64_t& budget) {
-  for (;; --q) {
-    if (T <= 0) return 1;
-    if (T >= static_cast<i128>(b) || q <= X.s.lo) return 0;  // v_q < b; v_q = 0 below the span
-    if (--budget < 0) return -1;
-    T = T * kB - static_cast<i128>(static_cast<u128>(X[q - 1]) * b);
+// Whether floor((X mod B^q) b / B^q) >= T for 0 < T < b < B, that is whether
+// the fraction x_q = (X mod B^q) / B^q formed by X's cells below q reaches T/b.
+// As x_q = (X_(q-1) + x_(q-1)) / B, one cell down the question becomes
+// x_(q-1) >= (T B - X_(q-1) b) / b: a new numerator T' over the same b, which
+// settles it when T' <= 0 (yes) or T' >= b (no, as x < 1), and where X has no
+// more cells (x = 0: no). A walk thus follows X's cells for as long as they
+// are the base-B digits of T/b.
+//
+// The walks of one product share their answers. Two fractions t/b and t'/b'
+// with b, b' < B that differ do so by at least 1/(b b') > B^-2, so they
+// cannot share two more digits: at each position at most one fraction stays
+// undecided for two cells or more. That state is remembered with its answer
+// when the walk ends, and a walk that reaches a remembered state stops. Each
+// walk then runs at most two cells of its own before it settles or meets a
+// state it is the first to reach, so all the walks of a product together visit
+// O(cells of X + cells of Y) cells, whatever the pattern of the operands.
+class Walks {
+ public:
+  explicit Walks(const Cells& X) : X_(X) {
+    const auto n = static_cast<std::size_t>(X.s.hi + 2);
+    if (memo_.size() < n) memo_.resize(n);
+    if (++generation_ == 0) {  // wrapped: forget every stale state
+      std::fill(memo_.begin(), memo_.end(), State{});
+      generation_ = 1;
+    }
   }
-}
+
+  bool reaches(std::int64_t q, u64 b, i128 T) {
+    if (T <= 0) return true;
+    if (T >= static_cast<i128>(b)) return false;
+    path_.clear();
+    bool answer = false;
+    for (;; --q) {
+      if (q <= X_.s.lo) break;  // x_q = 0
+      if (q <= X_.s.hi + 1) {
+        const State& m = memo_[static_cast<std::size_t>(q)];
+        if (m.generation == generation_ && static_cast<u128>(T) * m.den == static_cast<u128>(m.num) * b) {
+          answer = m.answer;
+          break;
+        }
+      }
+      path_.push_back({q, static_cast<u64>(T)});
+      ++longmult_walk_cells;
+      T = T * kB - static_cast<i128>(static_cast<u128>(X_[q - 1]) * b);
+      if (T <= 0) {
+        answer = true;
+        break;
+      }
+      if (T >= static_cast<i128>(b)) break;
+    }
+    // The states that stayed undecided for two more cells at least.
+    for (std::size_t j = 0; j + 3 <= path_.size(); ++j)
+      if (path_[j].q <= X_.s.hi + 1) memo_[static_cast<std::size_t>(path_[j].q)] = {path_[j].t, b, generation_, answer};
+    return answer;
+  }
+
+ private:
+  struct State {
+    u64 num = 0, den = 1;
+    std::uint32_t generation = 0;
+    bool answer = false;
+  };
+  struct Step {
+    std::int64_t q;
+    u64 t;
+  };
+  const Cells& X_;
+  static thread_local std::vector<State> memo_;
+  static thread_local std::vector<Step> path_;
+  static thread_local std::uint32_t generation_;
+};
+
+thread_local std::vector<Walks::State> Walks::memo_;
+thread_local std::vector<Walks::Step> Walks::path_;
+thread_local std::uint32_t Walks::generation_ = 0;
 
 // Whether every pass of the reference stays clear of ALARM("MULT") and
 // ALARM("LONGMULT"): X Y_i < B^(N - max(i - d, 0)) for each nonzero Y_i, N the
 // number of cells. As B^hx <= X < B^(hx+1), a bound above B^(hx+1) always
 // holds and one below never does; only passes with the bound B^(hx+1) itself
 // (i <= d when hx is the top cell, else i = d + N - 1 - hx) need the cells.
-bool passes_fit(const Cells& X, const Cells& Y, std::int64_t& budget) {
+bool passes_fit(const Cells& X, const Cells& Y, Walks& walks) {
   const std::int64_t N = ncells();
   const std::int64_t d = -std::int64_t{decimals};
   const std::int64_t hx = X.s.hi;
@@ -93,22 +163,22 @@ bool passes_fit(const Cells& X, const Cells& Y, std::int64_t& budget) {
   const u128 xtop = X[hx];
   if ((xtop + 1) * b <= kB) return true;  // X b < (X_hx + 1) b B^hx <= B^(hx+1)
   if (xtop * b >= kB) return false;
-  return carry_ge(X, hx + 1, b, 1, budget) == 0;
+  return !walks.reaches(hx + 1, b, 1);
 }
 
 // The truncated passes i < d: with k = d - i, A_i = (X_(k-1) B + X_(k-2)) Y_i
 // and L_i = (X mod B^(k-2)) Y_i / B^(k-2) in [0, Y_i), the share of the cells
 // below k - 2, f_i B^2 = a_i + L_i - B^2 w_i with a_i = A_i mod B^2 and w_i = 1
 // when a_i + L_i >= B^2. Only a_i > B^2 - Y_i can wrap, and it does when
-// floor(L_i) >= B^2 - a_i, which a descent settles.
+// floor(L_i) >= B^2 - a_i, which a walk settles.
 struct FracParts {
   i128 sumA = 0;          // sum of a_i
   i128 sumY = 0;          // sum of Y_i: sum of L_i is below it
   std::int64_t wraps = 0;  // sum of w_i
 };
 
-// The parts of the passes i < d; false when a descent ran out of budget.
-bool add_frac_parts(const Cells& X, const Cells& Y, FracParts& f, std::int64_t& budget) {
+// The parts of the passes i < d.
+void add_frac_parts(const Cells& X, const Cells& Y, FracParts& f, Walks& walks) {
   const std::int64_t d = -std::int64_t{decimals};
   const std::int64_t last = std::min(Y.s.hi, d - 1);
   for (std::int64_t i = Y.s.lo; i <= last; ++i) {
@@ -122,11 +192,8 @@ bool add_frac_parts(const Cells& X, const Cells& Y, FracParts& f, std::int64_t& 
     f.sumA += a;
     f.sumY += b;
     if (a + b <= kB2 || k - 2 <= X.s.lo) continue;  // cannot wrap, or L_i = 0
-    const int w = carry_ge(X, k - 2, b, kB2 - a, budget);
-    if (w < 0) return false;
-    f.wraps += w;
+    f.wraps += walks.reaches(k - 2, b, kB2 - a) ? 1 : 0;
   }
-  return true;
 }
 
 // Y = B^(hy+1) - E with E short, as for 0.99999...: a run of at least
@@ -143,69 +210,77 @@ Span complement_span(const Cells& Y) {
 
 // X Y from the columns from d - 2 up, for J by the cancellation of the L_i:
 // (Q - Z) B^2 = sumA - R - B^2 wraps. Fills acc (n cells from acc.base);
-// returns J, or -1 when it cannot be had.
-i128 product_high(Acc& acc, std::int64_t n, const Cells& X, const Cells& Y, const FracParts& f) {
+// returns J (of either sign), or nothing when it cannot be had.
+std::optional<i128> product_high(Acc& acc, std::int64_t n, const Cells& X, const Cells& Y, const FracParts& f) {
   const std::int64_t d = -std::int64_t{decimals};
   const std::int64_t cut = std::max<std::int64_t>(d - 2, 0);
   add_product(acc, X, Y, cut);
   if (d == 0) return 0;
   const i128 R = static_cast<i128>(acc.get(d - 1, n)) * kB + acc.get(d - 2, n);
   const i128 diff = f.sumA - R;
-  if (diff % kB2 != 0) return -1;  // cannot happen; leave it to the reference
+  if (diff % kB2 != 0) return std::nullopt;  // cannot happen
   return diff / kB2 - f.wraps;
 }
 
 // X Y exactly, for J from bounds: with V B^2 = Q B^2 + R + phi, phi in
 // [0, 1), J B^2 = sum f_i B^2 - R - phi lies in (lo - R - 1, hi - R], where
 // lo = sumA - B^2 wraps and hi = lo + sumY, and that holds one multiple of
-// B^2. Returns J, or -1.
-i128 product_exact(Acc& acc, std::int64_t n, const Cells& X, const Cells& Y, Span e, const FracParts& f) {
+// B^2. Returns J, or nothing.
+std::optional<i128> product_exact(Acc& acc, std::int64_t n, const Cells& X, const Cells& Y, Span e,
+                                  const FracParts& f) {
   const std::int64_t d = -std::int64_t{decimals};
-  if (!product_by_complement(acc, n, X, Y, e)) return -1;
+  if (!product_by_complement(acc, n, X, Y, e)) return std::nullopt;
   const i128 R = static_cast<i128>(acc.get(d - 1, n)) * kB + acc.get(d - 2, n);
   const i128 lo = f.sumA - kB2 * f.wraps;
   const i128 hi = lo + f.sumY;
-  if (hi - lo + 1 > kB2 || hi < R) return -1;
+  if (hi - lo + 1 > kB2 || hi < R) return std::nullopt;
   return (hi - R) / kB2;
 }
 
 // Z := Q - J, Q the cells of acc from column d up, and Z's top as the
-// reference's last ADD leaves it. False when Z does not fit (ALARM("ADD")).
+// reference's last ADD leaves it. J may have either sign: a wrap makes the
+// truncated partial products exceed Q. acc has two spare cells above the
+// product, so a carry always fits. Declines when Z reaches above `limit`,
+// where the reference meets ALARM("ADD") (its running sum only grows).
 bool store_product(Reg& Z, Acc& acc, std::int64_t n, bool inZ, i128 J) {
   const std::int64_t N = ncells();
   const std::int64_t d = -std::int64_t{decimals};
-  if (J < 0 || J >= static_cast<i128>(kB)) return false;
   const std::int64_t first = std::max(d, acc.base);  // the lowest column kept in Z
-  std::int64_t last = acc.base + n - 1;
+  const std::int64_t end = acc.base + n;
+  if (J != 0 && (J <= -static_cast<i128>(kB) || J >= static_cast<i128>(kB) || first != d))
+    return decline(Decline::kUnexpected);  // no truncated pass above d, or J beyond a cell
+  for (std::int64_t c = first; J != 0; ++c) {  // acc -= J from column d up
+    if (c >= end) return decline(Decline::kUnexpected);  // Q < J cannot happen
+    const i128 v = static_cast<i128>(acc[c]) - J;
+    J = v < 0 ? -((-v + kB - 1) / kB) : v / kB;  // floor(v / B), carried as -J
+    J = -J;
+    acc[c] = static_cast<u64>(v + J * static_cast<i128>(kB));
+  }
+  std::int64_t last = end - 1;
   while (last >= first && acc[last] == 0) --last;
+  if (last - d >= N) return decline(Decline::kAlarm);
   if (!inZ) {
-    if (last - d >= N) return false;
     std::memset(Z.cells, 0, N * sizeof(cell_t));
     if (last >= first)
       std::memcpy(Z.cells + (first - d), &acc[first], static_cast<std::size_t>(last - first + 1) * sizeof(u64));
   }
-  std::int64_t hz = last >= first ? last - d : -1;
-  for (auto borrow = static_cast<cell_t>(J), p = cell_t{0}; borrow != 0; ++p) {
-    if (p > hz) return false;  // Q < J cannot happen; leave it to the reference
-    cell_t& z = Z.cells[p];
-    z -= borrow;
-    borrow = z < 0 ? 1 : 0;
-    if (z < 0) z += kBase;
-  }
-  while (hz >= 0 && Z.cells[hz] == 0) --hz;
-  Z.top = static_cast<std::int32_t>(decimals + std::max<std::int64_t>(hz, 0));
+  const std::int64_t hz = last >= first ? last - d : 0;
+  Z.top = static_cast<std::int32_t>(decimals + hz);
   return true;
 }
 
 }  // namespace
 
 bool longmult_vector_units = true;
+std::array<std::uint64_t, kDeclineKinds> longmult_declines{};
+std::uint64_t longmult_walk_cells = 0;
 
 bool LONGMULT_fast(const Reg& X, const Reg& Y, Reg& Z) {
   const std::int64_t N = ncells();
-  if (N == 0 || limit < 0 || X.top > limit || Y.top > limit) return false;
+  if (N == 0 || limit < 0 || X.top > limit || Y.top > limit) return decline(Decline::kRun);
   // The reference allocates a scratch register first; that may be what fails.
-  if (N * static_cast<std::int64_t>(sizeof(cell_t)) > register_budget() - register_bytes_in_use()) return false;
+  if (N * static_cast<std::int64_t>(sizeof(cell_t)) > register_budget() - register_bytes_in_use())
+    return decline(Decline::kMemory);
   if (Y.top < decimals) {  // no pass: zero with top 0
     std::memset(Z.cells, 0, N * sizeof(cell_t));
     Z.top = 0;
@@ -218,9 +293,10 @@ bool LONGMULT_fast(const Reg& X, const Reg& Y, Reg& Z) {
     Z.top = decimals;
     return true;
   }
-  std::int64_t budget = 256 + x.s.size() + y.s.size();  // cells the descents may visit
+  Walks walks(x);
+  if (!passes_fit(x, y, walks)) return decline(Decline::kAlarm);
   FracParts f;
-  if (!passes_fit(x, y, budget) || !add_frac_parts(x, y, f, budget)) return false;
+  add_frac_parts(x, y, f, walks);
 
   const std::int64_t d = -std::int64_t{decimals};
   const Span e = y.s.size() >= kComplementRun ? complement_span(y) : Span{0, -1};
@@ -237,6 +313,7 @@ bool LONGMULT_fast(const Reg& X, const Reg& Y, Reg& Z) {
     std::memset(Z.cells, 0, N * sizeof(cell_t));
   else if (n <= kLocalCells)
     std::memset(local, 0, static_cast<std::size_t>(n) * sizeof(u64));
-  const i128 J = e.empty() ? product_high(acc, n, x, y, f) : product_exact(acc, n, x, y, e, f);
-  return store_product(Z, acc, n, inZ, J);
+  const std::optional<i128> J = e.empty() ? product_high(acc, n, x, y, f) : product_exact(acc, n, x, y, e, f);
+  if (!J) return decline(Decline::kUnexpected);
+  return store_product(Z, acc, n, inZ, *J);
 }
