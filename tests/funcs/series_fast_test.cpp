@@ -107,8 +107,10 @@ TEST(SeriesFast, SqrtMatchesReference) {
 // after pass j = state after pass i): period 1 (237 decimals, v = 0.3, from
 // pass 11; exact roots from pass 0), 2 (v = 2), 5 (200, 0.3), 6 (1014, 10), 8
 // (237, 7), 10 (1051, 13), 14 (1273, 163, from pass 20), 16 (1014, 10^6 + 3,
-// from pass 34) and 22 (1000, 10^6 + 3, from pass 36); each also ten decimals
-// further on, where the number of passes and often the cycle differ.
+// from pass 34) and 22 (1000, 10^6 + 3, from pass 36); perfect squares whose
+// passes rewrite every cell (9, 144, 2.25: 3.000...01 and 2.999...98 in
+// turn); each also ten decimals further on, where the number of passes and
+// often the cycle differ.
 TEST(SeriesFast, SqrtCyclesOfManyPeriods) {
   struct Row {
     int D;
@@ -117,7 +119,8 @@ TEST(SeriesFast, SqrtCyclesOfManyPeriods) {
   };
   for (Row r : {Row{237, 11, 0.3}, Row{1000, 11, 4}, Row{100, 11, 2}, Row{200, 20, 0.3},
                 Row{1014, 11, 10}, Row{237, 20, 7}, Row{1051, 11, 13}, Row{1273, 20, 163},
-                Row{1014, 20, 1000003}, Row{1000, 20, 1000003}, Row{0, 20, 2}, Row{10, 11, 0.25}}) {
+                Row{1014, 20, 1000003}, Row{1000, 20, 1000003}, Row{0, 20, 2}, Row{10, 11, 0.25},
+                Row{1000, 11, 9}, Row{733, 11, 144}, Row{1000, 11, 2.25}}) {
     for (int D : {r.D, r.D + 10}) {
       set_run(D, r.E);
       std::ostringstream what;
