@@ -51,6 +51,8 @@ constexpr std::int64_t kLocalCells = 128;
 // multiplied as B^k - E (see complement_span).
 constexpr std::int64_t kComplementRun = 64;
 
+enum class Settled { kDone, kOverflow, kUnexpected };
+
 // Column sums too long for the stack, kept across calls.
 thread_local std::vector<u64> sums;
 
@@ -145,25 +147,39 @@ thread_local std::vector<Walks::State> Walks::memo_;
 thread_local std::vector<Walks::Step> Walks::path_;
 thread_local std::uint32_t Walks::generation_ = 0;
 
-// Whether every pass of the reference stays clear of ALARM("MULT") and
-// ALARM("LONGMULT"): X Y_i < B^(N - max(i - d, 0)) for each nonzero Y_i, N the
-// number of cells. As B^hx <= X < B^(hx+1), a bound above B^(hx+1) always
-// holds and one below never does; only passes with the bound B^(hx+1) itself
-// (i <= d when hx is the top cell, else i = d + N - 1 - hx) need the cells.
-bool passes_fit(const Cells& X, const Cells& Y, Walks& walks) {
+// The first pass of the reference that meets ALARM("MULT") or
+// ALARM("LONGMULT"), with the alarm's name; -1 when every pass fits. Pass i
+// needs X Y_i < B^N in MULT (N the number of cells) and, shifted up by i - d
+// cells, X Y_i < B^(N - i + d). As B^hx <= X < B^(hx+1), a bound above
+// B^(hx+1) always holds and one below never does; only the passes with the
+// bound B^(hx+1) itself (i <= d when hx is the top cell, else i = d + N - 1 -
+// hx) need X's cells, which a walk settles.
+std::int64_t first_failing_pass(const Cells& X, const Cells& Y, Walks& walks, const char*& name) {
   const std::int64_t N = ncells();
   const std::int64_t d = -std::int64_t{decimals};
   const std::int64_t hx = X.s.hi;
   const std::int64_t icrit = d + (N - 1 - hx);
-  if (Y.s.hi > icrit) return false;
-  u64 b = Y[icrit];
-  if (hx == N - 1)
-    for (std::int64_t i = Y.s.lo; i <= Y.s.hi; ++i) b = std::max(b, Y[i]);
-  if (b == 0) return true;
-  const u128 xtop = X[hx];
-  if ((xtop + 1) * b <= kB) return true;  // X b < (X_hx + 1) b B^hx <= B^(hx+1)
-  if (xtop * b >= kB) return false;
-  return !walks.reaches(hx + 1, b, 1);
+  const auto reaches_top = [&](u64 b) {  // X b >= B^(hx+1)
+    const u128 xtop = X[hx];
+    if ((xtop + 1) * b <= kB) return false;  // X b < (X_hx + 1) b B^hx <= B^(hx+1)
+    return xtop * b >= kB || walks.reaches(hx + 1, b, 1);
+  };
+  name = "LONGMULT";
+  if (hx == N - 1) {  // icrit = d: each pass up to d may fail in MULT
+    for (std::int64_t i = Y.s.lo; i <= std::min(Y.s.hi, d); ++i)
+      if (reaches_top(Y[i])) {
+        name = "MULT";
+        return i;
+      }
+  } else if (icrit <= Y.s.hi && reaches_top(Y[icrit])) {
+    return icrit;  // fits in MULT (X Y_i < B^(hx+2) <= B^N), not once shifted
+  }
+  for (std::int64_t i = std::max(icrit + 1, Y.s.lo); i <= Y.s.hi; ++i)
+    if (Y[i] != 0) {
+      if (hx == N - 1 && reaches_top(Y[i])) name = "MULT";
+      return i;
+    }
+  return -1;
 }
 
 // The truncated passes i < d: with k = d - i, A_i = (X_(k-1) B + X_(k-2)) Y_i
@@ -240,17 +256,17 @@ std::optional<i128> product_exact(Acc& acc, std::int64_t n, const Cells& X, cons
 // Z := Q - J, Q the cells of acc from column d up, and Z's top as the
 // reference's last ADD leaves it. J may have either sign: a wrap makes the
 // truncated partial products exceed Q. acc has two spare cells above the
-// product, so a carry always fits. Declines when Z reaches above `limit`,
+// product, so a carry always fits. kOverflow when Z reaches above `limit`,
 // where the reference meets ALARM("ADD") (its running sum only grows).
-bool store_product(Reg& Z, Acc& acc, std::int64_t n, bool inZ, i128 J) {
+Settled store_product(Reg& Z, Acc& acc, std::int64_t n, bool inZ, i128 J) {
   const std::int64_t N = ncells();
   const std::int64_t d = -std::int64_t{decimals};
   const std::int64_t first = std::max(d, acc.base);  // the lowest column kept in Z
   const std::int64_t end = acc.base + n;
   if (J != 0 && (J <= -static_cast<i128>(kB) || J >= static_cast<i128>(kB) || first != d))
-    return decline(Decline::kUnexpected);  // no truncated pass above d, or J beyond a cell
+    return Settled::kUnexpected;  // no truncated pass above d, or J beyond a cell
   for (std::int64_t c = first; J != 0; ++c) {  // acc -= J from column d up
-    if (c >= end) return decline(Decline::kUnexpected);  // Q < J cannot happen
+    if (c >= end) return Settled::kUnexpected;  // Q < J cannot happen
     const i128 v = static_cast<i128>(acc[c]) - J;
     J = v < 0 ? -((-v + kB - 1) / kB) : v / kB;  // floor(v / B), carried as -J
     J = -J;
@@ -258,7 +274,7 @@ bool store_product(Reg& Z, Acc& acc, std::int64_t n, bool inZ, i128 J) {
   }
   std::int64_t last = end - 1;
   while (last >= first && acc[last] == 0) --last;
-  if (last - d >= N) return decline(Decline::kAlarm);
+  if (last - d >= N) return Settled::kOverflow;
   if (!inZ) {
     std::memset(Z.cells, 0, N * sizeof(cell_t));
     if (last >= first)
@@ -266,7 +282,32 @@ bool store_product(Reg& Z, Acc& acc, std::int64_t n, bool inZ, i128 J) {
   }
   const std::int64_t hz = last >= first ? last - d : 0;
   Z.top = static_cast<std::int32_t>(decimals + hz);
-  return true;
+  return Settled::kDone;
+}
+
+// Z := the sum of the passes of Y's cells, none of which alarms.
+Settled sum_passes(const Cells& x, const Cells& y, Reg& Z, Walks& walks) {
+  const std::int64_t N = ncells();
+  const std::int64_t d = -std::int64_t{decimals};
+  FracParts f;
+  add_frac_parts(x, y, f, walks);
+  const Span e = y.s.size() >= kComplementRun ? complement_span(y) : Span{0, -1};
+  // X Y < B^(hx+hy+2); two more cells take the last carries of each block pair.
+  const std::int64_t base = e.empty() ? std::max(std::max<std::int64_t>(d - 2, 0), x.s.lo + y.s.lo) : x.s.lo + e.lo;
+  const std::int64_t n = std::max<std::int64_t>(x.s.hi + y.s.hi + 4 - base, 0);
+  u64 local[kLocalCells];
+  const bool inZ = e.empty() && base >= d && base - d + n <= N;  // room in Z: no overflow
+  Acc acc{inZ                ? reinterpret_cast<u64*>(Z.cells) + (base - d)
+          : n <= kLocalCells ? local
+                             : zeroed(sums, static_cast<std::size_t>(n)),
+          base};
+  if (inZ)
+    std::memset(Z.cells, 0, N * sizeof(cell_t));
+  else if (n <= kLocalCells)
+    std::memset(local, 0, static_cast<std::size_t>(n) * sizeof(u64));
+  const std::optional<i128> J = e.empty() ? product_high(acc, n, x, y, f) : product_exact(acc, n, x, y, e, f);
+  if (!J) return Settled::kUnexpected;
+  return store_product(Z, acc, n, inZ, *J);
 }
 
 }  // namespace
@@ -277,7 +318,7 @@ std::uint64_t longmult_walk_cells = 0;
 
 bool LONGMULT_fast(const Reg& X, const Reg& Y, Reg& Z) {
   const std::int64_t N = ncells();
-  if (N == 0 || limit < 0 || X.top > limit || Y.top > limit) return decline(Decline::kRun);
+  if (N == 0) return decline(Decline::kRun);
   // The reference allocates a scratch register first; that may be what fails.
   if (N * static_cast<std::int64_t>(sizeof(cell_t)) > register_budget() - register_bytes_in_use())
     return decline(Decline::kMemory);
@@ -294,26 +335,16 @@ bool LONGMULT_fast(const Reg& X, const Reg& Y, Reg& Z) {
     return true;
   }
   Walks walks(x);
-  if (!passes_fit(x, y, walks)) return decline(Decline::kAlarm);
-  FracParts f;
-  add_frac_parts(x, y, f, walks);
-
-  const std::int64_t d = -std::int64_t{decimals};
-  const Span e = y.s.size() >= kComplementRun ? complement_span(y) : Span{0, -1};
-  // X Y < B^(hx+hy+2); two more cells take the last carries of each block pair.
-  const std::int64_t base = e.empty() ? std::max(std::max<std::int64_t>(d - 2, 0), x.s.lo + y.s.lo) : x.s.lo + e.lo;
-  const std::int64_t n = std::max<std::int64_t>(x.s.hi + y.s.hi + 4 - base, 0);
-  u64 local[kLocalCells];
-  const bool inZ = e.empty() && base >= d && base - d + n <= N;  // room in Z: no overflow
-  Acc acc{inZ                ? reinterpret_cast<u64*>(Z.cells) + (base - d)
-          : n <= kLocalCells ? local
-                             : zeroed(sums, static_cast<std::size_t>(n)),
-          base};
-  if (inZ)
-    std::memset(Z.cells, 0, N * sizeof(cell_t));
-  else if (n <= kLocalCells)
-    std::memset(local, 0, static_cast<std::size_t>(n) * sizeof(u64));
-  const std::optional<i128> J = e.empty() ? product_high(acc, n, x, y, f) : product_exact(acc, n, x, y, e, f);
-  if (!J) return decline(Decline::kUnexpected);
-  return store_product(Z, acc, n, inZ, *J);
+  // The passes below the first that fails; if their sum does not fit, the
+  // reference meets ALARM("ADD") before that pass.
+  const char* name = nullptr;
+  const std::int64_t failing = first_failing_pass(x, y, walks, name);
+  Cells below = y;
+  if (failing >= 0)
+    for (below.s.hi = failing - 1; below.s.hi >= below.s.lo && y.c[below.s.hi] == 0;) --below.s.hi;
+  const Settled settled = below.s.empty() ? Settled::kDone : sum_passes(x, below, Z, walks);
+  if (settled == Settled::kUnexpected) return decline(Decline::kUnexpected);
+  if (settled == Settled::kOverflow) ALARM("ADD");
+  if (failing >= 0) ALARM(name);
+  return true;
 }
