@@ -10,6 +10,10 @@
 extern std::FILE* input;
 extern std::FILE* output;
 
+// At the end of `input`: moves `input` (and `interactive`) on to the next of
+// the run's inputs and returns true, or returns false after the last one.
+bool next_input();
+
 // True when the input is a terminal: the scanners then flush the output before
 // each character they wait for, so that a person sees every echo at once.
 extern bool interactive;

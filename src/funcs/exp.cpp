@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "../interp/progress.h"
 #include "accumulate.h"
 #include "funcs.h"
 
@@ -78,7 +79,9 @@ void EXP(const Reg& X, Reg& R, Reg& S) {
   ASSIGN(R, 1);
   COPY(X, T);
   ADD(X, +1, R);
+  progress_series(X);
   for (std::int64_t k = 2;; ++k) {
+    progress_step(k);
     LONGMULT(X, T, S);
     if (use_reference_kernels) {
       COPY(S, T);

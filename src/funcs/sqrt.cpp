@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "../interp/progress.h"
 #include "funcs.h"
 
 namespace {
@@ -76,6 +77,7 @@ void SQRT(Reg& R, Reg& S1, Reg& S2, double v) {
   // the root at zero, as for the roots of negative values (NaN loads as zero).
   ASSIGN(Y, v == 0 ? 0.0 : 1 / std::sqrt(v));
   const std::int64_t passes = std::int64_t{std::max(R.top, Y.top)} - decimals + 1;
+  progress_stage("sqrt pass", passes);
   if (use_reference_kernels) {
     for (std::int64_t k = 0; k < passes; ++k) sqrt_pass(R, Y, M, S1, S2);
     return;
@@ -85,6 +87,7 @@ void SQRT(Reg& R, Reg& S1, Reg& S2, double v) {
   for (std::int64_t done = 0; done < passes;) {
     sqrt_pass(R, Y, M, S1, S2);
     ++done;
+    progress_step(done);
     const std::int64_t earlier = history.record(done, R, Y);
     if (earlier < 0) continue;
     const std::int64_t rest = (passes - done) % (done - earlier);

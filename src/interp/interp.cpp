@@ -10,24 +10,42 @@
 #include "../print/print.h"
 #include "../scan/scan.h"
 #include "interp.h"
+#include "progress.h"
 
 std::FILE* input = stdin;
 std::FILE* output = stdout;
 bool interactive = false;
 
+namespace {
+std::span<std::FILE* const> later_inputs;  // the inputs after `input`
+}  // namespace
+
+bool next_input() {
+  if (later_inputs.empty()) return false;
+  input = later_inputs.front();
+  later_inputs = later_inputs.subspan(1);
+  std::clearerr(input);  // standard input named again is read again
+  interactive = isatty(fileno(input)) != 0;
+  return true;
+}
+
 std::int64_t read_int_arg() {
+  progress_pause();
   std::int64_t r = readinteger();
   LINE();
   std::fprintf(output, "r := %d", static_cast<std::int32_t>(r));
+  progress_resume();
   return r;
 }
 
 namespace {
 
 double read_real_arg() {
+  progress_pause();
   double r = readreal();
   LINE();
   std::fprintf(output, "r := %lg", r);
+  progress_resume();
   return r;
 }
 
@@ -71,6 +89,7 @@ void command_loop() {
     std::fprintf(output, "No: %d", code);
     if (code < 1 || code > 23) continue;
     std::fputs(kEcho[code], output);
+    progress_command(code, kEcho[code]);
     switch (code) {
       case 1: ASSIGN(A, read_real_arg()); break;
       case 2: PRINT(A); break;
@@ -101,18 +120,24 @@ void command_loop() {
       case 19: power_table_of_base(A); break;
       case 20: power_table_of_exponent(A); break;
       case 21: isomer_table(B, C); break;
-      case 22: return;
+      case 22:
+        progress_idle();
+        return;
       case 23: ETO(A, B); break;
     }
+    progress_idle();
   }
 }
 
 }  // namespace
 
-int run(std::FILE* in, std::FILE* out) {
-  input = in;
+int run(std::FILE* in, std::FILE* out) { return run(std::span(&in, 1), out); }
+
+int run(std::span<std::FILE* const> inputs, std::FILE* out) {
+  input = inputs.front();
+  later_inputs = inputs.subspan(1);
   output = out;
-  interactive = isatty(fileno(in)) != 0;
+  interactive = isatty(fileno(input)) != 0;
   int status = 0;
   try {
     for (;;) {

@@ -4,12 +4,16 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
 
 #include "../arith/arith.h"
 
 // Reads precision pairs and commands from `in` until end of input, a negative
 // D or a fatal error, writing to `out`. Returns the exit status (0 or 255).
 int run(std::FILE* in, std::FILE* out);
+// The same with the inputs read one after the other as one stream (at least
+// one; standard input may come more than once, and is read again each time).
+int run(std::span<std::FILE* const> inputs, std::FILE* out);
 
 // The capacity check of the tables: refuses (status 255) an estimate, in cells,
 // at or above `limit`. The estimate is 0.05 * count * ln(x) + 1.

@@ -8,6 +8,7 @@
 #include "../io.h"
 #include "../print/print.h"
 #include "interp.h"
+#include "progress.h"
 
 namespace {
 
@@ -82,7 +83,9 @@ void isomer_table(Reg& B, Reg& C) {
   Reg X;
   ASSIGN(B, 0);
   ASSIGN(C, 0);
+  progress_stage("N", n);
   for (std::int64_t N = 1;; ++N) {
+    progress_step(N);
     add_tertiary(N, R, C, W, X);
     print_block(N, *R[N - 1], B, C);
     ADD(C, +1, B);

@@ -1,11 +1,19 @@
 // fixcalc: a calculator for non-negative fixed-point decimal numbers.
-// Without arguments it runs the calculator on standard input; --help and
-// --version answer on standard output; anything else is a usage error, the
-// only text the program ever writes to standard error.
+// Without arguments it runs the calculator on standard input. FILE arguments
+// are read one after the other as one input ("-" is standard input), all of
+// them opened before the calculator starts; --progress shows a progress line
+// on standard error; --help and --version answer on standard output. The only
+// other text on standard error is a usage error or a file that cannot be
+// opened, both with status 2.
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "interp.h"
+#include "progress.h"
 
 #ifndef FIXCALC_VERSION
 #error "FIXCALC_VERSION must be defined by the build"
@@ -14,13 +22,16 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: fixcalc [--help | --version] < script\n"
+    "Usage: fixcalc [--progress] [FILE ...]\n"
+    "       fixcalc --help | --version\n"
     "\n"
     "Computes with non-negative fixed-point decimal numbers of a chosen precision.\n"
-    "Reads from standard input a precision pair, D decimals and E integer digits,\n"
-    "then command codes with their arguments, all as decimal numbers separated by\n"
-    "newlines, commas or semicolons (blanks do not separate numbers). Writes an\n"
-    "echo of every command and argument, and the results, to standard output.\n"
+    "Reads a script from the FILEs, one after the other as if they were one file,\n"
+    "or from standard input when there is none (a FILE - is standard input):\n"
+    "a precision pair, D decimals and E integer digits, then command codes with\n"
+    "their arguments, all as decimal numbers separated by newlines, commas or\n"
+    "semicolons (blanks do not separate numbers). Writes an echo of every command\n"
+    "and argument, and the results, to standard output.\n"
     "Ends at end of input or a negative D (status 0), or at the first error.\n"
     "\n"
     "Commands (registers A, B, C; r is an argument):\n"
@@ -36,27 +47,89 @@ constexpr const char* kUsage =
     "Example, pi to 100 decimals:  printf '100\\n1\\n14\\n2\\n' | fixcalc\n"
     "\n"
     "Options:\n"
-    "  --help     print this text and exit\n"
-    "  --version  print the version and exit\n"
+    "  --progress  while a command runs for more than a second, show on standard\n"
+    "              error (when it is a terminal) what it is doing and how far it is\n"
+    "  --          the arguments that follow are FILEs, even if they begin with -\n"
+    "  --help      print this text and exit\n"
+    "  --version   print the version and exit\n"
     "\n"
     "See fixcalc(1) for the full description.\n";
 
+// `what` names the argument with %s.
+[[nodiscard]] int usage_error(const char* what, const char* arg) {
+  std::fputs("fixcalc: ", stderr);
+  std::fprintf(stderr, what, arg);
+  std::fputs("; usage: fixcalc [--progress] [FILE ...]\n", stderr);
+  return 2;
+}
+
+// Opens the named inputs, all before any is read: "-" is standard input, and
+// a directory is refused here rather than when it is read. Reports each one
+// that cannot be opened on standard error and returns an empty list then.
+std::vector<std::FILE*> open_inputs(const std::vector<const char*>& names) {
+  std::vector<std::FILE*> files;
+  bool failed = false;
+  for (const char* name : names) {
+    std::FILE* f = std::strcmp(name, "-") == 0 ? stdin : std::fopen(name, "r");
+    int error = f == nullptr ? errno : 0;
+    struct stat st;
+    if (f != nullptr && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) error = EISDIR;
+    if (error == 0) {
+      files.push_back(f);
+      continue;
+    }
+    std::fprintf(stderr, "fixcalc: %s: %s\n", name, std::strerror(error));
+    if (f != nullptr && f != stdin) std::fclose(f);
+    failed = true;
+  }
+  if (!failed) return files;
+  for (std::FILE* f : files) {
+    if (f != stdin) std::fclose(f);
+  }
+  return {};
+}
+
 }  // namespace
 
+// Options come before "--"; "-" alone and every other argument is a FILE.
+// --help and --version stand alone.
 int main(int argc, char** argv) {
   if (argc == 1) return run(stdin, stdout);
-  bool help = std::strcmp(argv[1], "--help") == 0;
-  bool version = std::strcmp(argv[1], "--version") == 0;
-  if (argc == 2 && help) {
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
     std::fputs(kUsage, stdout);
     return 0;
   }
-  if (argc == 2 && version) {
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     std::puts("fixcalc " FIXCALC_VERSION);
     return 0;
   }
-  const char* bad = help || version ? argv[2] : argv[1];  // the first one not understood
-  std::fprintf(stderr, "fixcalc: unexpected argument '%s'; usage: fixcalc [--help | --version] < script\n",
-               bad);
-  return 2;
+  bool progress = false;
+  bool options = true;
+  std::vector<const char*> names;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (options && arg[0] == '-' && arg[1] != '\0') {
+      if (std::strcmp(arg, "--") == 0) {
+        options = false;
+      } else if (std::strcmp(arg, "--progress") == 0) {
+        progress = true;
+      } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "--version") == 0) {
+        return usage_error("'%s' takes no other argument", arg);
+      } else {
+        return usage_error("unknown option '%s'", arg);
+      }
+      continue;
+    }
+    names.push_back(arg);
+  }
+  if (names.empty()) names.push_back("-");
+  std::vector<std::FILE*> inputs = open_inputs(names);
+  if (inputs.empty()) return 2;
+  std::FILE* out = progress ? progress_start(stdout) : stdout;
+  int status = run(inputs, out);
+  progress_stop();
+  for (std::FILE* f : inputs) {
+    if (f != stdin) std::fclose(f);
+  }
+  return status;
 }

@@ -6,6 +6,7 @@
 #include "../io.h"
 #include "../print/print.h"
 #include "interp.h"
+#include "progress.h"
 
 void ACCEPT(std::int64_t count, double x) {
   // count times 0.05, then one rounding for the multiply-add with ln(x) and 1;
@@ -29,6 +30,7 @@ void running_rows(Reg& A, std::int64_t F, std::int64_t S, std::int64_t L, const 
                   Factor factor, Stationary stationary) {
   auto c = static_cast<std::uint64_t>(S) - 1;  // counts modulo 2^64: any S is safe
   for (std::int64_t N = F;; ++N) {
+    progress_step(N);
     MULT(A, factor(N));
     if (++c == static_cast<std::uint64_t>(S)) {
       LINE();
@@ -55,7 +57,11 @@ void factorial_table(Reg& A) {
   std::int64_t L = read_int_arg();
   ACCEPT(L, static_cast<double>(L));
   ASSIGN(A, 1);
-  for (std::int64_t m = 2; m < F; ++m) MULT(A, m);  // grows until it fits no more
+  progress_stage("N", L);
+  for (std::int64_t m = 2; m < F; ++m) {  // grows until it fits no more
+    progress_step(m);
+    MULT(A, m);
+  }
   if (F > L) return;
   // Only a zero product stays as it is: once N = 0 has been multiplied in (a
   // negative F ends with the alarm of its first factor before that).
@@ -73,9 +79,11 @@ void power_table_of_base(Reg& A) {
   LINE();
   std::fprintf(output, "a: %ld", static_cast<long>(a));
   ASSIGN(A, 1);
+  progress_stage("N", L);
   // Multiplying by 0 or 1 a second time changes nothing.
   const bool idempotent = a == 0 || a == 1;
   for (std::int64_t k = 1; k < F; ++k) {
+    progress_step(k);
     MULT(A, a);
     if (idempotent) break;
   }
@@ -96,7 +104,9 @@ void power_table_of_exponent(Reg& A) {
   LINE();
   std::fprintf(output, "b: %d", static_cast<std::int32_t>(b));
   if (F > L) return;
+  progress_stage("N", L);
   for (std::int64_t N = F;;) {
+    progress_step(N);
     ASSIGN(A, 1);
     for (std::int64_t k = 0; k < b; ++k) {
       MULT(A, N);

@@ -17,10 +17,13 @@ std::int32_t ctype = 0;
 std::int32_t cstate = 0;
 
 // Reads the next character into CHAR and keeps it (99 at most); at end of
-// input prints "EOF met" and ends the run with status 0. Returns its class.
+// the last input prints "EOF met" and ends the run with status 0. Returns its
+// class.
 int next_class() {
-  if (interactive) std::fflush(output);
-  CHAR = getc_unlocked(input);
+  do {
+    if (interactive) std::fflush(output);
+    CHAR = getc_unlocked(input);
+  } while (CHAR == EOF && next_input());
   if (cpnt <= 98) cbuf[cpnt++] = static_cast<char>(CHAR);
   if (CHAR == EOF) {
     std::fputs("\nEOF met\n", output);

@@ -1,0 +1,206 @@
+// The progress line. It is drawn on the terminal row below the cursor, and the
+// cursor is put back where it was, so the output goes on where it stopped:
+// ESC D, ESC M (down and up, scrolling once if the cursor is on the last
+// row, so that there is a row below), ESC 7 (save the cursor), ESC D, the
+// line, ESC 8 (restore the cursor). When the output goes to the same
+// terminal it passes through a stream of this module that erases the line
+// before it writes, so the output never lands on top of it.
+#include "progress.h"
+
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <stop_token>
+#include <thread>
+
+#include "../io.h"
+
+bool progress_enabled = false;
+std::atomic<std::int64_t> progress_done{0};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kQuiet = std::chrono::seconds(1);           // no line for shorter commands
+constexpr auto kRedraw = std::chrono::milliseconds(250);  // at most four lines a second
+
+// Written by the calculator, read by the thread.
+std::atomic<const char*> stage{nullptr};
+std::atomic<std::int64_t> total{0};
+std::atomic<bool> estimated{false};  // total is an estimate
+std::atomic<std::int64_t> started{0};  // the clock when the command began; 0: none runs
+std::atomic<int> code{0};
+std::atomic<const char*> text{""};
+
+std::mutex drawing;  // the line on the terminal, and the writes of the output
+bool shown = false;
+std::FILE* terminal_output = nullptr;
+std::condition_variable_any tick;
+std::jthread drawer;
+
+std::int64_t now() { return Clock::now().time_since_epoch().count(); }
+
+void put(int fd, const char* s, std::size_t n) {
+  while (n > 0) {
+    ssize_t w = ::write(fd, s, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return;
+    s += w;
+    n -= static_cast<std::size_t>(w);
+  }
+}
+
+void put(const char* s) { put(STDERR_FILENO, s, std::strlen(s)); }
+
+void erase_locked() {
+  if (!shown) return;
+  put("\0337\033D\r\033[K\0338");
+  shown = false;
+}
+
+// "No: 17 A := exp(PI*sqrt(r));  exp term 1200 of ~25000 (4%)  12 s", cut to
+// the terminal's width so that it stays on one row.
+void draw_locked(std::int64_t since) {
+  char line[256];
+  int n = std::snprintf(line, sizeof line, "No: %d%s", code.load(), text.load());
+  auto add = [&](auto... args) {
+    if (n >= 0 && n < static_cast<int>(sizeof line)) n += std::snprintf(line + n, sizeof line - n, args...);
+  };
+  if (const char* what = stage.load()) {
+    std::int64_t done = progress_done.load(std::memory_order_relaxed);
+    std::int64_t all = total.load();
+    add("  %s %lld", what, static_cast<long long>(done));
+    if (all > 0 && done >= 0 && done <= all) {
+      add(" of %s%lld (%d%%)", estimated.load() ? "~" : "", static_cast<long long>(all),
+          static_cast<int>(100.0 * static_cast<double>(done) / static_cast<double>(all)));
+    }
+  }
+  add("  %lld s", static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(
+                                             Clock::duration(now() - since))
+                                             .count()));
+  n = std::clamp(n, 0, static_cast<int>(sizeof line) - 1);
+  winsize ws{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1) n = std::min(n, ws.ws_col - 1);
+  line[n] = '\0';
+  put("\033D\033M\0337\033D\r");
+  put(line);
+  put("\033[K\0338");
+  shown = true;
+}
+
+void draw_while_running(std::stop_token stop) {
+  std::unique_lock<std::mutex> hold(drawing);
+  while (!tick.wait_for(hold, stop, kRedraw, [] { return false; }) && !stop.stop_requested()) {
+    std::int64_t since = started.load();
+    if (since != 0 && Clock::duration(now() - since) >= kQuiet) draw_locked(since);
+  }
+}
+
+// The output stream to the terminal: erases the line, then writes.
+ssize_t write_output(void*, const char* buf, std::size_t n) {
+  std::lock_guard<std::mutex> hold(drawing);
+  erase_locked();
+  put(STDOUT_FILENO, buf, n);
+  return static_cast<ssize_t>(n);
+}
+
+bool same_terminal(int a, int b) {
+  struct stat sa, sb;
+  return isatty(a) && isatty(b) && fstat(a, &sa) == 0 && fstat(b, &sb) == 0 &&
+         sa.st_rdev == sb.st_rdev;
+}
+
+}  // namespace
+
+std::FILE* progress_start(std::FILE* out) {
+  if (!isatty(STDERR_FILENO)) return out;
+  if (out == stdout && same_terminal(STDOUT_FILENO, STDERR_FILENO)) {
+    cookie_io_functions_t io{nullptr, write_output, nullptr, nullptr};
+    terminal_output = fopencookie(nullptr, "w", io);
+    if (terminal_output == nullptr) return out;
+    std::setvbuf(terminal_output, nullptr, _IOLBF, BUFSIZ);  // as stdout on a terminal
+    out = terminal_output;
+  }
+  progress_enabled = true;
+  drawer = std::jthread(draw_while_running);
+  return out;
+}
+
+void progress_stop() {
+  if (!progress_enabled) return;
+  drawer.request_stop();
+  drawer.join();
+  progress_enabled = false;
+  if (terminal_output != nullptr) std::fclose(terminal_output);  // flushes first
+  std::lock_guard<std::mutex> hold(drawing);
+  erase_locked();
+}
+
+void progress_command(int c, const char* t) {
+  if (!progress_enabled) return;
+  std::fflush(output);
+  std::lock_guard<std::mutex> hold(drawing);
+  erase_locked();
+  code = c;
+  text = t;
+  stage = nullptr;
+  total = 0;
+  progress_done = 0;
+  started = now();
+}
+
+void progress_pause() {
+  if (!progress_enabled) return;
+  std::lock_guard<std::mutex> hold(drawing);
+  erase_locked();
+  started = 0;
+}
+
+void progress_resume() {
+  if (!progress_enabled) return;
+  std::fflush(output);
+  started = now();
+}
+
+void progress_idle() { progress_pause(); }
+
+void progress_set_stage(const char* what, std::int64_t all) {
+  estimated = false;
+  total = all;
+  progress_done = 0;
+  stage = what;
+}
+
+// Term k of exp(x) is x^k/k!; the series ends at the first term below the
+// last kept decimal, the first k past x with k ln x - ln k! < ln 10^(10 decimals).
+void progress_set_series(const Reg& X) {
+  const std::int64_t top = std::int64_t{X.top} - decimals;
+  double x = 0;
+  if (top >= 0 && top < ncells()) {
+    x = static_cast<double>(X.cells[top]) * std::pow(1e10, X.top);
+    if (top > 0) x += static_cast<double>(X.cells[top - 1]) * std::pow(1e10, X.top - 1);
+  }
+  const double bound = 10.0 * decimals * std::log(10.0);
+  auto below = [&](double k) { return k * std::log(x) - std::lgamma(k + 1) < bound; };
+  std::int64_t terms = 0;
+  if (x > 0 && std::isfinite(x)) {
+    double lo = std::max(1.0, std::floor(x));
+    double hi = lo;
+    while (!below(hi) && hi < 1e15) hi *= 2;
+    while (hi - lo > 1) {
+      double mid = std::floor((lo + hi) / 2);
+      (below(mid) ? hi : lo) = mid;
+    }
+    terms = static_cast<std::int64_t>(hi);
+  }
+  progress_set_stage("exp term", terms);
+  estimated = true;
+}
