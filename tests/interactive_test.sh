@@ -4,8 +4,9 @@
 # screen must already show the echo and result of the previous one. Once with
 # the output on the terminal, once with the output piped through another
 # program (as when a session is logged with tee), where only the program's own
-# flushing makes the echoes appear in time. Needs tmux; without it the test is
-# skipped (status 77).
+# flushing makes the echoes appear in time, and once after a file that holds
+# the precision pair. Then the progress line of --progress on a long command.
+# Needs tmux; without it the test is skipped (status 77).
 # Usage: interactive_test.sh PROGRAM
 set -u
 prog=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
@@ -53,22 +54,47 @@ type_line() {
   exit 1
 }
 
-# session DESCRIPTION SCRIPT: runs the shell commands SCRIPT, with the program
-# as $0, in a fresh pane, types a short calculation into it and checks the
-# exit status that SCRIPT leaves in $1.
-session() {
+# pane DESCRIPTION SCRIPT [ARGS...]: runs the shell commands SCRIPT, with the
+# program as $0, $1 the file for the exit status and ARGS from $2 on, in a
+# fresh pane of a tmux server of its own.
+pane() {
   how=$1
   rm -f "$tmp/status"
   seen=''
   sock=$tmp/tmux-${#socks[@]}
   socks+=("$sock")
   tm start-server \; set-option -g remain-on-exit on \; \
-    new-session -d -s calc -x 100 -y 60 bash -c "$2" "$prog" "$tmp/status" || { echo "FAIL ($how) tmux could not start the program"; exit 1; }
+    new-session -d -s calc -x 100 -y 60 bash -c "$2" "$prog" "$tmp/status" "${@:3}" || { echo "FAIL ($how) tmux could not start the program"; exit 1; }
+}
+
+# Waits up to SECONDS for the program to end with status 0. The exit status
+# comes from the shell that ran the program: tmux does not always know it
+# when the pane has died.
+ends_well() {
+  local i status=''
+  for i in $(seq 1 $(($1 * 20))); do
+    [ -s "$tmp/status" ] && status=$(cat "$tmp/status") && break
+    sleep 0.05
+  done
+  [ -n "$status" ] || fail_with "the program did not end"
+  [ "$status" = 0 ] || fail_with "exit status $status, expected 0"
+}
+
+# session DESCRIPTION SCRIPT [PAIR]: types a short calculation into a pane
+# running SCRIPT (see pane). With PAIR, a file holding the precision pair
+# 20, 1 that the program reads before the terminal, the pair is not typed.
+session() {
+  pane "$@"
   sleep 0.2
-  [ -z "$(screen)" ] || fail_with "the program printed something before any input"
-  type_line 20 '20'
-  type_line 1 $'\n1\n\nD: 20\nE: 1'
-  type_line 14 $'\n\n14\nNo: 14 A := PI;'
+  if [ $# -gt 2 ]; then
+    seen=$'\nD: 20\nE: 1'
+    type_line 14 $'\n\n14\nNo: 14 A := PI;'
+  else
+    [ -z "$(screen)" ] || fail_with "the program printed something before any input"
+    type_line 20 '20'
+    type_line 1 $'\n1\n\nD: 20\nE: 1'
+    type_line 14 $'\n\n14\nNo: 14 A := PI;'
+  fi
   type_line 2 $'\n\n2\nNo: 2 write(A);\n          3.14159 26535 89793 23847'
   type_line 1 $'\n\n1\nNo: 1 A := r;'   # the echo shows before the argument is typed
   type_line 2.5 $'2.5\n\nr := 2.5'
@@ -77,17 +103,64 @@ session() {
   type_line 2 $'\n\n2\nNo: 2 write(A);\n         10.00000 00000 00000 00000'
   type_line 22 $'\n\n22\nNo: 22 stop'
   type_line -1 '-1'
-  # The exit status comes from the shell that ran the program: tmux does not
-  # always know it when the pane has died.
-  local i status=''
-  for i in $(seq 1 200); do
-    [ -s "$tmp/status" ] && status=$(cat "$tmp/status") && break
-    sleep 0.05
-  done
-  [ -n "$status" ] || fail_with "the program did not end at D = -1"
-  [ "$status" = 0 ] || fail_with "exit status $status, expected 0"
+  ends_well 10
 }
 
 session "output on the terminal" '"$0"; echo $? >"$1"'
 session "output piped" 'set -o pipefail; "$0" | cat; echo $? >"$1"'
+printf '20\n1\n' >"$tmp/pair.in"
+session "a file, then the terminal" '"$0" --progress "$2" -; echo $? >"$1"' "$tmp/pair.in"
+
+# --progress on a command of a few seconds: while it runs, the last line on
+# the screen is the progress line, right below the echo of the argument;
+# when the program has ended the screen is the same as without the option.
+# With the output in a file the progress line is all there is, and it is gone
+# at the end.
+printf '40000\n20\n17\n163\n22\n-1\n' >"$tmp/long.in"
+progress='^No: 17 A := exp\(PI\*sqrt\(r\)\);  exp term [0-9]+ of ~[0-9]+ \([0-9]+%\)  [0-9]+ s$'
+shows_progress() {
+  local i last=''
+  for i in $(seq 1 600); do
+    last=$(screen | tail -1)
+    [[ $last =~ $progress ]] && return 0
+    [ -s "$tmp/status" ] && fail_with "no progress line while command 17 ran"
+    sleep 0.05
+  done
+  fail_with "no progress line after 30 s"
+}
+# tmux may show the end of a long output a moment after the program has ended.
+shows_end() {
+  for i in $(seq 1 200); do
+    [ "$(screen | tail -1)" = "No: 22 stop" ] && return 0
+    sleep 0.05
+  done
+  fail_with "the output does not end with 'No: 22 stop'"
+}
+pane "without --progress" '"$0" "$2"; echo $? >"$1"' "$tmp/long.in"
+ends_well 60
+shows_end
+plain=$(screen)
+pane "--progress" '"$0" --progress "$2"; echo $? >"$1"' "$tmp/long.in"
+shows_progress
+[ "$(screen | tail -2 | head -1)" = "r := 163" ] || fail_with "the progress line is not right below the output"
+ends_well 60
+shows_end
+if [ "$(screen)" != "$plain" ]; then
+  echo "FAIL (--progress) the screen at the end differs from the one without it (- without, + with):"
+  diff <(echo "$plain") <(screen)
+  exit 1
+fi
+head -4 "$tmp/long.in" >"$tmp/long-open.in"
+pane "--progress, output in a file" '"$0" --progress "$2" - >"$1.out"; echo $? >"$1"' "$tmp/long-open.in"
+shows_progress
+[ "$(screen | grep -c .)" = 1 ] || fail_with "more than the progress line on the screen"
+for i in $(seq 1 1200); do
+  [ -z "$(screen)" ] && break
+  sleep 0.05
+done
+[ -z "$(screen)" ] || fail_with "the progress line stays after the command"
+[ -s "$tmp/status" ] && fail_with "the program did not wait for the terminal"
+tm send-keys -t calc -l -- $'22\n-1\n'
+ends_well 10
+cmp -s "$tmp/status.out" <("$prog" <"$tmp/long.in") || fail_with "the output differs from that without --progress"
 exit 0
