@@ -18,8 +18,3 @@ void ETO(Reg& R, Reg& T);
 // P := pi = 24 arctan(1/8) + 8 arctan(1/57) + 4 arctan(1/239).
 // Q, R: scratch for the 1/57 and 1/239 series, left at zero.
 void PITO(Reg& P, Reg& Q, Reg& R);
-
-// Test-only switch: when false the series leave the vector units (AVX-512
-// IFMA) alone, so that both ways of running them can be compared on one
-// machine.
-extern bool series_vector_units;

@@ -1,0 +1,456 @@
+// ETO and PITO by splitting the truncated series into halves, with GMP, in
+// quasi-linear time and exactly: the truncated sums of the term-by-term forms,
+// not approximations of e and pi.
+//
+// Every value is an integer in units of the lowest cell; N = kBase^c is the
+// value 1, c = -decimals. DIV is floor division, and truncating divisions
+// compose: floor(floor(x / a) / b) = floor(x / (a b)).
+#include "series_split.h"
+
+#include <gmp.h>
+
+#include <cassert>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "../io.h"
+
+namespace {
+
+// An mpz that owns itself.
+struct Z {
+  mpz_t v;
+  Z() { mpz_init(v); }
+  ~Z() { mpz_clear(v); }
+  Z(const Z&) = delete;
+  Z& operator=(const Z&) = delete;
+  operator mpz_ptr() { return v; }
+  operator mpz_srcptr() const { return v; }
+  void release() {  // zero, its memory returned
+    mpz_clear(v);
+    mpz_init(v);
+  }
+};
+
+// Below this many cells the term-by-term forms are faster.
+constexpr std::int64_t kMinCells = 8;
+
+// Terms run one by one at the leaves of the trees.
+constexpr long kLeaf = 16;
+
+// GMP cannot report a refused allocation to its caller, and no exception may
+// cross its frames: a refusal ends the run as ALARM does, at once. The
+// budget is checked before splitting, so this is the machine refusing memory
+// that the budget allowed.
+[[noreturn]] void out_of_memory() {
+  std::fprintf(output, "\nError in: ALLOC");
+  std::fflush(output);
+  std::exit(255);
+}
+void* gmp_alloc(std::size_t n) {
+  void* p = std::malloc(n);
+  if (p == nullptr) out_of_memory();
+  return p;
+}
+void* gmp_realloc(void* p, std::size_t, std::size_t n) {
+  p = std::realloc(p, n);
+  if (p == nullptr) out_of_memory();
+  return p;
+}
+void gmp_free(void* p, std::size_t) { std::free(p); }
+
+// Whether `bytes` of GMP memory (besides `extra`) fit in what the register
+// budget leaves; installs the allocation functions above when they do.
+bool memory_fits(std::int64_t bytes, std::int64_t extra) {
+  if (bytes + extra > register_budget() - register_bytes_in_use()) return false;
+  static const bool installed = (mp_set_memory_functions(gmp_alloc, gmp_realloc, gmp_free), true);
+  return installed;
+}
+
+// Bytes the splitting may hold at its peak, measured with room to spare
+// (2 bytes per digit at 10^6 decimals for e, 7 for pi), and the decimal
+// string of the result.
+std::int64_t bytes_needed(std::int64_t cells, int perDigit) { return cells * 10 * (perDigit + 2) + (1 << 20); }
+
+// The split at c: [a, c] and [c + 1, b].
+long split_point(long a, long b) { return a + (b - a) / 2; }
+
+// ---------------------------------------------------------------- e
+//
+// ETO gives R = 2N + sum_{k>=2} floor(N / k!), the terms ending where k! > N.
+// With P(a, k) = a (a+1) ... k and M < P(a, b), let
+//   rec(M, a, b) = sum_{k=a..b} floor(M / P(a, k)).
+// Split M = Mh P(a, c) + Ml, Ml < P(a, c), so Mh < P(c+1, b). For k <= c,
+// floor(M / P(a, k)) = Mh P(k+1, c) + floor(Ml / P(a, k)) exactly, since
+// P(a, k) divides Mh P(a, c); for k > c, floor(M / P(a, k)) =
+// floor(Mh / P(c+1, k)), the remainder Ml < P(a, c) being too small to carry.
+// So rec(M, a, b) = Mh G(a, c) + rec(Ml, a, c) + rec(Mh, c+1, b) with
+// G(a, c) = sum_{k=a..c} P(k+1, c) (P(c+1, c) = 1). P and G of every left
+// part come from one product tree: P(a, b) = P(a, c) P(c+1, b) and
+// G(a, b) = G(a, c) P(c+1, b) + G(c+1, b).
+
+struct ENode {
+  long a = 0, b = 0;
+  Z P, G;
+  std::unique_ptr<ENode> lo, hi;
+};
+
+std::unique_ptr<ENode> e_tree(long a, long b) {
+  auto n = std::make_unique<ENode>();
+  n->a = a;
+  n->b = b;
+  if (b - a < kLeaf) {
+    mpz_set_ui(n->P, 1);
+    for (long k = a; k <= b; ++k) {  // G(a, k) = G(a, k-1) k + 1
+      mpz_mul_ui(n->P, n->P, static_cast<unsigned long>(k));
+      mpz_mul_ui(n->G, n->G, static_cast<unsigned long>(k));
+      mpz_add_ui(n->G, n->G, 1);
+    }
+    return n;
+  }
+  const long c = split_point(a, b);
+  n->lo = e_tree(a, c);
+  n->hi = e_tree(c + 1, b);
+  mpz_mul(n->P, n->lo->P, n->hi->P);
+  mpz_mul(n->G, n->lo->G, n->hi->P);
+  mpz_add(n->G, n->G, n->hi->G);
+  n->hi->P.release();  // only the left part's P and G split a node's M
+  n->hi->G.release();
+  return n;
+}
+
+// acc += rec(M, a, b) for the node [a, b]; M is used up.
+void e_sum(mpz_ptr acc, mpz_ptr M, std::unique_ptr<ENode> n) {
+  if (mpz_sgn(M) == 0) return;
+  if (!n->lo) {
+    for (long k = n->a; k <= n->b && mpz_sgn(M) != 0; ++k) {
+      mpz_fdiv_q_ui(M, M, static_cast<unsigned long>(k));
+      mpz_add(acc, acc, M);  // in place: the cost of M, not of acc
+    }
+    return;
+  }
+  Z Mh;
+  mpz_fdiv_qr(Mh, M, M, n->lo->P);
+  mpz_addmul(acc, Mh, n->lo->G);
+  n->lo->P.release();
+  n->lo->G.release();
+  e_sum(acc, M, std::move(n->lo));
+  e_sum(acc, Mh, std::move(n->hi));
+}
+
+void e_value(mpz_ptr R, std::int64_t c) {
+  Z N;
+  mpz_ui_pow_ui(N, 10, static_cast<unsigned long>(10 * c));
+  // b with b! > N: the sum of log2 k passes log2 N with 64 bits to spare.
+  const double need = static_cast<double>(mpz_sizeinbase(N, 2)) + 64;
+  long b = 1;
+  for (double s = 0; s < need;) s += std::log2(static_cast<double>(++b));
+  mpz_mul_2exp(R, N, 1);
+  e_sum(R, N, e_tree(2, b));
+}
+
+// ---------------------------------------------------------------- pi
+//
+// PITO gives P = sum_{k=0..K} (-1)^k floor(T_k / (2k+1)) with
+// T_k = sum_i floor(M0_i / beta_i^k) over the three series, beta = (64, 3249,
+// 57121), M0 = (3N, floor(24N/171), floor(24N/1434)), and K the last k with
+// 64^k <= 3N (the other series are zero by then: they stay below the first).
+// The floor of the sum does not compose, so the tree runs over k. At the node
+// [a, b] of L terms each series is M_i = floor(M0_i / beta_i^a) =
+// h_i beta_i^L + D_i, D_i < beta_i^L being the digits a..b of M0_i in base
+// beta_i and h_i the head above them, and the node's value is
+//   V(h, D) = sum_{k=a..b} (-1)^k floor(sum_i floor(M_i / beta_i^(k-a)) / (2k+1)).
+// Let Pi = prod (2k+1) over the node and
+//   G_i = sum_{k=a..b} (-1)^k Pi beta_i^(b+1-k) / (2k+1),
+// an integer. With h_i = q_i Pi + h_i', M_i / beta_i^(k-a) gains
+// q_i Pi beta_i^(b+1-k) exactly, a multiple of every 2k+1 of the node, so the
+// floors take it whole: V(h, D) = sum_i q_i G_i + V(h', D). This keeps the
+// heads below Pi. Split at c, m = c+1-a terms on the left, D_i = Dh_i
+// beta_i^m + Dl_i: the left part [a, c] has head h_i beta_i^(b-c) + Dh_i and
+// digits Dl_i, the right part [c+1, b] head h_i and digits Dh_i. At the root
+// h = 0 and D = M0. Pi and G come from a product tree:
+//   Pi = Pi_lo Pi_hi,  G_i = G_lo,i Pi_hi beta_i^(b-c) + G_hi,i Pi_lo.
+
+constexpr unsigned long kBeta[3] = {64, 3249, 57121};
+
+// beta_i^e, kept for the few e a run needs (64^e is a shift).
+class Powers {
+ public:
+  mpz_srcptr get(int i, long e) {
+    Z& z = cache_[i][e];
+    if (mpz_sgn(z.v) == 0) mpz_ui_pow_ui(z, kBeta[i], static_cast<unsigned long>(e));
+    return z;
+  }
+  // r := x beta_i^e
+  void mul(int i, mpz_ptr r, mpz_srcptr x, long e) {
+    if (i == 0) {
+      mpz_mul_2exp(r, x, static_cast<mp_bitcnt_t>(6 * e));
+    } else {
+      mpz_mul(r, x, get(i, e));
+    }
+  }
+  // q := floor(x / beta_i^e), x := x mod beta_i^e
+  void divmod(int i, mpz_ptr q, mpz_ptr x, long e) {
+    if (i == 0) {
+      mpz_fdiv_q_2exp(q, x, static_cast<mp_bitcnt_t>(6 * e));
+      mpz_fdiv_r_2exp(x, x, static_cast<mp_bitcnt_t>(6 * e));
+    } else {
+      mpz_fdiv_qr(q, x, x, get(i, e));
+    }
+  }
+
+ private:
+  std::map<long, Z> cache_[3];
+};
+
+// Pi need not be the product: any common multiple of the node's 2k+1 that
+// its parts' Pi divide will do, and a smaller one makes every number of the
+// node smaller. Each 2k+1 is s r with s the part of primes below kSmooth;
+// Pi = S Lam, S the lcm of the node's s, Lam the product of its r. Then
+// Pi_lo and Pi_hi divide Pi, and
+//   G_i = G_lo,i (Pi / Pi_lo) beta_i^(b-c) + G_hi,i (Pi / Pi_hi),
+//   Pi / Pi_lo = (S / S_lo) Lam_hi,  Pi / Pi_hi = (S / S_hi) Lam_lo.
+constexpr unsigned long kSmooth = 4096;
+
+const std::vector<unsigned long>& odd_small_primes() {
+  static const std::vector<unsigned long> primes = [] {
+    std::vector<unsigned long> v;
+    std::vector<bool> composite(kSmooth);
+    for (unsigned long p = 3; p < kSmooth; p += 2) {
+      if (composite[p]) continue;
+      v.push_back(p);
+      for (unsigned long m = p * p; m < kSmooth; m += 2 * p) composite[m] = true;
+    }
+    return v;
+  }();
+  return primes;
+}
+
+struct PNode {
+  long a = 0, b = 0;
+  Z S, Lam, Pi, G[3];
+  std::unique_ptr<PNode> lo, hi;
+};
+
+std::unique_ptr<PNode> pi_tree(long a, long b, Powers& pw) {
+  auto n = std::make_unique<PNode>();
+  n->a = a;
+  n->b = b;
+  Z f;
+  if (b - a < kLeaf) {
+    unsigned long smooth[kLeaf], rough[kLeaf];
+    const auto lo = static_cast<unsigned long>(2 * a + 1);
+    const auto hi = static_cast<unsigned long>(2 * b + 1);
+    for (long j = 0; j <= b - a; ++j) {
+      smooth[j] = 1;
+      rough[j] = lo + 2 * static_cast<unsigned long>(j);
+    }
+    for (unsigned long p : odd_small_primes()) {
+      if (p > hi) break;
+      unsigned long m = (lo + p - 1) / p;
+      for (unsigned long x = (m | 1) * p; x <= hi; x += 2 * p) {
+        const unsigned long j = (x - lo) / 2;
+        do {
+          rough[j] /= p;
+          smooth[j] *= p;
+        } while (rough[j] % p == 0);
+      }
+    }
+    mpz_set_ui(n->S, 1);
+    mpz_set_ui(n->Lam, 1);
+    for (long j = 0; j <= b - a; ++j) {  // the rule above with a one-term part
+      const unsigned long g = mpz_gcd_ui(nullptr, n->S, smooth[j]);
+      mpz_divexact_ui(f, n->S, g);
+      mpz_mul(f, f, n->Lam);  // Pi / Pi_hi
+      const unsigned long toLo = smooth[j] / g * rough[j];  // Pi / Pi_lo
+      for (int i = 0; i < 3; ++i) {
+        mpz_mul_ui(n->G[i], n->G[i], toLo * kBeta[i]);
+        if ((a + j) % 2 == 0) {
+          mpz_addmul_ui(n->G[i], f, kBeta[i]);
+        } else {
+          mpz_submul_ui(n->G[i], f, kBeta[i]);
+        }
+      }
+      mpz_mul_ui(n->S, n->S, smooth[j] / g);
+      mpz_mul_ui(n->Lam, n->Lam, rough[j]);
+    }
+    mpz_mul(n->Pi, n->S, n->Lam);
+    return n;
+  }
+  const long c = split_point(a, b);
+  n->lo = pi_tree(a, c, pw);
+  n->hi = pi_tree(c + 1, b, pw);
+  PNode& lo = *n->lo;
+  PNode& hi = *n->hi;
+  mpz_lcm(n->S, lo.S, hi.S);
+  mpz_mul(n->Lam, lo.Lam, hi.Lam);
+  mpz_mul(n->Pi, n->S, n->Lam);
+  Z toHi, t;
+  mpz_divexact(f, n->S, lo.S);
+  mpz_mul(f, f, hi.Lam);  // Pi / Pi_lo
+  mpz_divexact(toHi, n->S, hi.S);
+  mpz_mul(toHi, toHi, lo.Lam);
+  for (int i = 0; i < 3; ++i) {
+    mpz_mul(t, lo.G[i], f);
+    pw.mul(i, t, t, b - c);
+    mpz_mul(n->G[i], hi.G[i], toHi);
+    mpz_add(n->G[i], n->G[i], t);
+  }
+  for (PNode* part : {&lo, &hi}) {
+    part->S.release();
+    part->Lam.release();
+  }
+  return n;
+}
+
+// log2 of prod_{k=0..n} (2k+1) = (2n+2)! / (2^(n+1) (n+1)!), roughly.
+double log2_odd_product(long n) {
+  if (n < 0) return 0;
+  const double x = static_cast<double>(n);
+  return (std::lgamma(2 * x + 3) - std::lgamma(x + 2)) / std::log(2.0) - (x + 1);
+}
+
+struct PiRun {
+  Powers pw;
+  Z acc;
+};
+
+// acc += V(h, D) for the node [a, b]; h and D are used up. The tree t of the
+// node's Pi and G is built where a head first reaches about Pi (above that
+// the heads are smaller and nothing is to reduce), and is freed part by part.
+void pi_sum(PiRun& s, long a, long b, Z (&h)[3], Z (&D)[3], std::unique_ptr<PNode> t) {
+  if (!t) {
+    std::size_t bits = 0;
+    for (int i = 0; i < 3; ++i)
+      if (mpz_sgn(h[i].v) != 0) bits = std::max(bits, mpz_sizeinbase(h[i], 2));
+    const double L = static_cast<double>(b - a + 1);
+    const double saved = L * std::min(std::log2(static_cast<double>(kSmooth)), std::log2(L));
+    if (static_cast<double>(bits) + 1 >= log2_odd_product(b) - log2_odd_product(a - 1) - saved)
+      t = pi_tree(a, b, s.pw);
+  }
+  if (t) {
+    for (int i = 0; i < 3; ++i) {
+      if (mpz_cmp(h[i], t->Pi) < 0) continue;
+      Z q;
+      mpz_fdiv_qr(q, h[i], h[i], t->Pi);
+      mpz_addmul(s.acc, q, t->G[i]);
+    }
+    t->Pi.release();
+    for (Z& g : t->G) g.release();
+  }
+  const long L = b - a + 1;
+  if (b - a < kLeaf) {
+    for (int i = 0; i < 3; ++i) {
+      s.pw.mul(i, h[i], h[i], L);
+      mpz_add(h[i], h[i], D[i]);
+    }
+    Z T;
+    for (long k = a; k <= b; ++k) {
+      mpz_add(T, h[0], h[1]);
+      mpz_add(T, T, h[2]);
+      mpz_fdiv_q_ui(T, T, static_cast<unsigned long>(2 * k + 1));
+      if (k % 2 == 0) {
+        mpz_add(s.acc, s.acc, T);
+      } else {
+        mpz_sub(s.acc, s.acc, T);
+      }
+      for (int i = 0; i < 3; ++i) mpz_fdiv_q_ui(h[i], h[i], kBeta[i]);
+    }
+    return;
+  }
+  const long c = split_point(a, b);
+  Z Dh[3], hl[3];
+  for (int i = 0; i < 3; ++i) {
+    s.pw.divmod(i, Dh[i], D[i], c + 1 - a);
+    s.pw.mul(i, hl[i], h[i], b - c);
+    mpz_add(hl[i], hl[i], Dh[i]);
+  }
+  std::unique_ptr<PNode> lo = t ? std::move(t->lo) : nullptr;
+  std::unique_ptr<PNode> hi = t ? std::move(t->hi) : nullptr;
+  t.reset();
+  pi_sum(s, c + 1, b, h, Dh, std::move(hi));
+  pi_sum(s, a, c, hl, D, std::move(lo));
+}
+
+void pi_value(mpz_ptr P, std::int64_t c) {
+  Z N, h[3], D[3];
+  mpz_ui_pow_ui(N, 10, static_cast<unsigned long>(10 * c));
+  mpz_mul_ui(D[0], N, 3);
+  mpz_mul_ui(D[1], N, 24);
+  mpz_fdiv_q_ui(D[1], D[1], 171);
+  mpz_mul_ui(D[2], N, 24);
+  mpz_fdiv_q_ui(D[2], D[2], 1434);
+  const auto K = static_cast<long>((mpz_sizeinbase(D[0], 2) - 1) / 6);  // 2^(6K) <= 3N
+  N.release();
+  PiRun s;
+  pi_sum(s, 0, K, h, D, nullptr);
+  mpz_swap(P, s.acc);
+}
+
+// ---------------------------------------------------------------- registers
+
+// R := v with the top ADD leaves: `limit` when the cell at `limit` is nonzero
+// or the register has one cell at most, otherwise the highest nonzero cell,
+// and decimals when no cell above the lowest is nonzero. The base-10^10 cells
+// come from GMP's subquadratic conversion to decimal.
+void store(Reg& R, mpz_srcptr v) {
+  char* s = mpz_get_str(nullptr, 10, v);
+  const std::size_t len = std::strlen(s);
+  std::memset(R.cells, 0, static_cast<std::size_t>(ncells()) * sizeof(cell_t));
+  std::int64_t i = 0;
+  for (std::size_t end = len; end > 0; ++i) {
+    const std::size_t start = end > kCellDigits ? end - kCellDigits : 0;
+    assert(i < ncells());
+    cell_t cell = 0;
+    for (std::size_t j = start; j < end; ++j) cell = cell * 10 + (s[j] - '0');
+    R.cells[i] = cell;
+    end = start;
+  }
+  void (*free_fn)(void*, std::size_t) = nullptr;
+  mp_get_memory_functions(nullptr, nullptr, &free_fn);
+  free_fn(s, len + 1);
+  R.top = decimals;
+  if (decimals >= limit || R.cells[c39] != 0) {
+    R.top = limit;
+    return;
+  }
+  for (std::int64_t j = c39 - 1; j >= 1; --j) {
+    if (R.cells[j] != 0) {
+      R.top = static_cast<std::int32_t>(j + decimals);
+      return;
+    }
+  }
+}
+
+// A series register as the last DIV leaves it: zero, top = decimals.
+void clear(Reg& R) {
+  std::memset(R.cells, 0, static_cast<std::size_t>(ncells()) * sizeof(cell_t));
+  R.top = decimals;
+}
+
+}  // namespace
+
+bool eto_split(Reg& R, Reg& T) {
+  const std::int64_t c = -std::int64_t{decimals};
+  if (limit < 0 || c < kMinCells || !memory_fits(bytes_needed(c, 2), 0)) return false;
+  Z v;
+  e_value(v, c);
+  store(R, v);
+  clear(T);
+  return true;
+}
+
+bool pito_split(Reg& P, Reg& Q, Reg& R, std::int64_t extra) {
+  const std::int64_t c = -std::int64_t{decimals};
+  if (limit < 0 || c < kMinCells || !memory_fits(bytes_needed(c, 7), extra)) return false;
+  Z v;
+  pi_value(v, c);
+  store(P, v);
+  clear(Q);
+  clear(R);
+  return true;
+}
