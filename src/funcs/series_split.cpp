@@ -74,9 +74,9 @@ bool memory_fits(std::int64_t bytes, std::int64_t extra) {
   return installed;
 }
 
-// Bytes the splitting may hold at its peak, measured with room to spare
-// (2 bytes per digit at 10^6 decimals for e, 7 for pi), and the decimal
-// string of the result.
+// Bytes the splitting may hold at its peak, with room to spare: the whole
+// process peaked at 17 MB for e at 10^6 decimals and 141 MB at 10^7, pi at
+// 71 MB and 443 MB; and the decimal string of the result.
 std::int64_t bytes_needed(std::int64_t cells, int perDigit) { return cells * 10 * (perDigit + 2) + (1 << 20); }
 
 // The split at c: [a, c] and [c + 1, b].
@@ -448,7 +448,7 @@ void clear(Reg& R) {
 
 bool eto_split(Reg& R, Reg& T) {
   const std::int64_t c = -std::int64_t{decimals};
-  if (limit < 0 || c < kMinCellsE || !memory_fits(bytes_needed(c, 2), 0)) return false;
+  if (limit < 0 || c < kMinCellsE || !memory_fits(bytes_needed(c, 16), 0)) return false;
   Z v;
   e_value(v, c);
   store(R, v);
@@ -458,7 +458,7 @@ bool eto_split(Reg& R, Reg& T) {
 
 bool pito_split(Reg& P, Reg& Q, Reg& R, std::int64_t extra) {
   const std::int64_t c = -std::int64_t{decimals};
-  if (limit < 0 || c < kMinCellsPi || !memory_fits(bytes_needed(c, 7), extra)) return false;
+  if (limit < 0 || c < kMinCellsPi || !memory_fits(bytes_needed(c, 80), extra)) return false;
   Z v;
   pi_value(v, c);
   store(P, v);

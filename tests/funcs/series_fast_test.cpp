@@ -1,4 +1,4 @@
-// PITO, ETO, EXP and SQRT: the split, fused and cycle-skipping forms against the
+// PITO, ETO, EXP and SQRT: the split and cycle-skipping forms against the
 // straightforward ones, every register they leave (cells and tops) and their
 // alarms compared, over many precisions.
 #include <gtest/gtest.h>
@@ -51,6 +51,30 @@ TEST(SeriesFast, PitoMatchesReference) {
 
 TEST(SeriesFast, EtoMatchesReference) {
   series_match_reference<2>("ETO", [](Reg* r) { ETO(r[0], r[1]); });
+}
+
+// Where the register budget leaves no room for the split's numbers the
+// term-by-term forms run, and where it leaves none for pi's two working
+// registers both forms end in the same ALLOC alarm.
+TEST(SeriesFast, SeriesWithinTheRegisterBudget) {
+  set_run(3000, 11);
+  const std::int64_t reg = ncells() * std::int64_t{sizeof(cell_t)};
+  const std::int64_t budget = register_budget();
+  for (std::int64_t room : {std::int64_t{0}, reg, 2 * reg - 1, 2 * reg, 2 * reg + 4096, budget / 2}) {
+    std::ostringstream what;
+    what << run_name("series") << " with room for " << room << " bytes";
+    auto within = [&](auto fn) {
+      return [&, fn](Reg* r) {
+        set_register_budget(register_bytes_in_use() + room);
+        fn(r);
+        set_register_budget(budget);
+      };
+    };
+    ASSERT_TRUE(registers_agree<3>(what.str(), [](Reg*) {},
+                                   within([](Reg* r) { PITO(r[0], r[1], r[2]); })));
+    ASSERT_TRUE(registers_agree<2>(what.str(), [](Reg*) {}, within([](Reg* r) { ETO(r[0], r[1]); })));
+    set_register_budget(budget);
+  }
 }
 
 // X is r[0]; R, S are r[1], r[2]. X small enough for the series to converge
