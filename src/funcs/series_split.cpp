@@ -261,7 +261,9 @@ SmoothParts smooth_parts(long a, long b) {
   return f;
 }
 
-std::unique_ptr<PNode> pi_tree(long a, long b, Powers& pw, const SmoothParts& parts) {
+// G_i for the series in `live` (bit i) only: a series that is zero at the
+// tree's first term is zero at every node of it and reduces nothing.
+std::unique_ptr<PNode> pi_tree(long a, long b, Powers& pw, const SmoothParts& parts, unsigned live) {
   auto n = std::make_unique<PNode>();
   n->a = a;
   n->b = b;
@@ -280,6 +282,7 @@ std::unique_ptr<PNode> pi_tree(long a, long b, Powers& pw, const SmoothParts& pa
       mpz_mul(f, f, n->Lam);  // Pi / Pi_hi
       const unsigned long toLo = smooth[j] / g * rough[j];  // Pi / Pi_lo
       for (int i = 0; i < 3; ++i) {
+        if ((live >> i & 1) == 0) continue;
         mpz_mul_ui(n->G[i], n->G[i], toLo * kBeta[i]);
         if ((a + j) % 2 == 0) {
           mpz_addmul_ui(n->G[i], f, kBeta[i]);
@@ -294,8 +297,8 @@ std::unique_ptr<PNode> pi_tree(long a, long b, Powers& pw, const SmoothParts& pa
     return n;
   }
   const long c = split_point(a, b);
-  n->lo = pi_tree(a, c, pw, parts);
-  n->hi = pi_tree(c + 1, b, pw, parts);
+  n->lo = pi_tree(a, c, pw, parts, live);
+  n->hi = pi_tree(c + 1, b, pw, parts, live);
   PNode& lo = *n->lo;
   PNode& hi = *n->hi;
   mpz_lcm(n->S, lo.S, hi.S);
@@ -307,6 +310,7 @@ std::unique_ptr<PNode> pi_tree(long a, long b, Powers& pw, const SmoothParts& pa
   mpz_divexact(toHi, n->S, hi.S);
   mpz_mul(toHi, toHi, lo.Lam);
   for (int i = 0; i < 3; ++i) {
+    if ((live >> i & 1) == 0) continue;
     mpz_mul(t, lo.G[i], f);
     pw.mul(i, t, t, b - c);
     mpz_mul(n->G[i], hi.G[i], toHi);
@@ -341,8 +345,12 @@ void pi_sum(PiRun& s, long a, long b, Z (&h)[3], Z (&D)[3], std::unique_ptr<PNod
       if (mpz_sgn(h[i].v) != 0) bits = std::max(bits, mpz_sizeinbase(h[i], 2));
     const double L = static_cast<double>(b - a + 1);
     const double saved = L * std::min(std::log2(static_cast<double>(kSmooth)), std::log2(L));
-    if (static_cast<double>(bits) + 1 >= log2_odd_product(b) - log2_odd_product(a - 1) - saved)
-      t = pi_tree(a, b, s.pw, smooth_parts(a, b));
+    if (static_cast<double>(bits) + 1 >= log2_odd_product(b) - log2_odd_product(a - 1) - saved) {
+      unsigned live = 0;
+      for (int i = 0; i < 3; ++i)
+        if (mpz_sgn(h[i].v) != 0 || mpz_sgn(D[i].v) != 0) live |= 1u << i;
+      t = pi_tree(a, b, s.pw, smooth_parts(a, b), live);
+    }
   }
   if (t) {
     for (int i = 0; i < 3; ++i) {
