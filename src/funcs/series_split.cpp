@@ -76,7 +76,7 @@ bool memory_fits(std::int64_t bytes, std::int64_t extra) {
 
 // Bytes the splitting may hold at its peak, with room to spare: the whole
 // process peaked at 18 MB for e at 10^6 decimals and 141 MB at 10^7, pi at
-// 75 MB and 468 MB; and the decimal string of the result.
+// 28 MB and 189 MB; and the decimal string of the result.
 std::int64_t bytes_needed(std::int64_t cells, int perDigit) { return cells * 10 * (perDigit + 2) + (1 << 20); }
 
 // The split at c: [a, c] and [c + 1, b].
@@ -470,7 +470,7 @@ bool eto_split(Reg& R, Reg& T) {
 
 bool pito_split(Reg& P, Reg& Q, Reg& R, std::int64_t extra) {
   const std::int64_t c = -std::int64_t{decimals};
-  if (limit < 0 || c < kMinCellsPi || !memory_fits(bytes_needed(c, 80), extra)) return false;
+  if (limit < 0 || c < kMinCellsPi || !memory_fits(bytes_needed(c, 40), extra)) return false;
   Z v;
   pi_value(v, c);
   store(P, v);

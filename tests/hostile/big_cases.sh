@@ -90,10 +90,10 @@ case $name in
     echo 255 >"$c.status"
     ;;
   memory-limit-pi)
-    # Pi to 10^6 decimals by splitting holds some 70 MB of numbers besides
-    # its registers; under a 40 MB address space the machine refuses them
+    # Pi to 10^6 decimals by splitting holds some 25 MB of numbers besides
+    # its registers; under a 20 MB address space the machine refuses them
     # and the run ends as a refused register does.
-    limited 40000
+    limited 20000
     printf '1000000\n1\n14\n2\n' >"$c.in"
     printf '\nD: 1000000\nE: 1\n\nNo: 14 A := PI;\nError in: ALLOC' >"$c.out"
     echo 255 >"$c.status"
