@@ -26,7 +26,7 @@ std::string run_name(const char* routine) {
 }
 
 // Every D up to 400, then random D up to 8000 (the split serves from 300
-// decimals for e and 1000 for pi), each at a random E (E = -9
+// decimals for e and 500 for pi), each at a random E (E = -9
 // makes limit < 0, where the series alarm), with registers holding junk
 // before: their former values must not matter.
 template <int N, class Fn>
