@@ -76,8 +76,8 @@ bool memory_fits(std::int64_t bytes, std::int64_t extra) {
 }
 
 // Bytes the splitting may hold at its peak, with room to spare: the whole
-// process peaked at 18 MB for e at 10^6 decimals and 141 MB at 10^7, pi at
-// 28 MB and 189 MB; and the decimal string of the result.
+// process peaked at 17 MB for e at 10^6 decimals and 141 MB at 10^7, pi at
+// 28 MB and 252 MB; and the decimal string of the result.
 std::int64_t bytes_needed(std::int64_t cells, int perDigit) { return cells * 10 * (perDigit + 2) + (1 << 20); }
 
 // The split at c: [a, c] and [c + 1, b].
