@@ -23,6 +23,7 @@ constexpr std::int64_t kSmallSide = 32;
 constexpr std::int64_t kKroneckerPairs = 60'000;
 constexpr std::int64_t kKroneckerSide = 64;
 constexpr std::int64_t kTransformPairs = 200'000;
+constexpr std::int64_t kPortableTransformPairs = 60'000;
 constexpr std::int64_t kRowsAtOnce = 4095;
 
 // Runs of at least kGap zero cells split an operand into at most kMaxBlocks
@@ -197,7 +198,9 @@ void add_block_product(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span
   const std::int64_t below = std::min(from - tx.lo - ty.lo, side);  // columns left out
   const std::int64_t pairs = tx.size() * ty.size() - below * (below + 1) / 2;
   const bool vector = longmult_vector_units && vector_units();
-  if (vector && pairs >= kTransformPairs && add_product_ntt(acc, X, tx, Y, ty, from)) return;
+  if (pairs >= (vector ? kTransformPairs : kPortableTransformPairs) &&
+      add_product_ntt(acc, X, bx, tx, Y, ty, from, vector))
+    return;
   if (vector && side <= kRowsAtOnce) {
     add_product_rows(acc, X, tx, Y, ty, from);
   } else if (side >= kKroneckerSide && pairs >= kKroneckerPairs) {

@@ -107,8 +107,12 @@ bool vector_units();
 // multiply-adds, for min(|bx|, |by|) up to 4095.
 void add_product_rows(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from);
 
-// acc += the columns c >= from of X[bx] * Y[by] by number-theoretic
-// transforms modulo two primes; false when the product is too long for them.
-bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from);
+// acc += the columns c >= from of X[tx] * Y[ty] by number-theoretic
+// transforms modulo two primes (longmult_ntt.cpp), on the vector units when
+// `vector`; false when the product is too long for them. X may be read down
+// to the start of its block bx, whose pairs with Y[ty] below tx must fall in
+// columns below `from`.
+bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from,
+                     bool vector);
 
 }  // namespace longmult

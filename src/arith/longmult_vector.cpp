@@ -1,13 +1,12 @@
 // The kernels of the fast LONGMULT that run on the AVX-512 IFMA units (52-bit
-// integer multiply-add on eight lanes): short products by rows, and exact
-// products by number-theoretic transforms modulo two primes below 2^50.
-// Compiled for those units function by function; vector_units() says whether
-// the processor has them.
+// integer multiply-add on eight lanes): short products by rows, and the
+// number-theoretic transforms of longmult_ntt.h. Compiled for those units
+// function by function; vector_units() says whether the processor has them.
 #include <algorithm>
 
-#include "longmult_products.h"
+#include "longmult_ntt.h"
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) && !defined(FIXCALC_PORTABLE)
 #include <immintrin.h>
 
 namespace longmult {
@@ -15,10 +14,9 @@ namespace {
 
 #define IFMA_TARGET __attribute__((target("avx512f,avx512ifma")))
 
-// Scratch kept across calls.
+// Scratch of the rows kernel, kept across calls.
 struct Scratch {
-  std::vector<u64> xpad, lo, hi;  // the rows kernel
-  std::vector<u64> a1, b1, a2, b2;  // the transforms
+  std::vector<u64> xpad, lo, hi;
 };
 thread_local Scratch scratch;
 
@@ -105,78 +103,8 @@ IFMA_TARGET void add_product_rows(Acc& acc, const cell_t* X, Span bx, const cell
   });
 }
 
+namespace ntt {
 namespace {
-
-// Transforms modulo two primes p below 2^50 with 2^30 | p - 1: a column sum
-// is below m (B-1)^2 < p1 p2 (about 2^100) for any m below 10^10, so its
-// residues give it exactly (Chinese remainders). Residues are kept in [0, p);
-// products go through Montgomery's reduction with R = 2^52, which on
-// operands below 2p (< 2^51) gives a result below 2p.
-struct Prime {
-  u64 p;     // the prime
-  u64 g;     // a generator of the multiplicative group modulo p
-  u64 pinv;  // -1/p mod 2^52
-};
-constexpr u64 kMask52 = (u64{1} << 52) - 1;
-
-constexpr Prime make_prime(u64 p, u64 g) {
-  u64 inv = 1;  // 1/p mod 2^64 by Newton's iteration
-  for (int i = 0; i < 6; ++i) inv *= 2 - p * inv;
-  return {p, g, (0 - inv) & kMask52};
-}
-constexpr Prime kPrimes[2] = {make_prime(1'125'845'146'009'601, 3), make_prime(1'125'844'072'267'777, 5)};
-
-// The longest transform, 2^20 entries: its tables and arrays take 56 bytes an
-// entry, and they are kept for the next product. Longer products go to GMP.
-constexpr int kMaxLog = 20;
-
-u64 mul_mod(u64 a, u64 b, u64 p) { return static_cast<u64>(static_cast<u128>(a) * b % p); }
-u64 pow_mod(u64 a, u64 e, u64 p) {
-  u64 r = 1;
-  for (; e != 0; e >>= 1, a = mul_mod(a, a, p))
-    if (e & 1) r = mul_mod(r, a, p);
-  return r;
-}
-
-// a b / R mod p, below 2p, for a b < R p.
-u64 mont(u64 a, u64 b, const Prime& P) {
-  const u128 t = static_cast<u128>(a) * b;
-  const u64 lo = static_cast<u64>(t) & kMask52;
-  const u64 m = static_cast<u64>(static_cast<u128>(lo) * P.pinv) & kMask52;
-  const u128 mp = static_cast<u128>(m) * P.p;
-  return static_cast<u64>((t >> 52) + (mp >> 52) + ((lo + (static_cast<u64>(mp) & kMask52)) >> 52));
-}
-
-// Per prime, the twiddle factors of every stage, w^j R mod p for j < len at
-// entries len .. 2 len - 1, w a primitive (2 len)-th root of unity (fw) or its
-// inverse (iv); and for each length L = 2^k the factor R^2 / L mod p that
-// undoes the scaling of a transform and its inverse.
-struct Tables {
-  std::vector<u64> fw, iv, unscale;
-};
-thread_local Tables tables[2];
-
-const Tables& tables_for(int k, std::int64_t L) {
-  Tables& T = tables[k];
-  const auto old = static_cast<std::int64_t>(T.fw.size());
-  if (old >= L) return T;
-  const u64 p = kPrimes[k].p;
-  T.fw.resize(static_cast<std::size_t>(L));
-  T.iv.resize(static_cast<std::size_t>(L));
-  for (std::int64_t len = std::max<std::int64_t>(old, 1); len < L; len *= 2) {
-    const u64 w = pow_mod(kPrimes[k].g, (p - 1) / static_cast<u64>(2 * len), p);
-    const u64 wi = pow_mod(w, p - 2, p);
-    u64 x = static_cast<u64>((u128{1} << 52) % p), y = x;
-    for (std::int64_t j = 0; j < len; ++j, x = mul_mod(x, w, p), y = mul_mod(y, wi, p)) {
-      T.fw[static_cast<std::size_t>(len + j)] = x;
-      T.iv[static_cast<std::size_t>(len + j)] = y;
-    }
-  }
-  const u64 r2 = mul_mod(static_cast<u64>((u128{1} << 52) % p), static_cast<u64>((u128{1} << 52) % p), p);
-  T.unscale.clear();
-  for (std::int64_t n = 1; n <= L; n *= 2) T.unscale.push_back(mul_mod(r2, pow_mod(static_cast<u64>(n) % p, p - 2, p), p));
-  return T;
-}
 
 IFMA_TARGET inline __m512i mont8(__m512i a, __m512i b, __m512i p, __m512i pinv) {
   const __m512i z = _mm512_setzero_si512();
@@ -214,9 +142,9 @@ IFMA_TARGET inline __m512i small_twiddles(const u64* w, int s) {
                 : _mm512_setr_epi64(w[2], w[3], w[2], w[3], w[2], w[3], w[2], w[3]);
 }
 
-// a := the transform of a (L >= 16 entries below p), in bit-reversed order:
-// decimation in frequency, x, y -> x + y, (x - y) w^j.
-IFMA_TARGET void transform(u64* a, std::int64_t L, const Prime& P, const u64* w) {
+}  // namespace
+
+IFMA_TARGET void transform_vector(u64* a, std::int64_t L, const Prime& P, const u64* w) {
   const __m512i p = _mm512_set1_epi64(static_cast<long long>(P.p));
   const __m512i pinv = _mm512_set1_epi64(static_cast<long long>(P.pinv));
   for (std::int64_t len = L / 2; len >= 8; len /= 2)
@@ -239,9 +167,7 @@ IFMA_TARGET void transform(u64* a, std::int64_t L, const Prime& P, const u64* w)
   }
 }
 
-// a := L times the inverse transform of a, from bit-reversed order back to
-// natural order: decimation in time, x, y -> x + y w^-j, x - y w^-j.
-IFMA_TARGET void inverse_transform(u64* a, std::int64_t L, const Prime& P, const u64* w) {
+IFMA_TARGET void inverse_transform_vector(u64* a, std::int64_t L, const Prime& P, const u64* w) {
   const __m512i p = _mm512_set1_epi64(static_cast<long long>(P.p));
   const __m512i pinv = _mm512_set1_epi64(static_cast<long long>(P.pinv));
   const __m512i w4 = small_twiddles(w, 0), w2 = small_twiddles(w, 1);
@@ -265,8 +191,7 @@ IFMA_TARGET void inverse_transform(u64* a, std::int64_t L, const Prime& P, const
       }
 }
 
-// a := a b c / R^2 mod p, entry by entry.
-IFMA_TARGET void multiply_entries(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 c) {
+IFMA_TARGET void multiply_entries_vector(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 c) {
   const __m512i p = _mm512_set1_epi64(static_cast<long long>(P.p));
   const __m512i pinv = _mm512_set1_epi64(static_cast<long long>(P.pinv));
   const __m512i cc = _mm512_set1_epi64(static_cast<long long>(c));
@@ -276,44 +201,7 @@ IFMA_TARGET void multiply_entries(u64* a, const u64* b, std::int64_t L, const Pr
   }
 }
 
-}  // namespace
-
-bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from) {
-  int k = 4;
-  while ((std::int64_t{1} << k) < bx.size() + by.size() - 1) ++k;
-  if (k > kMaxLog) return false;
-  const std::int64_t L = std::int64_t{1} << k;
-  const bool square = X == Y && bx.lo == by.lo && bx.hi == by.hi;
-  u64* res[2] = {zeroed(scratch.a1, static_cast<std::size_t>(L)), zeroed(scratch.a2, static_cast<std::size_t>(L))};
-  for (int q = 0; q < 2; ++q) {
-    const Prime& P = kPrimes[q];
-    const Tables& T = tables_for(q, L);
-    u64* a = res[q];
-    for (std::int64_t j = 0; j < bx.size(); ++j) a[j] = static_cast<u64>(X[bx.lo + j]);
-    transform(a, L, P, T.fw.data());
-    const u64* b = a;
-    if (!square) {
-      u64* y = zeroed(scratch.b1, static_cast<std::size_t>(L));
-      for (std::int64_t i = 0; i < by.size(); ++i) y[i] = static_cast<u64>(Y[by.lo + i]);
-      transform(y, L, P, T.fw.data());
-      b = y;
-    }
-    multiply_entries(a, b, L, P, T.unscale[static_cast<std::size_t>(k)]);
-    inverse_transform(a, L, P, T.iv.data());
-  }
-  // v = r1 + p1 t with t = (r2 - r1) / p1 mod p2, below p1 p2.
-  const Prime& P2 = kPrimes[1];
-  const u64 p1 = kPrimes[0].p, p2 = P2.p;
-  const u64 inv1 = mul_mod(pow_mod(p1 % p2, p2 - 2, p2), static_cast<u64>((u128{1} << 52) % p2), p2);  // R / p1
-  const std::int64_t c0 = bx.lo + by.lo;
-  add_columns(acc, std::max(from, c0), bx.hi + by.hi, [&](std::int64_t c) {
-    const u64 r1 = res[0][c - c0], r2 = res[1][c - c0];
-    u64 t = mont(r2 + p2 - (r1 >= p2 ? r1 - p2 : r1), inv1, P2);
-    if (t >= p2) t -= p2;
-    return r1 + static_cast<u128>(p1) * t;
-  });
-  return true;
-}
+}  // namespace ntt
 }  // namespace longmult
 
 #else  // no vector units on this architecture
@@ -321,7 +209,11 @@ bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span b
 namespace longmult {
 bool vector_units() { return false; }
 void add_product_rows(Acc&, const cell_t*, Span, const cell_t*, Span, std::int64_t) {}
-bool add_product_ntt(Acc&, const cell_t*, Span, const cell_t*, Span, std::int64_t) { return false; }
+namespace ntt {
+void transform_vector(u64*, std::int64_t, const Prime&, const u64*) {}
+void inverse_transform_vector(u64*, std::int64_t, const Prime&, const u64*) {}
+void multiply_entries_vector(u64*, const u64*, std::int64_t, const Prime&, u64) {}
+}  // namespace ntt
 }  // namespace longmult
 
 #endif

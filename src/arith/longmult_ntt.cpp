@@ -1,0 +1,174 @@
+// Products by number-theoretic transforms modulo two primes: the tables, the
+// portable transforms, and the product itself, which keeps the transform of
+// its first factor for the next product with the same cells.
+#include "longmult_ntt.h"
+
+#include <algorithm>
+
+namespace longmult {
+namespace ntt {
+namespace {
+
+u64 mul_mod(u64 a, u64 b, u64 p) { return static_cast<u64>(static_cast<u128>(a) * b % p); }
+u64 pow_mod(u64 a, u64 e, u64 p) {
+  u64 r = 1;
+  for (; e != 0; e >>= 1, a = mul_mod(a, a, p))
+    if (e & 1) r = mul_mod(r, a, p);
+  return r;
+}
+
+thread_local Tables tables[2];
+
+inline u64 reduce(u64 x, u64 p) { return x >= p ? x - p : x; }
+
+// y w mod p in [0, 2p) by Shoup's method, for y < 2^64, w < p and
+// wq = floor(w 2^64 / p): one high and two low products.
+inline u64 shoup(u64 y, u64 w, u64 wq, u64 p) {
+  const u64 q = static_cast<u64>((static_cast<u128>(y) * wq) >> 64);
+  return y * w - q * p;
+}
+
+// The transforms of longmult_ntt.h in plain C++, stage by stage, with the
+// same entries as on the vector units: every step ends reduced to [0, p).
+void transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T) {
+  const u64 p = P.p;
+  for (std::int64_t len = L / 2; len >= 1; len /= 2)
+    for (std::int64_t b = 0; b < L; b += 2 * len) {
+      u64* x = a + b;
+      u64* y = x + len;
+      const u64* w = T.fw1.data() + len;
+      const u64* wq = T.fwq.data() + len;
+      for (std::int64_t j = 0; j < len; ++j) {
+        const u64 u = x[j], v = y[j];
+        x[j] = reduce(u + v, p);
+        y[j] = reduce(shoup(u - v + p, w[j], wq[j], p), p);
+      }
+    }
+}
+
+void inverse_transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T) {
+  const u64 p = P.p;
+  for (std::int64_t len = 1; len < L; len *= 2)
+    for (std::int64_t b = 0; b < L; b += 2 * len) {
+      u64* x = a + b;
+      u64* y = x + len;
+      const u64* w = T.iv1.data() + len;
+      const u64* wq = T.ivq.data() + len;
+      for (std::int64_t j = 0; j < len; ++j) {
+        const u64 u = x[j], v = reduce(shoup(y[j], w[j], wq[j], p), p);
+        x[j] = reduce(u + v, p);
+        y[j] = reduce(u - v + p, p);
+      }
+    }
+}
+
+void multiply_entries_scalar(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 c) {
+  for (std::int64_t i = 0; i < L; ++i) a[i] = reduce(mont(mont(a[i], b[i], P), c, P), P.p);
+}
+
+// The transforms of the first factor of the last product, with its cells, and
+// the working arrays of the second factor.
+struct Prepared {
+  std::vector<cell_t> cells;
+  int k = -1;  // the transforms have 2^k entries
+  std::vector<u64> x[2];
+};
+thread_local Prepared prepared;
+thread_local std::vector<u64> work[2];
+
+}  // namespace
+
+const Tables& tables_for(int q, std::int64_t L) {
+  Tables& T = tables[q];
+  const auto old = static_cast<std::int64_t>(T.fw.size());
+  if (old >= L) return T;
+  const u64 p = kPrimes[q].p;
+  for (auto* v : {&T.fw, &T.iv, &T.fw1, &T.fwq, &T.iv1, &T.ivq}) v->resize(static_cast<std::size_t>(L));
+  for (std::int64_t len = std::max<std::int64_t>(old, 1); len < L; len *= 2) {
+    const u64 w = pow_mod(kPrimes[q].g, (p - 1) / static_cast<u64>(2 * len), p);
+    const u64 wi = pow_mod(w, p - 2, p);
+    const u64 r = static_cast<u64>((u128{1} << 52) % p);
+    u64 x = 1, y = 1;
+    for (std::int64_t j = 0; j < len; ++j, x = mul_mod(x, w, p), y = mul_mod(y, wi, p)) {
+      const auto e = static_cast<std::size_t>(len + j);
+      T.fw[e] = mul_mod(x, r, p);
+      T.iv[e] = mul_mod(y, r, p);
+      T.fw1[e] = x;
+      T.iv1[e] = y;
+      T.fwq[e] = static_cast<u64>((static_cast<u128>(x) << 64) / p);
+      T.ivq[e] = static_cast<u64>((static_cast<u128>(y) << 64) / p);
+    }
+  }
+  const u64 r2 = mul_mod(static_cast<u64>((u128{1} << 52) % p), static_cast<u64>((u128{1} << 52) % p), p);
+  T.unscale.clear();
+  for (std::int64_t n = 1; n <= L; n *= 2) T.unscale.push_back(mul_mod(r2, pow_mod(static_cast<u64>(n) % p, p - 2, p), p));
+  return T;
+}
+
+}  // namespace ntt
+
+bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from,
+                     bool vector) {
+  using namespace ntt;
+  int k = 4;
+  while ((std::int64_t{1} << k) < tx.size() + ty.size() - 1) ++k;
+  if (k > kMaxLog) return false;
+  const std::int64_t L = std::int64_t{1} << k;
+  const bool square = X == Y && tx.lo == ty.lo && tx.hi == ty.hi;
+  // X reaches down to L/2 + 1 cells of its block when Y leaves room: then the
+  // same cells of X, and so the same transform, serve every product of the
+  // run with Y's of about the same length, as the terms of a series times one
+  // factor.
+  Span xs = tx;
+  if (!square && 2 * ty.size() <= L) xs.lo = std::max(bx.lo, std::min(tx.lo, tx.hi - L / 2));
+  const auto forward = [&](u64* a, int q) {
+    const Tables& T = tables_for(q, L);
+    vector ? transform_vector(a, L, kPrimes[q], T.fw.data()) : transform_scalar(a, L, kPrimes[q], T);
+  };
+  Prepared& P = prepared;
+  const auto nx = static_cast<std::size_t>(xs.size());
+  if (P.k != k || P.cells.size() != nx || !std::equal(P.cells.begin(), P.cells.end(), X + xs.lo)) {
+    P.cells.assign(X + xs.lo, X + xs.hi + 1);
+    P.k = k;
+    for (int q = 0; q < 2; ++q) {
+      u64* a = zeroed(P.x[q], static_cast<std::size_t>(L));
+      std::copy(X + xs.lo, X + xs.hi + 1, a);
+      forward(a, q);
+    }
+  }
+  for (int q = 0; q < 2; ++q) {
+    const Prime& Pq = kPrimes[q];
+    const Tables& T = tables_for(q, L);
+    u64* a = zeroed(work[q], static_cast<std::size_t>(L));
+    if (square) {
+      std::copy(P.x[q].begin(), P.x[q].begin() + L, a);
+    } else {
+      std::copy(Y + ty.lo, Y + ty.hi + 1, a);
+      forward(a, q);
+    }
+    const u64 c = T.unscale[static_cast<std::size_t>(k)];
+    if (vector) {
+      multiply_entries_vector(a, P.x[q].data(), L, Pq, c);
+      inverse_transform_vector(a, L, Pq, T.iv.data());
+    } else {
+      multiply_entries_scalar(a, P.x[q].data(), L, Pq, c);
+      inverse_transform_scalar(a, L, Pq, T);
+    }
+  }
+  // v = r1 + p1 t with t = (r2 - r1) / p1 mod p2, below p1 p2.
+  const Prime& P2 = kPrimes[1];
+  const u64 p1 = kPrimes[0].p, p2 = P2.p;
+  const u64 inv1 = mul_mod(pow_mod(p1 % p2, p2 - 2, p2), static_cast<u64>((u128{1} << 52) % p2), p2);  // R / p1
+  const std::int64_t c0 = xs.lo + ty.lo;
+  const u64* r1s = work[0].data();
+  const u64* r2s = work[1].data();
+  add_columns(acc, std::max(from, c0), tx.hi + ty.hi, [&](std::int64_t c) {
+    const u64 r1 = r1s[c - c0], r2 = r2s[c - c0];
+    u64 t = mont(r2 + p2 - (r1 >= p2 ? r1 - p2 : r1), inv1, P2);
+    if (t >= p2) t -= p2;
+    return r1 + static_cast<u128>(p1) * t;
+  });
+  return true;
+}
+
+}  // namespace longmult

@@ -1,0 +1,65 @@
+// Number-theoretic transforms modulo two primes below 2^50, shared by the
+// portable kernel (longmult_ntt.cpp) and the one for AVX-512 IFMA
+// (longmult_vector.cpp). Both keep every residue in [0, p) after each step,
+// so that the two give the same entries, and a transform made by one serves
+// the other.
+#pragma once
+
+#include <vector>
+
+#include "longmult_products.h"
+
+namespace longmult::ntt {
+
+// A column sum is below m (B-1)^2 < p1 p2 (about 2^100) for any m below
+// 10^10, so its residues give it exactly (Chinese remainders). Products go
+// through Montgomery's reduction with R = 2^52, which on operands below 2p
+// (< 2^51) gives a result below 2p.
+struct Prime {
+  u64 p;     // the prime, with 2^30 | p - 1
+  u64 g;     // a generator of the multiplicative group modulo p
+  u64 pinv;  // -1/p mod 2^52
+};
+inline constexpr u64 kMask52 = (u64{1} << 52) - 1;
+
+constexpr Prime make_prime(u64 p, u64 g) {
+  u64 inv = 1;  // 1/p mod 2^64 by Newton's iteration
+  for (int i = 0; i < 6; ++i) inv *= 2 - p * inv;
+  return {p, g, (0 - inv) & kMask52};
+}
+inline constexpr Prime kPrimes[2] = {make_prime(1'125'845'146'009'601, 3), make_prime(1'125'844'072'267'777, 5)};
+
+// The longest transform, 2^20 entries: its tables and arrays take 56 bytes an
+// entry, and they are kept for the next product. Longer products go to GMP.
+inline constexpr int kMaxLog = 20;
+
+// a b / R mod p, below 2p, for a b < R p.
+inline u64 mont(u64 a, u64 b, const Prime& P) {
+  const u128 t = static_cast<u128>(a) * b;
+  const u64 lo = static_cast<u64>(t) & kMask52;
+  const u64 m = (lo * P.pinv) & kMask52;
+  const u128 mp = static_cast<u128>(m) * P.p;
+  return static_cast<u64>((t >> 52) + (mp >> 52) + ((lo + (static_cast<u64>(mp) & kMask52)) >> 52));
+}
+
+// Per prime, the twiddle factors of every stage, w^j R mod p for j < len at
+// entries len .. 2 len - 1, w a primitive (2 len)-th root of unity (fw) or its
+// inverse (iv); the same factors w^j themselves with floor(w^j 2^64 / p) for
+// Shoup's multiplication (fw1 and fwq, iv1 and ivq); and for each length
+// L = 2^k the factor R^2 / L mod p that undoes the scaling of a transform and
+// its inverse.
+struct Tables {
+  std::vector<u64> fw, iv, fw1, fwq, iv1, ivq, unscale;
+};
+const Tables& tables_for(int q, std::int64_t L);
+
+// The kernels on the vector units, for L >= 16 entries below p; called only
+// when vector_units(). transform: the transform of a in bit-reversed order,
+// by decimation in frequency (x, y -> x + y, (x - y) w^j). inverse_transform:
+// L times the inverse, back to natural order, by decimation in time
+// (x, y -> x + y w^-j, x - y w^-j). multiply_entries: a := a b c / R^2.
+void transform_vector(u64* a, std::int64_t L, const Prime& P, const u64* w);
+void inverse_transform_vector(u64* a, std::int64_t L, const Prime& P, const u64* w);
+void multiply_entries_vector(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 c);
+
+}  // namespace longmult::ntt
