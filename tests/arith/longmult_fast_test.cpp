@@ -13,7 +13,7 @@
 #include <random>
 #include <sstream>
 
-#include "arith/longmult_fast.h"
+#include "arith/longmult/fast.h"
 #include "support.h"
 
 namespace {

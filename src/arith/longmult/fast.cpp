@@ -27,16 +27,16 @@
 // X B^k - X E instead; then V B^2 = Q B^2 + R + phi with phi in [0, 1), and
 // as each L_i lies in [0, Y_i), J B^2 lies in an interval narrower than B^2.
 //
-// The products themselves are in longmult_products.cpp and, for processors
-// with AVX-512 IFMA, longmult_vector.cpp.
-#include "longmult_fast.h"
+// The products themselves are in products.cpp and, for processors
+// with AVX-512 IFMA, vector.cpp.
+#include "fast.h"
 
 #include <algorithm>
 #include <cstring>
 #include <optional>
 #include <vector>
 
-#include "longmult_products.h"
+#include "products.h"
 
 namespace {
 

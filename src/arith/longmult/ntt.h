@@ -1,13 +1,13 @@
 // Number-theoretic transforms modulo two primes below 2^50, shared by the
-// portable kernel (longmult_ntt.cpp) and the one for AVX-512 IFMA
-// (longmult_vector.cpp). Both keep every residue in [0, p) after each step,
+// portable kernel (ntt.cpp) and the one for AVX-512 IFMA
+// (vector.cpp). Both keep every residue in [0, p) after each step,
 // so that the two give the same entries, and a transform made by one serves
 // the other.
 #pragma once
 
 #include <vector>
 
-#include "longmult_products.h"
+#include "products.h"
 
 namespace longmult::ntt {
 

@@ -1,5 +1,5 @@
 // Column sums of products of cells, normalised into base-10^10 cells: the
-// multiplication kernels behind the fast LONGMULT (longmult_fast.cpp).
+// multiplication kernels behind the fast LONGMULT (fast.cpp).
 // Column c of X[bx] * Y[by] is the sum of X_j Y_i over the pairs with
 // i + j = c. The kernels add whole columns, from a given one up, into an Acc,
 // so that the pairs they leave out are exactly those of the columns below.
@@ -9,8 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include "arith.h"
-#include "divisor.h"
+#include "../arith.h"
+#include "../divisor.h"
 
 namespace longmult {
 
@@ -91,7 +91,7 @@ inline u64* zeroed(std::vector<u64>& v, std::size_t n) {
 
 // acc += the columns c >= cut of X * Y, operands split into blocks at long
 // runs of zero cells, each block pair trimmed to the cells that reach column
-// cut and multiplied by the kernel that suits its size (longmult_products.cpp).
+// cut and multiplied by the kernel that suits its size (products.cpp).
 void add_product(Acc& acc, const Cells& X, const Cells& Y, std::int64_t cut);
 
 // acc := X Y, every cell from acc.base = X_lo + E_lo up (n cells), as
@@ -100,7 +100,7 @@ void add_product(Acc& acc, const Cells& X, const Cells& Y, std::int64_t cut);
 bool product_by_complement(Acc& acc, std::int64_t n, const Cells& X, const Cells& Y, Span e);
 
 // Whether the processor has the AVX-512 IFMA units the kernels below need
-// (longmult_vector.cpp); they may be called only then.
+// (vector.cpp); they may be called only then.
 bool vector_units();
 
 // acc += the columns c >= from of X[bx] * Y[by] by rows of 52-bit
@@ -108,7 +108,7 @@ bool vector_units();
 void add_product_rows(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from);
 
 // acc += the columns c >= from of X[tx] * Y[ty] by number-theoretic
-// transforms modulo two primes (longmult_ntt.cpp), on the vector units when
+// transforms modulo two primes (ntt.cpp), on the vector units when
 // `vector`; false when the product is too long for them. X may be read down
 // to the start of its block bx, whose pairs with Y[ty] below tx must fall in
 // columns below `from`.

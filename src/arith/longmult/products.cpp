@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <bit>
 
-#include "longmult_fast.h"
-#include "longmult_products.h"
+#include "fast.h"
+#include "products.h"
 
 namespace longmult {
 namespace {

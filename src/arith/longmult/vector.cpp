@@ -1,10 +1,10 @@
 // The kernels of the fast LONGMULT that run on the AVX-512 IFMA units (52-bit
 // integer multiply-add on eight lanes): short products by rows, and the
-// number-theoretic transforms of longmult_ntt.h. Compiled for those units
+// number-theoretic transforms of ntt.h. Compiled for those units
 // function by function; vector_units() says whether the processor has them.
 #include <algorithm>
 
-#include "longmult_ntt.h"
+#include "ntt.h"
 
 #if defined(__x86_64__) && !defined(FIXCALC_PORTABLE)
 #include <immintrin.h>

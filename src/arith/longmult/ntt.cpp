@@ -1,7 +1,7 @@
 // Products by number-theoretic transforms modulo two primes: the tables, the
 // portable transforms, and the product itself, which keeps the transform of
 // its first factor for the next product with the same cells.
-#include "longmult_ntt.h"
+#include "ntt.h"
 
 #include <algorithm>
 
@@ -28,7 +28,7 @@ inline u64 shoup(u64 y, u64 w, u64 wq, u64 p) {
   return y * w - q * p;
 }
 
-// The transforms of longmult_ntt.h in plain C++, stage by stage, with the
+// The transforms of ntt.h in plain C++, stage by stage, with the
 // same entries as on the vector units: every step ends reduced to [0, p).
 void transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T) {
   const u64 p = P.p;

@@ -4,7 +4,7 @@
 #include <array>
 #include <cstdint>
 
-#include "arith.h"
+#include "../arith.h"
 
 // Z := X * Y with exactly the cells, top and alarms of LONGMULT_reference
 // (an alarm ends the run as the reference's would); returns true. Returns
