@@ -349,6 +349,35 @@ TEST_P(LongMultFastPaths, MatchesReferenceOnLongFactors) {
   EXPECT_EQ(want, *got) << "seed " << seed;
 }
 
+// The terms of a series as EXP forms them: one long X times Y's whose lengths
+// straddle each change of method (column sums, GMP, the transforms, one of
+// them on a second thread) and each doubling of the transform's length. Each
+// product runs three times, the last after a change of one cell of X among
+// those that reach the result, so that a transform of X kept from before
+// must be seen to be stale.
+TEST_P(LongMultFastPaths, SeriesTermsTimesOneFactor) {
+  const std::uint64_t seed = test_seed() + 7;
+  std::mt19937_64 rng(seed);
+  set_run(12'000, 20);
+  const std::int64_t d = -decimals;
+  Reg X, Y, Z;
+  for (std::int64_t i = 0; i < ncells(); ++i) X.cells[i] = i < d ? static_cast<cell_t>(rng() % kBase) : 0;
+  X.cells[d] = 40;
+  X.top = 0;
+  for (std::int64_t t : {200, 346, 347, 630, 640, 1022, 1023, 1024, 1150}) {
+    for (std::int64_t i = 0; i < ncells(); ++i) Y.cells[i] = i < t ? static_cast<cell_t>(rng() % kBase) : 0;
+    Y.cells[t - 1] = 1 + static_cast<cell_t>(rng() % (kBase - 1));
+    Y.top = static_cast<std::int32_t>(decimals + t - 1);
+    for (int round = 0; round < 3; ++round) {
+      if (round == 2) X.cells[d - 1 - static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(t))] ^= 1;
+      const Outcome want = multiply(true, X, Y, Z, rng);
+      std::optional<Outcome> got = multiply_fast(X, Y, Z);
+      ASSERT_TRUE(got.has_value()) << "seed " << seed << " length " << t;
+      EXPECT_EQ(want, *got) << "seed " << seed << " length " << t << " round " << round;
+    }
+  }
+}
+
 // A long integer with a run of zeros squared: the blocks on either side of the
 // run, and each block against the other, are products of their own.
 TEST_P(LongMultFastPaths, SquaresAcrossARunOfZeros) {

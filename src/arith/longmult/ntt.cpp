@@ -4,6 +4,10 @@
 #include "ntt.h"
 
 #include <algorithm>
+#include <system_error>
+#include <thread>
+
+#include "../cpu.h"
 
 namespace longmult {
 namespace ntt {
@@ -17,7 +21,9 @@ u64 pow_mod(u64 a, u64 e, u64 p) {
   return r;
 }
 
-thread_local Tables tables[2];
+// Tables, transforms and working arrays are shared by the threads of one
+// product, each prime's by the thread that works on it alone.
+Tables tables[2];
 
 inline u64 reduce(u64 x, u64 p) { return x >= p ? x - p : x; }
 
@@ -73,8 +79,12 @@ struct Prepared {
   int k = -1;  // the transforms have 2^k entries
   std::vector<u64> x[2];
 };
-thread_local Prepared prepared;
-thread_local std::vector<u64> work[2];
+Prepared prepared;
+std::vector<u64> work[2];
+
+// Transforms of at least this many entries run one prime on another thread
+// when the process may use more than one processor.
+constexpr std::int64_t kParallelLength = 4096;
 
 }  // namespace
 
@@ -121,30 +131,32 @@ bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   // factor.
   Span xs = tx;
   if (!square && 2 * ty.size() <= L) xs.lo = std::max(bx.lo, std::min(tx.lo, tx.hi - L / 2));
-  const auto forward = [&](u64* a, int q) {
-    const Tables& T = tables_for(q, L);
-    vector ? transform_vector(a, L, kPrimes[q], T.fw.data()) : transform_scalar(a, L, kPrimes[q], T);
-  };
   Prepared& P = prepared;
   const auto nx = static_cast<std::size_t>(xs.size());
-  if (P.k != k || P.cells.size() != nx || !std::equal(P.cells.begin(), P.cells.end(), X + xs.lo)) {
+  const bool kept = P.k == k && P.cells.size() == nx && std::equal(P.cells.begin(), P.cells.end(), X + xs.lo);
+  if (!kept) {
     P.cells.assign(X + xs.lo, X + xs.hi + 1);
     P.k = k;
-    for (int q = 0; q < 2; ++q) {
-      u64* a = zeroed(P.x[q], static_cast<std::size_t>(L));
-      std::copy(X + xs.lo, X + xs.hi + 1, a);
-      forward(a, q);
-    }
   }
-  for (int q = 0; q < 2; ++q) {
+  // The residues of the product modulo prime q, into work[q]; the two primes
+  // share nothing but the cells they read.
+  const auto residues = [&](int q) {
     const Prime& Pq = kPrimes[q];
     const Tables& T = tables_for(q, L);
+    const auto forward = [&](u64* a) {
+      vector ? transform_vector(a, L, Pq, T.fw.data()) : transform_scalar(a, L, Pq, T);
+    };
+    if (!kept) {
+      u64* a = zeroed(P.x[q], static_cast<std::size_t>(L));
+      std::copy(X + xs.lo, X + xs.hi + 1, a);
+      forward(a);
+    }
     u64* a = zeroed(work[q], static_cast<std::size_t>(L));
     if (square) {
       std::copy(P.x[q].begin(), P.x[q].begin() + L, a);
     } else {
       std::copy(Y + ty.lo, Y + ty.hi + 1, a);
-      forward(a, q);
+      forward(a);
     }
     const u64 c = T.unscale[static_cast<std::size_t>(k)];
     if (vector) {
@@ -154,6 +166,20 @@ bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
       multiply_entries_scalar(a, P.x[q].data(), L, Pq, c);
       inverse_transform_scalar(a, L, Pq, T);
     }
+  };
+  bool second = false;  // whether another thread took prime 1
+  if (L >= kParallelLength && processors() > 1) {
+    try {
+      std::thread other(residues, 1);
+      residues(0);
+      other.join();
+      second = true;
+    } catch (const std::system_error&) {  // no thread to be had: both here
+    }
+  }
+  if (!second) {
+    residues(0);
+    residues(1);
   }
   // v = r1 + p1 t with t = (r2 - r1) / p1 mod p2, below p1 p2.
   const Prime& P2 = kPrimes[1];

@@ -15,15 +15,15 @@ namespace {
 
 // Spans up to this many cells each are multiplied row by row in 64-bit sums.
 constexpr std::int64_t kSmallSide = 32;
-// With the vector units, block pairs of at least kTransformPairs pairs of
-// cells go to the transforms, the others to the rows kernel (whose sums hold
-// sides up to kRowsAtOnce). Without them, block pairs with at least
-// kKroneckerPairs pairs and sides of at least kKroneckerSide go to GMP, the
-// others are summed column by column.
+// Block pairs of at least kTransformPairs pairs of cells go to the
+// transforms (on the vector units or not), and so do those too long for them
+// to GMP. Below that, with the vector units the rows kernel takes them (its
+// sums hold sides up to kRowsAtOnce); without, those with at least
+// kKroneckerPairs pairs and sides of at least kKroneckerSide go to GMP and
+// the others are summed column by column.
 constexpr std::int64_t kKroneckerPairs = 60'000;
 constexpr std::int64_t kKroneckerSide = 64;
 constexpr std::int64_t kTransformPairs = 200'000;
-constexpr std::int64_t kPortableTransformPairs = 60'000;
 constexpr std::int64_t kRowsAtOnce = 4095;
 
 // Runs of at least kGap zero cells split an operand into at most kMaxBlocks
@@ -198,9 +198,7 @@ void add_block_product(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span
   const std::int64_t below = std::min(from - tx.lo - ty.lo, side);  // columns left out
   const std::int64_t pairs = tx.size() * ty.size() - below * (below + 1) / 2;
   const bool vector = longmult_vector_units && vector_units();
-  if (pairs >= (vector ? kTransformPairs : kPortableTransformPairs) &&
-      add_product_ntt(acc, X, bx, tx, Y, ty, from, vector))
-    return;
+  if (pairs >= kTransformPairs && add_product_ntt(acc, X, bx, tx, Y, ty, from, vector)) return;
   if (vector && side <= kRowsAtOnce) {
     add_product_rows(acc, X, tx, Y, ty, from);
   } else if (side >= kKroneckerSide && pairs >= kKroneckerPairs) {

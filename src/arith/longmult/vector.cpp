@@ -4,6 +4,7 @@
 // function by function; vector_units() says whether the processor has them.
 #include <algorithm>
 
+#include "../cpu.h"
 #include "ntt.h"
 
 #if defined(__x86_64__) && !defined(FIXCALC_PORTABLE)
@@ -22,10 +23,7 @@ thread_local Scratch scratch;
 
 }  // namespace
 
-bool vector_units() {
-  static const bool yes = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512ifma");
-  return yes;
-}
+bool vector_units() { return cpu_has_ifma(); }
 
 // acc += the columns c >= from of X[bx] * Y[by] with 52-bit multiply-adds,
 // which add the low and the high 52 bits of eight products of cells at once:
