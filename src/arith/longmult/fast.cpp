@@ -27,8 +27,9 @@
 // X B^k - X E instead; then V B^2 = Q B^2 + R + phi with phi in [0, 1), and
 // as each L_i lies in [0, Y_i), J B^2 lies in an interval narrower than B^2.
 //
-// The products themselves are in products.cpp and, for processors
-// with AVX-512 IFMA, vector.cpp.
+// The products themselves are in products.cpp (blocks and the choice of
+// kernel), columns.cpp, packed.cpp (GMP), ntt.cpp (transforms) and vector.cpp
+// (AVX-512 IFMA).
 #include "fast.h"
 
 #include <algorithm>

@@ -99,6 +99,19 @@ void add_product(Acc& acc, const Cells& X, const Cells& Y, std::int64_t cut);
 // came out negative, which cannot happen.
 bool product_by_complement(Acc& acc, std::int64_t n, const Cells& X, const Cells& Y, Span e);
 
+// Spans up to this many cells each are multiplied row by row in 64-bit sums.
+inline constexpr std::int64_t kSmallSide = 32;
+
+// acc += the columns c >= from of X[bx] * Y[by] (columns.cpp): row by row in
+// 64-bit sums for spans of at most kSmallSide cells each (small), column by
+// column in 128-bit sums (columns).
+void add_product_small(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from);
+void add_product_columns(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from);
+
+// acc += the columns c >= from of X[bx] * Y[by] by one GMP product of the
+// cells packed into wide fields (packed.cpp).
+void add_product_kronecker(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from);
+
 // Whether the processor has the AVX-512 IFMA units the kernels below need
 // (vector.cpp); they may be called only then.
 bool vector_units();

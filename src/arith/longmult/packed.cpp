@@ -1,0 +1,72 @@
+// Products by GMP through Kronecker substitution: the cells packed into
+// fields wide enough for any column sum, one product of binary numbers.
+#include <gmp.h>
+
+#include <algorithm>
+#include <bit>
+
+#include "products.h"
+
+namespace longmult {
+namespace {
+
+// Scratch kept across calls: the packed operands and their product.
+struct Scratch {
+  std::vector<mp_limb_t> x, y, p;
+};
+thread_local Scratch scratch;
+
+// Cells c[s.lo .. s.hi] as w-bit fields of a binary number (w >= 34), into n
+// zeroed limbs.
+mp_limb_t* pack_fields(std::vector<mp_limb_t>& v, std::size_t n, const cell_t* c, Span s, unsigned w) {
+  if (v.size() < n) v.resize(n);
+  mp_limb_t* l = v.data();
+  std::memset(l, 0, n * sizeof(mp_limb_t));
+  for (std::int64_t j = 0; j < s.size(); ++j) {
+    const u64 off = static_cast<u64>(j) * w;
+    const unsigned sh = off & 63;
+    const u64 x = static_cast<u64>(c[s.lo + j]);
+    l[off >> 6] |= x << sh;
+    if (sh > 30) l[(off >> 6) + 1] |= x >> (64 - sh);  // a cell has 34 bits
+  }
+  return l;
+}
+
+// The w-bit field (w <= 128) at bit `off`; two limbs of zeros follow the number.
+u128 field(const mp_limb_t* l, u64 off, unsigned w) {
+  const mp_limb_t* p = l + (off >> 6);
+  const unsigned sh = off & 63;
+  u128 v = (static_cast<u128>(p[1]) << 64 | p[0]) >> sh;
+  if (sh != 0) v |= static_cast<u128>(p[2]) << (128 - sh);
+  return w < 128 ? v & ((static_cast<u128>(1) << w) - 1) : v;
+}
+
+}  // namespace
+
+// acc += the columns c >= from of X[bx] * Y[by], by Kronecker substitution:
+// each cell in a field wide enough for any column sum, one GMP product.
+void add_product_kronecker(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from) {
+  const std::int64_t m = std::min(bx.size(), by.size());
+  const unsigned w = 67 + std::bit_width(static_cast<u64>(m));  // m (B-1)^2 < 2^w
+  const auto limbs = [w](Span s) { return static_cast<std::size_t>((static_cast<u64>(s.size()) * w + 63) / 64); };
+  const std::size_t nx = limbs(bx), ny = limbs(by);
+  const mp_limb_t* px = pack_fields(scratch.x, nx + 1, X, bx, w);
+  const std::size_t np = nx + ny + 2;
+  if (scratch.p.size() < np) scratch.p.resize(np);
+  mp_limb_t* pp = scratch.p.data();
+  if (X == Y && bx.lo == by.lo && bx.hi == by.hi) {
+    mpn_sqr(pp, px, static_cast<mp_size_t>(nx));
+  } else {
+    const mp_limb_t* py = pack_fields(scratch.y, ny + 1, Y, by, w);
+    if (nx >= ny)
+      mpn_mul(pp, px, static_cast<mp_size_t>(nx), py, static_cast<mp_size_t>(ny));
+    else
+      mpn_mul(pp, py, static_cast<mp_size_t>(ny), px, static_cast<mp_size_t>(nx));
+  }
+  pp[nx + ny] = pp[nx + ny + 1] = 0;
+  const std::int64_t c0 = bx.lo + by.lo;
+  add_columns(acc, std::max(from, c0), bx.hi + by.hi,
+              [&](std::int64_t c) { return field(pp, static_cast<u64>(c - c0) * w, w); });
+}
+
+}  // namespace longmult
