@@ -350,11 +350,10 @@ TEST_P(LongMultFastPaths, MatchesReferenceOnLongFactors) {
 }
 
 // The terms of a series as EXP forms them: one long X times Y's whose lengths
-// straddle each change of method (column sums, GMP, the transforms, one of
-// them on a second thread) and each doubling of the transform's length. Each
-// product runs three times, the last after a change of one cell of X among
-// those that reach the result, so that a transform of X kept from before
-// must be seen to be stale.
+// straddle each change of method (column sums, GMP, the transforms) and each
+// doubling of the transform's length. Each product runs three times, the last
+// after a change of one cell of X among those that reach the result, so that
+// a transform of X kept from before must be seen to be stale.
 TEST_P(LongMultFastPaths, SeriesTermsTimesOneFactor) {
   const std::uint64_t seed = test_seed() + 7;
   std::mt19937_64 rng(seed);

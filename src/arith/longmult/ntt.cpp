@@ -4,10 +4,6 @@
 #include "ntt.h"
 
 #include <algorithm>
-#include <system_error>
-#include <thread>
-
-#include "../cpu.h"
 
 namespace longmult {
 namespace ntt {
@@ -21,9 +17,7 @@ u64 pow_mod(u64 a, u64 e, u64 p) {
   return r;
 }
 
-// Tables, transforms and working arrays are shared by the threads of one
-// product, each prime's by the thread that works on it alone.
-Tables tables[2];
+thread_local Tables tables[2];
 
 inline u64 reduce(u64 x, u64 p) { return x >= p ? x - p : x; }
 
@@ -79,12 +73,8 @@ struct Prepared {
   int k = -1;  // the transforms have 2^k entries
   std::vector<u64> x[2];
 };
-Prepared prepared;
-std::vector<u64> work[2];
-
-// Transforms of at least this many entries run one prime on another thread
-// when the process may use more than one processor.
-constexpr std::int64_t kParallelLength = 4096;
+thread_local Prepared prepared;
+thread_local std::vector<u64> work[2];
 
 }  // namespace
 
@@ -138,8 +128,7 @@ bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
     P.cells.assign(X + xs.lo, X + xs.hi + 1);
     P.k = k;
   }
-  // The residues of the product modulo prime q, into work[q]; the two primes
-  // share nothing but the cells they read.
+  // The residues of the product modulo prime q, into work[q].
   const auto residues = [&](int q) {
     const Prime& Pq = kPrimes[q];
     const Tables& T = tables_for(q, L);
@@ -167,20 +156,8 @@ bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
       inverse_transform_scalar(a, L, Pq, T);
     }
   };
-  bool second = false;  // whether another thread took prime 1
-  if (L >= kParallelLength && processors() > 1) {
-    try {
-      std::thread other(residues, 1);
-      residues(0);
-      other.join();
-      second = true;
-    } catch (const std::system_error&) {  // no thread to be had: both here
-    }
-  }
-  if (!second) {
-    residues(0);
-    residues(1);
-  }
+  residues(0);
+  residues(1);
   // v = r1 + p1 t with t = (r2 - r1) / p1 mod p2, below p1 p2.
   const Prime& P2 = kPrimes[1];
   const u64 p1 = kPrimes[0].p, p2 = P2.p;
