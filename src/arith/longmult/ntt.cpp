@@ -78,30 +78,41 @@ thread_local std::vector<u64> work[2];
 
 }  // namespace
 
-const Tables& tables_for(int q, std::int64_t L) {
+const Tables& tables_for(int q, std::int64_t L, bool shoup) {
   Tables& T = tables[q];
+  const Prime& P = kPrimes[q];
+  const u64 p = P.p;
   const auto old = static_cast<std::int64_t>(T.fw.size());
-  if (old >= L) return T;
-  const u64 p = kPrimes[q].p;
-  for (auto* v : {&T.fw, &T.iv, &T.fw1, &T.fwq, &T.iv1, &T.ivq}) v->resize(static_cast<std::size_t>(L));
-  for (std::int64_t len = std::max<std::int64_t>(old, 1); len < L; len *= 2) {
-    const u64 w = pow_mod(kPrimes[q].g, (p - 1) / static_cast<u64>(2 * len), p);
-    const u64 wi = pow_mod(w, p - 2, p);
+  if (old < L) {
+    T.fw.resize(static_cast<std::size_t>(L));
+    T.iv.resize(static_cast<std::size_t>(L));
     const u64 r = static_cast<u64>((u128{1} << 52) % p);
-    u64 x = 1, y = 1;
-    for (std::int64_t j = 0; j < len; ++j, x = mul_mod(x, w, p), y = mul_mod(y, wi, p)) {
-      const auto e = static_cast<std::size_t>(len + j);
-      T.fw[e] = mul_mod(x, r, p);
-      T.iv[e] = mul_mod(y, r, p);
-      T.fw1[e] = x;
-      T.iv1[e] = y;
-      T.fwq[e] = static_cast<u64>((static_cast<u128>(x) << 64) / p);
-      T.ivq[e] = static_cast<u64>((static_cast<u128>(y) << 64) / p);
+    const u64 r2 = mul_mod(r, r, p);
+    for (std::int64_t len = std::max<std::int64_t>(old, 1); len < L; len *= 2) {
+      const u64 w = pow_mod(P.g, (p - 1) / static_cast<u64>(2 * len), p);
+      const u64 wr = reduce(mont(w, r2, P), p);                        // w R
+      const u64 wir = reduce(mont(pow_mod(w, p - 2, p), r2, P), p);  // w^-1 R
+      u64 x = r, y = r;
+      for (std::int64_t j = 0; j < len; ++j, x = reduce(mont(x, wr, P), p), y = reduce(mont(y, wir, P), p)) {
+        T.fw[static_cast<std::size_t>(len + j)] = x;
+        T.iv[static_cast<std::size_t>(len + j)] = y;
+      }
+    }
+    T.unscale.clear();
+    for (std::int64_t n = 1; n <= L; n *= 2) T.unscale.push_back(mul_mod(r2, pow_mod(static_cast<u64>(n) % p, p - 2, p), p));
+  }
+  const auto done = static_cast<std::int64_t>(T.fw1.size());
+  if (shoup && done < L) {
+    for (auto* v : {&T.fw1, &T.fwq, &T.iv1, &T.ivq}) v->resize(static_cast<std::size_t>(L));
+    const WideDivisor byP(p);
+    u64 rem = 0;
+    for (auto e = static_cast<std::size_t>(std::max<std::int64_t>(done, 1)); e < static_cast<std::size_t>(L); ++e) {
+      T.fw1[e] = reduce(mont(T.fw[e], 1, P), p);  // w^j R / R
+      T.iv1[e] = reduce(mont(T.iv[e], 1, P), p);
+      byP.divrem(static_cast<u128>(T.fw1[e]) << 64, T.fwq[e], rem);
+      byP.divrem(static_cast<u128>(T.iv1[e]) << 64, T.ivq[e], rem);
     }
   }
-  const u64 r2 = mul_mod(static_cast<u64>((u128{1} << 52) % p), static_cast<u64>((u128{1} << 52) % p), p);
-  T.unscale.clear();
-  for (std::int64_t n = 1; n <= L; n *= 2) T.unscale.push_back(mul_mod(r2, pow_mod(static_cast<u64>(n) % p, p - 2, p), p));
   return T;
 }
 
@@ -131,7 +142,7 @@ bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   // The residues of the product modulo prime q, into work[q].
   const auto residues = [&](int q) {
     const Prime& Pq = kPrimes[q];
-    const Tables& T = tables_for(q, L);
+    const Tables& T = tables_for(q, L, !vector);
     const auto forward = [&](u64* a) {
       vector ? transform_vector(a, L, Pq, T.fw.data()) : transform_scalar(a, L, Pq, T);
     };

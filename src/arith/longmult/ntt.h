@@ -51,7 +51,9 @@ inline u64 mont(u64 a, u64 b, const Prime& P) {
 struct Tables {
   std::vector<u64> fw, iv, fw1, fwq, iv1, ivq, unscale;
 };
-const Tables& tables_for(int q, std::int64_t L);
+// The tables for transforms of up to L entries modulo prime q, with those
+// for Shoup's multiplication when `shoup`; kept and extended as needed.
+const Tables& tables_for(int q, std::int64_t L, bool shoup);
 
 // The kernels on the vector units, for L >= 16 entries below p; called only
 // when vector_units(). transform: the transform of a in bit-reversed order,
