@@ -28,10 +28,14 @@ inline u64 shoup(u64 y, u64 w, u64 wq, u64 p) {
   return y * w - q * p;
 }
 
-// The transforms of ntt.h in plain C++, stage by stage, with the
-// same entries as on the vector units: every step ends reduced to [0, p).
+// The transforms of ntt.h in plain C++, stage by stage. Entries stay below
+// 2p from stage to stage (Harvey's lazy butterflies: one correction per
+// result instead of two) and are reduced to [0, p) at the end, so that they
+// come out as on the vector units.
+inline u64 reduce2(u64 x, u64 p2) { return x >= p2 ? x - p2 : x; }
+
 void transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T) {
-  const u64 p = P.p;
+  const u64 p = P.p, p2 = 2 * P.p;
   for (std::int64_t len = L / 2; len >= 1; len /= 2)
     for (std::int64_t b = 0; b < L; b += 2 * len) {
       u64* x = a + b;
@@ -40,14 +44,15 @@ void transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T) {
       const u64* wq = T.fwq.data() + len;
       for (std::int64_t j = 0; j < len; ++j) {
         const u64 u = x[j], v = y[j];
-        x[j] = reduce(u + v, p);
-        y[j] = reduce(shoup(u - v + p, w[j], wq[j], p), p);
+        x[j] = reduce2(u + v, p2);
+        y[j] = shoup(u - v + p2, w[j], wq[j], p);
       }
     }
+  for (std::int64_t i = 0; i < L; ++i) a[i] = reduce(a[i], p);
 }
 
 void inverse_transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T) {
-  const u64 p = P.p;
+  const u64 p = P.p, p2 = 2 * P.p;
   for (std::int64_t len = 1; len < L; len *= 2)
     for (std::int64_t b = 0; b < L; b += 2 * len) {
       u64* x = a + b;
@@ -55,11 +60,12 @@ void inverse_transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tabl
       const u64* w = T.iv1.data() + len;
       const u64* wq = T.ivq.data() + len;
       for (std::int64_t j = 0; j < len; ++j) {
-        const u64 u = x[j], v = reduce(shoup(y[j], w[j], wq[j], p), p);
-        x[j] = reduce(u + v, p);
-        y[j] = reduce(u - v + p, p);
+        const u64 u = x[j], v = shoup(y[j], w[j], wq[j], p);
+        x[j] = reduce2(u + v, p2);
+        y[j] = reduce2(u - v + p2, p2);
       }
     }
+  for (std::int64_t i = 0; i < L; ++i) a[i] = reduce(a[i], p);
 }
 
 void multiply_entries_scalar(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 c) {
