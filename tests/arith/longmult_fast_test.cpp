@@ -360,19 +360,24 @@ TEST_P(LongMultFastPaths, SeriesTermsTimesOneFactor) {
   set_run(12'000, 20);
   const std::int64_t d = -decimals;
   Reg X, Y, Z;
-  for (std::int64_t i = 0; i < ncells(); ++i) X.cells[i] = i < d ? static_cast<cell_t>(rng() % kBase) : 0;
-  X.cells[d] = 40;
-  X.top = 0;
-  for (std::int64_t t : {200, 346, 347, 630, 640, 1022, 1023, 1024, 1150}) {
-    for (std::int64_t i = 0; i < ncells(); ++i) Y.cells[i] = i < t ? static_cast<cell_t>(rng() % kBase) : 0;
-    Y.cells[t - 1] = 1 + static_cast<cell_t>(rng() % (kBase - 1));
-    Y.top = static_cast<std::int32_t>(decimals + t - 1);
-    for (int round = 0; round < 3; ++round) {
-      if (round == 2) X.cells[d - 1 - static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(t))] ^= 1;
-      const Outcome want = multiply(true, X, Y, Z, rng);
-      std::optional<Outcome> got = multiply_fast(X, Y, Z);
-      ASSERT_TRUE(got.has_value()) << "seed " << seed << " length " << t;
-      EXPECT_EQ(want, *got) << "seed " << seed << " length " << t << " round " << round;
+  // Random cells, then cells of 10^10 - 1, whose columns come closest to
+  // the bound that sizes the fields and the primes.
+  for (bool nines : {false, true}) {
+    const auto cell = [&] { return nines ? kBase - 1 : static_cast<cell_t>(rng() % kBase); };
+    for (std::int64_t i = 0; i < ncells(); ++i) X.cells[i] = i < d ? cell() : 0;
+    X.cells[d] = 40;
+    X.top = 0;
+    for (std::int64_t t : {200, 346, 347, 630, 640, 1022, 1023, 1024, 1150}) {
+      for (std::int64_t i = 0; i < ncells(); ++i) Y.cells[i] = i < t ? cell() : 0;
+      Y.cells[t - 1] = nines ? kBase - 2 : 1 + static_cast<cell_t>(rng() % (kBase - 1));  // not 0.999...
+      Y.top = static_cast<std::int32_t>(decimals + t - 1);
+      for (int round = 0; round < 3; ++round) {
+        if (round == 2) X.cells[d - 1 - static_cast<std::int64_t>(rng() % static_cast<std::uint64_t>(t))] ^= 1;
+        const Outcome want = multiply(true, X, Y, Z, rng);
+        std::optional<Outcome> got = multiply_fast(X, Y, Z);
+        ASSERT_TRUE(got.has_value()) << "seed " << seed << " length " << t;
+        EXPECT_EQ(want, *got) << "seed " << seed << " length " << t << " round " << round << " nines " << nines;
+      }
     }
   }
 }

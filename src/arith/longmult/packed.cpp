@@ -3,7 +3,6 @@
 #include <gmp.h>
 
 #include <algorithm>
-#include <bit>
 
 #include "products.h"
 
@@ -47,7 +46,11 @@ u128 field(const mp_limb_t* l, u64 off, unsigned w) {
 // each cell in a field wide enough for any column sum, one GMP product.
 void add_product_kronecker(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from) {
   const std::int64_t m = std::min(bx.size(), by.size());
-  const unsigned w = 67 + std::bit_width(static_cast<u64>(m));  // m (B-1)^2 < 2^w
+  // A column holds at most m pairs, so the narrowest fields for every column
+  // sum have the bits of m (B-1)^2.
+  const u128 most = static_cast<u128>(m) * (kB - 1) * (kB - 1);
+  const auto w = static_cast<unsigned>(128 - (most >> 64 != 0 ? __builtin_clzll(static_cast<u64>(most >> 64))
+                                                               : 64 + __builtin_clzll(static_cast<u64>(most))));
   const auto limbs = [w](Span s) { return static_cast<std::size_t>((static_cast<u64>(s.size()) * w + 63) / 64); };
   const std::size_t nx = limbs(bx), ny = limbs(by);
   const mp_limb_t* px = pack_fields(scratch.x, nx + 1, X, bx, w);
