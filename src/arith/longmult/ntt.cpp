@@ -36,34 +36,52 @@ inline u64 reduce2(u64 x, u64 p2) { return x >= p2 ? x - p2 : x; }
 
 void transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T) {
   const u64 p = P.p, p2 = 2 * P.p;
-  for (std::int64_t len = L / 2; len >= 1; len /= 2)
+  const auto butterfly = [&](u64& x, u64& y, std::int64_t e) {
+    const u64 u = x, v = y;
+    x = reduce2(u + v, p2);
+    y = shoup(u - v + p2, T.fw1[static_cast<std::size_t>(e)], T.fwq[static_cast<std::size_t>(e)], p);
+  };
+  for (std::int64_t len = L / 2; len >= 4; len /= 2)
     for (std::int64_t b = 0; b < L; b += 2 * len) {
       u64* x = a + b;
       u64* y = x + len;
-      const u64* w = T.fw1.data() + len;
-      const u64* wq = T.fwq.data() + len;
-      for (std::int64_t j = 0; j < len; ++j) {
-        const u64 u = x[j], v = y[j];
-        x[j] = reduce2(u + v, p2);
-        y[j] = shoup(u - v + p2, w[j], wq[j], p);
-      }
+      for (std::int64_t j = 0; j < len; ++j) butterfly(x[j], y[j], len + j);
     }
-  for (std::int64_t i = 0; i < L; ++i) a[i] = reduce(a[i], p);
+  // The stages of length 2 and 1 block by block, the last one (w^0 = 1)
+  // without a product and with the final reduction to [0, p).
+  for (std::int64_t b = 0; b < L; b += 4) {
+    butterfly(a[b], a[b + 2], 2);
+    butterfly(a[b + 1], a[b + 3], 3);
+    for (std::int64_t c = b; c < b + 4; c += 2) {
+      const u64 u = a[c], v = a[c + 1];
+      a[c] = reduce(reduce2(u + v, p2), p);
+      a[c + 1] = reduce(reduce2(u - v + p2, p2), p);
+    }
+  }
 }
 
 void inverse_transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T) {
   const u64 p = P.p, p2 = 2 * P.p;
-  for (std::int64_t len = 1; len < L; len *= 2)
+  const auto butterfly = [&](u64& x, u64& y, std::int64_t e) {
+    const u64 u = x, v = shoup(y, T.iv1[static_cast<std::size_t>(e)], T.ivq[static_cast<std::size_t>(e)], p);
+    x = reduce2(u + v, p2);
+    y = reduce2(u - v + p2, p2);
+  };
+  // The stages of length 1 (w^0 = 1, no product) and 2 block by block.
+  for (std::int64_t b = 0; b < L; b += 4) {
+    for (std::int64_t c = b; c < b + 4; c += 2) {
+      const u64 u = a[c], v = a[c + 1];
+      a[c] = reduce2(u + v, p2);
+      a[c + 1] = reduce2(u - v + p2, p2);
+    }
+    butterfly(a[b], a[b + 2], 2);
+    butterfly(a[b + 1], a[b + 3], 3);
+  }
+  for (std::int64_t len = 4; len < L; len *= 2)
     for (std::int64_t b = 0; b < L; b += 2 * len) {
       u64* x = a + b;
       u64* y = x + len;
-      const u64* w = T.iv1.data() + len;
-      const u64* wq = T.ivq.data() + len;
-      for (std::int64_t j = 0; j < len; ++j) {
-        const u64 u = x[j], v = shoup(y[j], w[j], wq[j], p);
-        x[j] = reduce2(u + v, p2);
-        y[j] = reduce2(u - v + p2, p2);
-      }
+      for (std::int64_t j = 0; j < len; ++j) butterfly(x[j], y[j], len + j);
     }
   for (std::int64_t i = 0; i < L; ++i) a[i] = reduce(a[i], p);
 }
