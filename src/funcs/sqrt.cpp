@@ -2,6 +2,8 @@
 // root x by Heron's step (x + vy)/2, so no long division is needed.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <unordered_map>
 #include <vector>
 
 #include "../interp/progress.h"
@@ -22,13 +24,15 @@ void sqrt_pass(Reg& R, Reg& Y, const Reg& M, Reg& S1, Reg& S2) {
   DIV(R, 2);
 }
 
-// A snapshot of the state (the cells and tops of R and Y) after the passes
-// 1, 2, 4, 8, ..., each compared with the states that follow it until the
-// next is taken (Brent's search for a cycle). Once the passes are periodic
-// from pass t with period p, the snapshot taken at the first power of two
-// 2^k >= max(t, p) recurs by pass 2^k + p, whatever p is: in a square root
-// such as that of 9 every pass rewrites every cell (3.000...01 and
-// 2.999...98 alternate), so the snapshot is compared whole, not by changes.
+// The states (the cells and tops of R and Y) after the passes, known by a
+// hash of each. Equal states have equal hashes, so the first repeat of a
+// state, at pass t + p for passes periodic from pass t with period p, shows
+// as a hash seen p passes before. That state is then kept whole, and the
+// period is confirmed when the state p passes later equals it cell by cell:
+// by pass t + 2p, whatever p is. In a square root such as that of 9 every
+// pass rewrites every cell (3.000...01 and 2.999...98 alternate), so only a
+// whole state can be compared, not a record of changes. A hash that meets an
+// unequal state costs p passes of waiting and nothing else.
 class PassHistory {
  public:
   PassHistory() : n_(ncells()), cells_(2 * static_cast<std::size_t>(n_)) {}
@@ -36,27 +40,39 @@ class PassHistory {
   // Records the state after pass `done` (counted from 1). Returns the number
   // of an earlier pass that ended in the same state, or -1.
   std::int64_t record(std::int64_t done, const Reg& R, const Reg& Y) {
-    if (done == next_) {
-      std::copy_n(R.cells, n_, cells_.data());
-      std::copy_n(Y.cells, n_, cells_.data() + n_);
-      rTop_ = R.top;
-      yTop_ = Y.top;
-      taken_ = done;
-      next_ *= 2;
-      return -1;
+    if (done == confirmAt_) {
+      confirmAt_ = -1;
+      if (R.top == rTop_ && Y.top == yTop_ && std::equal(R.cells, R.cells + n_, cells_.data()) &&
+          std::equal(Y.cells, Y.cells + n_, cells_.data() + n_))
+        return taken_;
     }
-    const bool same = R.top == rTop_ && Y.top == yTop_ && std::equal(R.cells, R.cells + n_, cells_.data()) &&
-                      std::equal(Y.cells, Y.cells + n_, cells_.data() + n_);
-    return same ? taken_ : -1;
+    const auto [it, fresh] = seen_.emplace(hash(R, Y), done);
+    if (fresh || confirmAt_ >= 0) return -1;
+    std::copy_n(R.cells, n_, cells_.data());
+    std::copy_n(Y.cells, n_, cells_.data() + n_);
+    rTop_ = R.top;
+    yTop_ = Y.top;
+    taken_ = done;
+    confirmAt_ = 2 * done - it->second;
+    it->second = done;
+    return -1;
   }
 
  private:
+  std::uint64_t hash(const Reg& R, const Reg& Y) const {
+    std::uint64_t h = static_cast<std::uint64_t>(R.top) * 0x9E3779B97F4A7C15u ^ static_cast<std::uint32_t>(Y.top);
+    for (const Reg* r : {&R, &Y})
+      for (std::int64_t i = 0; i < n_; ++i) h = (h ^ static_cast<std::uint64_t>(r->cells[i])) * 0x100000001B3u;
+    return h;
+  }
+
   std::int64_t n_;
-  std::vector<cell_t> cells_;  // R's cells, then Y's
+  std::vector<cell_t> cells_;  // the kept state: R's cells, then Y's
   std::int32_t rTop_ = 0;
   std::int32_t yTop_ = 0;
-  std::int64_t taken_ = 0;  // the pass of the snapshot
-  std::int64_t next_ = 1;   // the pass of the next snapshot
+  std::int64_t taken_ = 0;       // the pass of the kept state
+  std::int64_t confirmAt_ = -1;  // the pass that should repeat it
+  std::unordered_map<std::uint64_t, std::int64_t> seen_;  // hash -> latest pass
 };
 
 }  // namespace
