@@ -17,7 +17,7 @@ A second table sets each task on an operand with repeating cells (1/3, 2/3,
 1/11, the roots of 9 or 2.25) beside the same task on an operand without
 (sqrt(2), pi/10): the ratio shows whether a pattern costs more than its size.
 
-Usage: bench.py FIXCALC [--before FIXCALC] [--runs N] [--cap SECONDS]
+Usage: bench.py FIXCALC [--before FIXCALC [--before-name NAME]] [--runs N] [--cap SECONDS]
                 [--max-digits D] [--tasks REGEX] [--peers mpmath,bc,decimal]
                 [--commit C] [--before-commit C]
 """
@@ -144,6 +144,8 @@ def main():
     ap.add_argument("--peers", default="mpmath,bc,decimal")
     ap.add_argument("--commit", default="", help="the source's commit, for the table's header")
     ap.add_argument("--before-commit", default="")
+    ap.add_argument("--before-name", default="before",
+                    help="the second build's name in the tables (e.g. a build option)")
     args = ap.parse_args()
     peers = [p for p in args.peers.split(",") if p]
     bc_env = dict(os.environ, BC_LINE_LENGTH="0")
@@ -210,7 +212,7 @@ def main():
     out = [f"Machine: {model}, {ncpu} cores (nproc), features: {' '.join(features) or 'none of avx2, avx512'}. "
            f"Date: {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime(started))}."
            + (f" fixcalc at commit {args.commit}." if args.commit else "")
-           + (f" Before: commit {args.before_commit or args.before}." if args.before else ""),
+           + (f" {args.before_name.capitalize()}: {args.before_commit or args.before}." if args.before else ""),
            f"Load average (1, 5, 15 min) before: {' '.join(f'{x:.2f}' for x in load_before)}; "
            f"after: {' '.join(f'{x:.2f}' for x in load_after)}.",
            f"Medians of {args.runs} interleaved runs, wall-clock (the ratios compare these), and "
@@ -228,7 +230,7 @@ def main():
 
     head = ["task (command)", "D", "fixcalc", "fixcalc CPU"]
     if args.before:
-        head += ["before", "before / fixcalc"]
+        head += [args.before_name, f"{args.before_name} / fixcalc"]
     for p, label in (("mpmath", "fixcalc / mpmath"), ("bc", "bc / fixcalc"),
                      ("decimal", "decimal / fixcalc")):
         if p in peers:
@@ -256,7 +258,7 @@ def main():
                 "(pattern / plain: 1 means no cliff):", ""]
         head = ["task (command)", "D", "fixcalc", "plain counterpart", "fixcalc", "pattern / plain"]
         if args.before:
-            head += ["before", "before: plain", "before: pattern / plain"]
+            head += [args.before_name, f"{args.before_name}: plain", f"{args.before_name}: pattern / plain"]
         out.append("| " + " | ".join(head) + " |")
         out.append("|" + "---|" * len(head))
         for t, D in patterned:
