@@ -2,13 +2,24 @@
 // arithmetic asks.
 #pragma once
 
-// Whether the processor has the AVX-512 IFMA units (52-bit integer
-// multiply-add on eight lanes); always false in a FIXCALC_PORTABLE build.
-inline bool cpu_has_ifma() {
+// The vector units the kernels can use, from none to the most capable: AVX2
+// with FMA (four lanes of doubles), AVX-512 IFMA (52-bit integer
+// multiply-add on eight lanes). A FIXCALC_PORTABLE build uses none, a
+// FIXCALC_NO_IFMA build no IFMA (so that the AVX2 kernels can be timed on a
+// processor that has both).
+enum class Units { plain, avx2, ifma };
+
+inline Units cpu_units() {
 #if defined(__x86_64__) && !defined(FIXCALC_PORTABLE)
-  static const bool yes = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512ifma");
-  return yes;
+  static const Units units = [] {
+#ifndef FIXCALC_NO_IFMA
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512ifma")) return Units::ifma;
+#endif
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return Units::avx2;
+    return Units::plain;
+  }();
+  return units;
 #else
-  return false;
+  return Units::plain;
 #endif
 }

@@ -228,16 +228,22 @@ TEST(LongMultFast, MatchesReferenceOnSmallRegisters) {
     if (!compare_once(rng, 4, seed, round)) return;
 }
 
-// The products of more than a few cells run once with the vector units and
-// once without, so that both ways of multiplying meet the reference.
-class LongMultFastPaths : public testing::TestWithParam<bool> {
+// The products of more than a few cells run once with each of the vector
+// units the processor has (AVX-512 IFMA, AVX2) and once without, so that all
+// ways of multiplying meet the reference.
+class LongMultFastPaths : public testing::TestWithParam<Units> {
  protected:
-  void SetUp() override { longmult_vector_units = GetParam(); }
-  void TearDown() override { longmult_vector_units = true; }
+  void SetUp() override {
+    if (cpu_units() < GetParam()) GTEST_SKIP() << "the processor (or this build) lacks these vector units";
+    longmult_units = GetParam();
+  }
+  void TearDown() override { longmult_units = Units::ifma; }
 };
 
-INSTANTIATE_TEST_SUITE_P(Units, LongMultFastPaths, testing::Values(true, false),
-                         [](const testing::TestParamInfo<bool>& i) { return i.param ? "vector" : "scalar"; });
+INSTANTIATE_TEST_SUITE_P(Units, LongMultFastPaths, testing::Values(Units::ifma, Units::avx2, Units::plain),
+                         [](const testing::TestParamInfo<Units>& i) {
+                           return i.param == Units::ifma ? "ifma" : i.param == Units::avx2 ? "avx2" : "scalar";
+                         });
 
 TEST_P(LongMultFastPaths, MatchesReferenceOnRegistersOfManyCells) {
   const std::uint64_t seed = test_seed() + 1;

@@ -28,8 +28,8 @@
 // as each L_i lies in [0, Y_i), J B^2 lies in an interval narrower than B^2.
 //
 // The products themselves are in products.cpp (blocks and the choice of
-// kernel), columns.cpp, packed.cpp (GMP), ntt.cpp (transforms) and vector.cpp
-// (AVX-512 IFMA).
+// kernel), columns.cpp, packed.cpp (GMP), ntt.cpp (transforms), vector.cpp
+// (AVX-512 IFMA) and avx2.cpp (AVX2).
 #include "fast.h"
 
 #include <algorithm>
@@ -313,7 +313,7 @@ Settled sum_passes(const Cells& x, const Cells& y, Reg& Z, Walks& walks) {
 
 }  // namespace
 
-bool longmult_vector_units = true;
+Units longmult_units = Units::ifma;
 std::array<std::uint64_t, kDeclineKinds> longmult_declines{};
 std::uint64_t longmult_walk_cells = 0;
 

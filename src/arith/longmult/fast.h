@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "../arith.h"
+#include "../cpu.h"
 
 // Z := X * Y with exactly the cells, top and alarms of LONGMULT_reference
 // (an alarm ends the run as the reference's would); returns true. Returns
@@ -13,10 +14,10 @@
 // LONGMULT: cells in [0, 10^10), zero above top; Z distinct from X and Y.
 bool LONGMULT_fast(const Reg& X, const Reg& Y, Reg& Z);
 
-// Test-only switch: when false the fast kernel leaves the vector units
-// (AVX-512 IFMA) alone, so that both of its ways of multiplying can be
-// compared on one machine.
-extern bool longmult_vector_units;
+// Test-only switch: the most capable vector units the fast kernel may use
+// (it uses the processor's best up to these), so that all of its ways of
+// multiplying can be compared on one machine.
+extern Units longmult_units;
 
 // Why the fast kernel handed a product to the reference: a run without cells,
 // no room for the reference's scratch register (whose allocation then raises

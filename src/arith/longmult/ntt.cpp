@@ -143,7 +143,7 @@ const Tables& tables_for(int q, std::int64_t L, bool shoup) {
 }  // namespace ntt
 
 bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from,
-                     bool vector) {
+                     Units units) {
   using namespace ntt;
   int k = 4;
   while ((std::int64_t{1} << k) < tx.size() + ty.size() - 1) ++k;
@@ -166,9 +166,14 @@ bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   // The residues of the product modulo prime q, into work[q].
   const auto residues = [&](int q) {
     const Prime& Pq = kPrimes[q];
-    const Tables& T = tables_for(q, L, !vector);
+    const Tables& T = tables_for(q, L, units != Units::ifma);
     const auto forward = [&](u64* a) {
-      vector ? transform_vector(a, L, Pq, T.fw.data()) : transform_scalar(a, L, Pq, T);
+      if (units == Units::ifma)
+        transform_vector(a, L, Pq, T.fw.data());
+      else if (units == Units::avx2)
+        transform_avx2(a, L, Pq, T.fw1.data());
+      else
+        transform_scalar(a, L, Pq, T);
     };
     if (!kept) {
       u64* a = zeroed(P.x[q], static_cast<std::size_t>(L));
@@ -183,9 +188,12 @@ bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
       forward(a);
     }
     const u64 c = T.unscale[static_cast<std::size_t>(k)];
-    if (vector) {
+    if (units == Units::ifma) {
       multiply_entries_vector(a, P.x[q].data(), L, Pq, c);
       inverse_transform_vector(a, L, Pq, T.iv.data());
+    } else if (units == Units::avx2) {
+      multiply_entries_avx2(a, P.x[q].data(), L, Pq, c);
+      inverse_transform_avx2(a, L, Pq, T.iv1.data());
     } else {
       multiply_entries_scalar(a, P.x[q].data(), L, Pq, c);
       inverse_transform_scalar(a, L, Pq, T);

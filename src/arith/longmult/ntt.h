@@ -1,8 +1,7 @@
 // Number-theoretic transforms modulo two primes below 2^50, shared by the
-// portable kernel (ntt.cpp) and the one for AVX-512 IFMA
-// (vector.cpp). Both keep every residue in [0, p) after each step,
-// so that the two give the same entries, and a transform made by one serves
-// the other.
+// portable kernel (ntt.cpp) and those for AVX-512 IFMA (vector.cpp) and for
+// AVX2 (avx2.cpp). All give their entries in [0, p), the same entries, so
+// that a transform made by one serves another.
 #pragma once
 
 #include <vector>
@@ -56,12 +55,16 @@ struct Tables {
 const Tables& tables_for(int q, std::int64_t L, bool shoup);
 
 // The kernels on the vector units, for L >= 16 entries below p; called only
-// when vector_units(). transform: the transform of a in bit-reversed order,
+// when cpu_units() has them. transform: the transform of a in bit-reversed order,
 // by decimation in frequency (x, y -> x + y, (x - y) w^j). inverse_transform:
 // L times the inverse, back to natural order, by decimation in time
 // (x, y -> x + y w^-j, x - y w^-j). multiply_entries: a := a b c / R^2.
 void transform_vector(u64* a, std::int64_t L, const Prime& P, const u64* w);
 void inverse_transform_vector(u64* a, std::int64_t L, const Prime& P, const u64* w);
 void multiply_entries_vector(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 c);
+// The same on AVX2, with the twiddles w^j themselves (fw1 and iv1).
+void transform_avx2(u64* a, std::int64_t L, const Prime& P, const u64* w);
+void inverse_transform_avx2(u64* a, std::int64_t L, const Prime& P, const u64* w);
+void multiply_entries_avx2(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 c);
 
 }  // namespace longmult::ntt

@@ -9,8 +9,8 @@ namespace longmult {
 namespace {
 
 // Block pairs of at least kTransformPairs pairs of cells go to the
-// transforms (on the vector units or not), and so do those too long for them
-// to GMP. Below that, with the vector units the rows kernel takes them (its
+// transforms (on the best vector units there are), and those too long for
+// them to GMP. Below that, with AVX-512 IFMA the rows kernel takes them (its
 // sums hold sides up to kRowsAtOnce); without, those with at least
 // kKroneckerPairs pairs and sides of at least kKroneckerSide go to GMP and
 // the others are summed column by column.
@@ -78,9 +78,9 @@ void add_block_product(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span
   const std::int64_t side = std::min(tx.size(), ty.size());
   const std::int64_t below = std::min(from - tx.lo - ty.lo, side);  // columns left out
   const std::int64_t pairs = tx.size() * ty.size() - below * (below + 1) / 2;
-  const bool vector = longmult_vector_units && vector_units();
-  if (pairs >= kTransformPairs && add_product_ntt(acc, X, bx, tx, Y, ty, from, vector)) return;
-  if (vector && side <= kRowsAtOnce) {
+  const Units units = std::min(longmult_units, cpu_units());
+  if (pairs >= kTransformPairs && add_product_ntt(acc, X, bx, tx, Y, ty, from, units)) return;
+  if (units == Units::ifma && side <= kRowsAtOnce) {
     add_product_rows(acc, X, tx, Y, ty, from);
   } else if (side >= kKroneckerSide && pairs >= kKroneckerPairs) {
     add_product_kronecker(acc, X, tx, Y, ty, from);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "../arith.h"
+#include "../cpu.h"
 #include "../divisor.h"
 
 namespace longmult {
@@ -112,20 +113,18 @@ void add_product_columns(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Sp
 // cells packed into wide fields (packed.cpp).
 void add_product_kronecker(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from);
 
-// Whether the processor has the AVX-512 IFMA units the kernels below need
-// (vector.cpp); they may be called only then.
-bool vector_units();
-
 // acc += the columns c >= from of X[bx] * Y[by] by rows of 52-bit
-// multiply-adds, for min(|bx|, |by|) up to 4095.
+// multiply-adds, for min(|bx|, |by|) up to 4095; only where the processor
+// has the AVX-512 IFMA units (vector.cpp).
 void add_product_rows(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from);
 
 // acc += the columns c >= from of X[tx] * Y[ty] by number-theoretic
-// transforms modulo two primes (ntt.cpp), on the vector units when
-// `vector`; false when the product is too long for them. X may be read down
+// transforms modulo two primes (ntt.cpp), with the kernels for `units`
+// (which the processor must have); false when the product is too long for
+// them. X may be read down
 // to the start of its block bx, whose pairs with Y[ty] below tx must fall in
 // columns below `from`.
 bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from,
-                     bool vector);
+                     Units units);
 
 }  // namespace longmult

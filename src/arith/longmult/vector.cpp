@@ -1,10 +1,9 @@
 // The kernels of the fast LONGMULT that run on the AVX-512 IFMA units (52-bit
 // integer multiply-add on eight lanes): short products by rows, and the
 // number-theoretic transforms of ntt.h. Compiled for those units
-// function by function; vector_units() says whether the processor has them.
+// function by function; cpu_units() says whether the processor has them.
 #include <algorithm>
 
-#include "../cpu.h"
 #include "ntt.h"
 
 #if defined(__x86_64__) && !defined(FIXCALC_PORTABLE)
@@ -22,8 +21,6 @@ struct Scratch {
 thread_local Scratch scratch;
 
 }  // namespace
-
-bool vector_units() { return cpu_has_ifma(); }
 
 // acc += the columns c >= from of X[bx] * Y[by] with 52-bit multiply-adds,
 // which add the low and the high 52 bits of eight products of cells at once:
@@ -205,7 +202,6 @@ IFMA_TARGET void multiply_entries_vector(u64* a, const u64* b, std::int64_t L, c
 #else  // no vector units on this architecture
 
 namespace longmult {
-bool vector_units() { return false; }
 void add_product_rows(Acc&, const cell_t*, Span, const cell_t*, Span, std::int64_t) {}
 namespace ntt {
 void transform_vector(u64*, std::int64_t, const Prime&, const u64*) {}

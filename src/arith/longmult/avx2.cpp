@@ -1,0 +1,169 @@
+// The number-theoretic transforms of ntt.h on AVX2 with FMA (four lanes of
+// doubles), for processors without the AVX-512 IFMA units. Compiled for
+// those units function by function; cpu_units() says whether the
+// processor has them.
+//
+// Residues are held as doubles during a transform: integers of size below
+// p < 2^50, so exact. A product d w mod p, |d| < p, 0 <= w < p, with
+// P = 1/p rounded, goes:
+//   h = d w rounded, l = d w - h, exact by FMA; |d w| < 2^100, so
+//       |l| <= ulp(h)/2 <= 2^47;
+//   q = round(h P): h P = (d w / p)(1 + e) with |e| < 3.01 2^-53 (three
+//       roundings) and |d w / p| < p < 2^50, so |q - d w / p| < 0.38 + 0.5;
+//   r = (h - q p) + l: h - q p is an integer (h is one: d w is, and below
+//       2^53 it is exact, above its ulp is at least 2) of size below
+//       2^47 + 0.88 p < 2^53, so the FMA gives it exactly, and the sum is
+//       d w - q p exactly, of size below 0.88 p;
+//   then r + p when r < 0, which leaves d w mod p in [0, p).
+// The entries come out as the other kernels' (the residues in [0, p) are
+// unique), so transforms made by one serve another.
+#include <vector>
+
+#include "ntt.h"
+
+#if defined(__x86_64__) && !defined(FIXCALC_PORTABLE)
+#include <immintrin.h>
+
+namespace longmult::ntt {
+namespace {
+
+#define AVX2_TARGET __attribute__((target("avx2,fma")))
+
+struct Mod {
+  __m256d p, pinv;
+};
+
+// Integers in [0, 2^52) to doubles and back: 2^52 + x has x for its
+// significand bits.
+AVX2_TARGET inline __m256d to_double(__m256i x) {
+  const __m256d two52 = _mm256_set1_pd(0x1p52);
+  return _mm256_sub_pd(_mm256_or_pd(_mm256_castsi256_pd(x), two52), two52);
+}
+AVX2_TARGET inline __m256i to_int(__m256d x) {
+  const __m256d two52 = _mm256_set1_pd(0x1p52);
+  return _mm256_castpd_si256(_mm256_xor_pd(_mm256_add_pd(x, two52), two52));
+}
+AVX2_TARGET inline __m256d load(const u64* a) {
+  return to_double(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a)));
+}
+AVX2_TARGET inline void store(u64* a, __m256d x) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(a), to_int(x)); }
+// Doubles kept in the entries of the array between stages.
+AVX2_TARGET inline __m256d get(const u64* a) { return _mm256_castsi256_pd(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a))); }
+AVX2_TARGET inline void put(u64* a, __m256d x) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(a), _mm256_castpd_si256(x)); }
+
+// x + p where x < 0, x - p where x >= p: into [0, p) from (-p, 2p). The
+// blend goes by the sign bit; no step here or in mulmod gives -0 (a zero
+// sum or difference of nonzero values is +0, and so is +0 - +0).
+AVX2_TARGET inline __m256d up(__m256d x, const Mod& m) { return _mm256_blendv_pd(x, _mm256_add_pd(x, m.p), x); }
+AVX2_TARGET inline __m256d down(__m256d x, const Mod& m) {
+  const __m256d t = _mm256_sub_pd(x, m.p);
+  return _mm256_blendv_pd(t, x, t);
+}
+// d w mod p in [0, p) for |d| < p and w in [0, p) (the proof above).
+AVX2_TARGET inline __m256d mulmod(__m256d d, __m256d w, const Mod& m) {
+  const __m256d h = _mm256_mul_pd(d, w);
+  const __m256d l = _mm256_fmsub_pd(d, w, h);
+  const __m256d q = _mm256_round_pd(_mm256_mul_pd(h, m.pinv), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+  return up(_mm256_add_pd(_mm256_fnmadd_pd(q, m.p, h), l), m);
+}
+
+// The twiddles w^j as doubles, per prime and direction, converted once: the
+// entry at len + j is the same for every length of the tables.
+thread_local std::vector<double> twiddles[2][2];
+const double* twiddles_of(const Prime& P, bool inverse, const u64* w, std::int64_t L) {
+  std::vector<double>& v = twiddles[P.p == kPrimes[0].p ? 0 : 1][inverse ? 1 : 0];
+  const auto old = v.size();
+  if (old < static_cast<std::size_t>(L)) {
+    v.resize(static_cast<std::size_t>(L));
+    for (auto e = old; e < v.size(); ++e) v[e] = static_cast<double>(w[e]);
+  }
+  return v.data();
+}
+
+AVX2_TARGET inline Mod mod_of(const Prime& P) {
+  return {_mm256_set1_pd(static_cast<double>(P.p)), _mm256_set1_pd(1.0 / static_cast<double>(P.p))};
+}
+
+}  // namespace
+
+// The stages of length 2 and 1 work on eight entries in two vectors: the
+// halves of 128 bits regroup them into the pairs of length 2, and the
+// unpacking of the doubles into the pairs of length 1.
+AVX2_TARGET void transform_avx2(u64* a, std::int64_t L, const Prime& P, const u64* w) {
+  const Mod m = mod_of(P);
+  const double* wd = twiddles_of(P, false, w, L);
+  // The first stage reads the integers, the others the doubles it leaves.
+  for (std::int64_t j = 0; j < L / 2; j += 4) {
+    const __m256d x = load(a + j), y = load(a + j + L / 2);
+    put(a + j, down(_mm256_add_pd(x, y), m));
+    put(a + j + L / 2, mulmod(_mm256_sub_pd(x, y), _mm256_loadu_pd(wd + L / 2 + j), m));
+  }
+  for (std::int64_t len = L / 4; len >= 4; len /= 2)
+    for (std::int64_t b = 0; b < L; b += 2 * len)
+      for (std::int64_t j = 0; j < len; j += 4) {
+        const __m256d x = get(a + b + j), y = get(a + b + j + len);
+        put(a + b + j, down(_mm256_add_pd(x, y), m));
+        put(a + b + j + len, mulmod(_mm256_sub_pd(x, y), _mm256_loadu_pd(wd + len + j), m));
+      }
+  const __m256d w2 = to_double(_mm256_setr_epi64x(static_cast<long long>(w[2]), static_cast<long long>(w[3]),
+                                                  static_cast<long long>(w[2]), static_cast<long long>(w[3])));
+  for (std::int64_t b = 0; b < L; b += 8) {
+    const __m256d A = get(a + b), B = get(a + b + 4);
+    const __m256d x = _mm256_permute2f128_pd(A, B, 0x20), y = _mm256_permute2f128_pd(A, B, 0x31);
+    const __m256d s = down(_mm256_add_pd(x, y), m), d = mulmod(_mm256_sub_pd(x, y), w2, m);
+    const __m256d u = _mm256_unpacklo_pd(s, d), v = _mm256_unpackhi_pd(s, d);
+    const __m256d lo = _mm256_unpacklo_pd(down(_mm256_add_pd(u, v), m), up(_mm256_sub_pd(u, v), m));
+    const __m256d hi = _mm256_unpackhi_pd(down(_mm256_add_pd(u, v), m), up(_mm256_sub_pd(u, v), m));
+    store(a + b, _mm256_permute2f128_pd(lo, hi, 0x20));
+    store(a + b + 4, _mm256_permute2f128_pd(lo, hi, 0x31));
+  }
+}
+
+AVX2_TARGET void inverse_transform_avx2(u64* a, std::int64_t L, const Prime& P, const u64* w) {
+  const Mod m = mod_of(P);
+  const double* wd = twiddles_of(P, true, w, L);
+  const __m256d w2 = to_double(_mm256_setr_epi64x(static_cast<long long>(w[2]), static_cast<long long>(w[3]),
+                                                  static_cast<long long>(w[2]), static_cast<long long>(w[3])));
+  for (std::int64_t b = 0; b < L; b += 8) {
+    const __m256d A = load(a + b), B = load(a + b + 4);
+    const __m256d lo = _mm256_permute2f128_pd(A, B, 0x20), hi = _mm256_permute2f128_pd(A, B, 0x31);
+    const __m256d x = _mm256_unpacklo_pd(lo, hi), y = _mm256_unpackhi_pd(lo, hi);
+    const __m256d s = down(_mm256_add_pd(x, y), m), d = up(_mm256_sub_pd(x, y), m);
+    const __m256d u = _mm256_unpacklo_pd(s, d), v = mulmod(_mm256_unpackhi_pd(s, d), w2, m);
+    const __m256d c = down(_mm256_add_pd(u, v), m), e = up(_mm256_sub_pd(u, v), m);
+    put(a + b, _mm256_permute2f128_pd(c, e, 0x20));
+    put(a + b + 4, _mm256_permute2f128_pd(c, e, 0x31));
+  }
+  for (std::int64_t len = 4; len < L / 2; len *= 2)
+    for (std::int64_t b = 0; b < L; b += 2 * len)
+      for (std::int64_t j = 0; j < len; j += 4) {
+        const __m256d x = get(a + b + j), y = mulmod(get(a + b + j + len), _mm256_loadu_pd(wd + len + j), m);
+        put(a + b + j, down(_mm256_add_pd(x, y), m));
+        put(a + b + j + len, up(_mm256_sub_pd(x, y), m));
+      }
+  // The last stage writes the integers back.
+  for (std::int64_t j = 0; j < L / 2; j += 4) {
+    const __m256d x = get(a + j), y = mulmod(get(a + j + L / 2), _mm256_loadu_pd(wd + L / 2 + j), m);
+    store(a + j, down(_mm256_add_pd(x, y), m));
+    store(a + j + L / 2, up(_mm256_sub_pd(x, y), m));
+  }
+}
+
+AVX2_TARGET void multiply_entries_avx2(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 c) {
+  const Mod m = mod_of(P);
+  const u64 c1 = mont(mont(c, 1, P) % P.p, 1, P) % P.p;  // c / R^2
+  const __m256d cc = _mm256_set1_pd(static_cast<double>(c1));
+  for (std::int64_t i = 0; i < L; i += 4) store(a + i, mulmod(mulmod(load(a + i), load(b + i), m), cc, m));
+}
+
+}  // namespace longmult::ntt
+
+#else  // no AVX2 kernels on this architecture or in this build
+
+namespace longmult::ntt {
+void transform_avx2(u64*, std::int64_t, const Prime&, const u64*) {}
+void inverse_transform_avx2(u64*, std::int64_t, const Prime&, const u64*) {}
+void multiply_entries_avx2(u64*, const u64*, std::int64_t, const Prime&, u64) {}
+}  // namespace longmult::ntt
+
+#endif
