@@ -373,7 +373,7 @@ TEST_P(LongMultFastPaths, SeriesTermsTimesOneFactor) {
     for (std::int64_t i = 0; i < ncells(); ++i) X.cells[i] = i < d ? cell() : 0;
     X.cells[d] = 40;
     X.top = 0;
-    for (std::int64_t t : {200, 346, 347, 630, 640, 1022, 1023, 1024, 1150}) {
+    for (std::int64_t t : {200, 346, 347, 445, 446, 630, 640, 1022, 1023, 1024, 1150}) {
       for (std::int64_t i = 0; i < ncells(); ++i) Y.cells[i] = i < t ? cell() : 0;
       Y.cells[t - 1] = nines ? kBase - 2 : 1 + static_cast<cell_t>(rng() % (kBase - 1));  // not 0.999...
       Y.top = static_cast<std::int32_t>(decimals + t - 1);

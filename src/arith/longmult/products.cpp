@@ -9,7 +9,8 @@ namespace longmult {
 namespace {
 
 // Block pairs of at least kTransformPairs pairs of cells go to the
-// transforms (on the best vector units there are), and those too long for
+// transforms (on the best vector units there are; from kTransformPairsAvx2
+// on AVX2, whose transforms overtake GMP sooner), and those too long for
 // them to GMP. Below that, with AVX-512 IFMA the rows kernel takes them (its
 // sums hold sides up to kRowsAtOnce); without, those with at least
 // kKroneckerPairs pairs and sides of at least kKroneckerSide go to GMP and
@@ -17,6 +18,7 @@ namespace {
 constexpr std::int64_t kKroneckerPairs = 60'000;
 constexpr std::int64_t kKroneckerSide = 64;
 constexpr std::int64_t kTransformPairs = 200'000;
+constexpr std::int64_t kTransformPairsAvx2 = 100'000;
 constexpr std::int64_t kRowsAtOnce = 4095;
 
 // Runs of at least kGap zero cells split an operand into at most kMaxBlocks
@@ -79,7 +81,8 @@ void add_block_product(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span
   const std::int64_t below = std::min(from - tx.lo - ty.lo, side);  // columns left out
   const std::int64_t pairs = tx.size() * ty.size() - below * (below + 1) / 2;
   const Units units = std::min(longmult_units, cpu_units());
-  if (pairs >= kTransformPairs && add_product_ntt(acc, X, bx, tx, Y, ty, from, units)) return;
+  const std::int64_t transform = units == Units::avx2 ? kTransformPairsAvx2 : kTransformPairs;
+  if (pairs >= transform && add_product_ntt(acc, X, bx, tx, Y, ty, from, units)) return;
   if (units == Units::ifma && side <= kRowsAtOnce) {
     add_product_rows(acc, X, tx, Y, ty, from);
   } else if (side >= kKroneckerSide && pairs >= kKroneckerPairs) {
