@@ -148,6 +148,11 @@ def main():
                     help="the second build's name in the tables (e.g. a build option)")
     args = ap.parse_args()
     peers = [p for p in args.peers.split(",") if p]
+    if "mpmath" in peers and subprocess.run([MPMATH_PYTHON, "-c", "import mpmath, gmpy2"],
+                                            capture_output=True).returncode != 0:
+        print(f"{MPMATH_PYTHON} has no mpmath with gmpy2 (Debian: python3-mpmath python3-gmpy2): "
+              "left out", file=sys.stderr)
+        peers.remove("mpmath")
     bc_env = dict(os.environ, BC_LINE_LENGTH="0")
     programs = ["fixcalc"] + (["before"] if args.before else []) + peers
     binaries = {"fixcalc": os.path.abspath(args.fixcalc)}
