@@ -1,23 +1,33 @@
-// Helpers shared by the unit tests: running whole scripts in-process, setting
-// the precision of a run, and building registers from cells.
+// Helpers shared by the unit tests: whole scripts run in-process, registers
+// built from cells, the one switch between fast and reference kernels, and
+// random operands biased toward the cases where fast paths go wrong. The seed
+// is FIXCALC_TEST_SEED when set, else drawn; it is printed, so that any
+// failure can be replayed.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <initializer_list>
+#include <limits>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "arith/arith.h"
+#include "arith/cpu.h"
+#include "io.h"
 
 struct RunResult {
   std::string out;
   int status;
 };
 
-// Runs the interpreter on `script` as its whole input.
+// The interpreter on `script` as its whole input.
 RunResult run_script(const std::string& script);
-
-// Sets decimals, limit and c39 as a run with D decimals and E integer digits.
-void set_run(int D, int E);
 
 // Sets R to the given cells, highest index first, ending at the lowest cell;
 // top is the index of the highest nonzero cell (decimals when all are zero).
@@ -29,6 +39,94 @@ std::vector<cell_t> cells_of(const Reg& R);
 // What `fn` printed to the output stream; `status` gets the Fatal status, or
 // -1 when `fn` returned normally.
 template <class Fn>
-std::string capture(Fn fn, int* status = nullptr);
+std::string capture(Fn fn, int* status = nullptr) {
+  char* buf = nullptr;
+  std::size_t len = 0;
+  std::FILE* mem = open_memstream(&buf, &len);
+  std::FILE* saved = output;
+  output = mem;
+  int st = -1;
+  try {
+    fn();
+  } catch (const Fatal& f) {
+    st = f.status;
+  }
+  output = saved;
+  std::fclose(mem);
+  std::string s(buf, len);
+  std::free(buf);
+  if (status != nullptr) *status = st;
+  return s;
+}
 
-#include "support_impl.h"
+// The kernels the arithmetic runs: the fast ones with at most the given
+// vector units, or the reference ones. Every test starts with the fast
+// kernels on the processor's best units and the full register budget, and
+// gets them back when it ends.
+void use_kernels(bool reference, Units units = cpu_units());
+
+std::uint64_t test_seed();
+
+// The cells (highest first) and top of a register, and the precision of the
+// run, for failure messages.
+std::string describe(const Reg& R);
+std::string describe_run();
+
+class Operands {
+ public:
+  // Each test gets its own stream from the seed and its name.
+  explicit Operands(const std::string& name);
+
+  std::uint64_t below(std::uint64_t n) { return n == 0 ? 0 : rng() % n; }
+  bool chance(int percent) { return below(100) < static_cast<std::uint64_t>(percent); }
+
+  // A precision pair (D, E) with D <= maxD, favouring D = 0, one-cell
+  // registers, limit 0 and runs with limit < 0.
+  std::pair<int, int> shape(int maxD);
+
+  // A cell: 0, kBase - 1, a repeating cell, a small value or any value.
+  cell_t cell();
+
+  // R holds a value whose top lies at or below `maxTop`, as fill(R, lo, hi)
+  // makes it over a random span, or a zero register with any of its tops.
+  void fill(Reg& R, std::int64_t maxTop = std::numeric_limits<std::int32_t>::max());
+
+  // R's cells at positions lo .. hi from runs of patterns (one repeated cell,
+  // 0 and 9 runs, 1/3, 1/7, 1/11, sparse, small, edge and round cells, the
+  // base-10^10 digits of t/u that a correction walk follows, any cells); top
+  // usually names the highest nonzero cell, sometimes a zero cell above it,
+  // and lies below decimals (or at 0 when limit < 0) for some zero registers.
+  void fill(Reg& R, std::int64_t lo, std::int64_t hi, std::int64_t maxTop = std::numeric_limits<std::int32_t>::max());
+
+  // A machine integer for MULT and DIV: 0, 1, small, powers of two, near the
+  // boundaries of the 64-bit paths, near kBase, up to 2^63 - 1, or negative.
+  std::int64_t factor();
+
+  // A double for ASSIGN and SQRT: small integers, fractions, random values.
+  double real();
+
+  std::mt19937_64 rng;
+};
+
+// Runs `op` on the registers `fast` with the fast kernels and on `ref` with the
+// reference kernels; fails (with `what`, want and got) when the outputs, the
+// statuses or, after a normal return, any register's cells or top differ.
+template <int N, class Op>
+testing::AssertionResult agree_with_reference(const std::string& what, Reg (&fast)[N], Reg (&ref)[N], Op op) {
+  int fastStatus = 0;
+  int refStatus = 0;
+  std::string fastOut = capture([&] { op(fast); }, &fastStatus);
+  const bool wasReference = use_reference_kernels;
+  use_reference_kernels = true;
+  std::string refOut = capture([&] { op(ref); }, &refStatus);
+  use_reference_kernels = wasReference;
+  if (fastOut != refOut || fastStatus != refStatus)
+    return testing::AssertionFailure() << what << "\nwant output \"" << refOut << "\" status " << refStatus
+                                       << "\ngot  output \"" << fastOut << "\" status " << fastStatus;
+  if (refStatus != -1) return testing::AssertionSuccess();
+  for (int k = 0; k < N; ++k)
+    if (cells_of(fast[k]) != cells_of(ref[k]) || fast[k].top != ref[k].top)
+      return testing::AssertionFailure() << what << ", register " << k << "\nwant " << describe(ref[k])
+                                         << "\ngot  " << describe(fast[k]);
+  return testing::AssertionSuccess();
+}

@@ -79,7 +79,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Exp, LeavesLastProductInScratch) {
   // exp(0.5) at D = 30: the series stops when X*T/k truncates to zero; S then
   // holds that last product X*T, which is below k units of the last cell.
-  set_run(30, 1);
+  set_precision(30, 1);
   Reg X, R, S;
   ASSIGN(X, 0.5);
   EXP(X, R, S);
@@ -91,7 +91,7 @@ TEST(Exp, LeavesLastProductInScratch) {
 }
 
 TEST(Sqrt, ZeroNegativeNanGiveZero) {
-  set_run(30, 11);
+  set_precision(30, 11);
   for (double v : {0.0, -0.0, -2.0, std::nan("")}) {
     Reg R, S1, S2;
     ASSIGN(S1, 5);
@@ -105,7 +105,7 @@ TEST(Sqrt, ZeroNegativeNanGiveZero) {
 }
 
 TEST(Sqrt, InfiniteOrTooLargeAlarms) {
-  set_run(10, 1);
+  set_precision(10, 1);
   Reg R, S1, S2;
   int status = 0;
   EXPECT_EQ(capture([&] { SQRT(R, S1, S2, INFINITY); }, &status), "\nError in: ASSIGN");

@@ -1,7 +1,7 @@
 // The fuzz harness: runs one input through the whole interpreter in-process,
 // within bounds that keep every case to milliseconds, and checks what every
 // input, however hostile, must give. Shared by the libFuzzer target and by the
-// replay driver that CTest runs on the committed corpus.
+// unit tests, which replay the committed corpus and whole scripts.
 #pragma once
 
 #include <cstddef>
@@ -27,14 +27,15 @@ struct Outcome {
   int status;
 };
 
-// The interpreter on `data` as its whole input, with the register budget.
-Outcome run_input(const std::uint8_t* data, std::size_t size, bool reference_kernels);
+// The interpreter on `data` as its whole input, with a register budget.
+Outcome run_input(const std::uint8_t* data, std::size_t size, bool reference_kernels,
+                  std::int64_t budget = kRegisterBudget);
 
 // Runs the input with the fast and with the reference kernels and checks the
 // outcome: status 0 or 255, the output ending as the status says (end of
 // input, a negative D, a malformed number, an error message), both kernel
 // paths alike, and no register left allocated. Empty when all hold,
-// otherwise what failed. The input must be within bounds.
-std::string check_input(const std::uint8_t* data, std::size_t size);
+// otherwise what failed. A fuzz input must be within bounds.
+std::string check_input(const std::uint8_t* data, std::size_t size, std::int64_t budget = kRegisterBudget);
 
 }  // namespace fuzz

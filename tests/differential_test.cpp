@@ -1,0 +1,401 @@
+// Every kernel with a fast path against its reference, from one operand
+// generator: the same output, status, and cells and top of every register
+// the kernel leaves (scratch registers included). Each row of the table is a
+// kernel and a way of drawing its operands; the rows of long products run
+// once for each vector unit the processor has, and skip where it lacks one.
+#include <array>
+#include <functional>
+#include <sstream>
+
+#include "arith/divisor.h"
+#include "arith/longmult/fast.h"
+#include "funcs/funcs.h"
+#include "print/print.h"
+#include "support.h"
+
+namespace {
+
+// Fills N registers by `fill`, copies them, and compares what `op` does to
+// each copy with the fast and with the reference kernels.
+template <int N, class Fill, class Op>
+testing::AssertionResult compare(const std::string& name, Fill fill, Op op) {
+  Reg fast[N];
+  Reg ref[N];
+  fill(fast);
+  std::ostringstream what;
+  what << name << " at " << describe_run();
+  for (int k = 0; k < N; ++k) {
+    COPY(fast[k], ref[k]);
+    what << "\n  r" << k << ": " << describe(fast[k]);
+  }
+  return agree_with_reference(what.str(), fast, ref, op);
+}
+
+// r[2] := r[0] * r[1] (or r[0] squared). The fast kernel must settle every
+// product of a run with cells itself or raise the reference's alarm itself,
+// and its correction walks visit at most about three cells per cell.
+void longmult(Reg* r, bool square) {
+  struct SettledItself {
+    std::array<std::uint64_t, kDeclineKinds> declines = longmult_declines;
+    std::uint64_t walked = longmult_walk_cells;
+    ~SettledItself() {
+      if (use_reference_kernels) return;
+      EXPECT_LE(longmult_walk_cells - walked, static_cast<std::uint64_t>(3 * ncells() + 6)) << describe_run();
+      if (ncells() > 0) {
+        EXPECT_EQ(longmult_declines, declines) << describe_run();
+      }
+    }
+  } check;
+  LONGMULT(r[0], square ? r[0] : r[1], r[2]);
+}
+
+testing::AssertionResult longmult_of(const std::string& name, std::function<void(Reg*)> fill, bool square) {
+  return compare<3>(name, fill, [square](Reg* r) { longmult(r, square); });
+}
+
+// A precision pair for products of up to `maxCells` fraction cells: limit 0,
+// limit below 0, or room above.
+void product_run(Operands& ops, int maxCells) {
+  const int frac = static_cast<int>(ops.below(maxCells + 1));
+  const int D = frac == 0 ? 0 : 10 * frac - static_cast<int>(ops.below(10));
+  switch (ops.below(6)) {
+    case 0: return set_precision(D, 1 + static_cast<int>(ops.below(10)));
+    case 1: return set_precision(D, -9 - static_cast<int>(ops.below(20)));
+    default: return set_precision(D, 1 + static_cast<int>(ops.below(10 * (maxCells + 2))));
+  }
+}
+
+// Random products with up to maxCells fraction cells, a sixth of them
+// squares, or integers at D = 0 as the isomer table multiplies them.
+testing::AssertionResult random_product(Operands& ops, int round, int maxCells, bool integers) {
+  if (integers) {
+    set_precision(0, 1 + static_cast<int>(ops.below(round % 2 == 0 ? 10 : 300)));
+  } else {
+    product_run(ops, maxCells);
+  }
+  const bool square = ops.chance(16);
+  return longmult_of("LONGMULT", [&](Reg* r) {
+    for (int k = 0; k < 3; ++k) ops.fill(r[k]);
+  }, square);
+}
+
+// Long operands, cells lo .. hi: random cells with a few edge cells, or
+// patterned ones.
+void long_operand(Operands& ops, Reg& R, std::int64_t lo, std::int64_t hi, bool patterned) {
+  if (patterned) return ops.fill(R, lo, hi);
+  for (std::int64_t i = 0; i < ncells(); ++i) R.cells[i] = 0;
+  for (std::int64_t i = lo; i <= hi; ++i)
+    R.cells[i] = ops.chance(2) ? kBase - 1 : ops.chance(2) ? 0 : static_cast<cell_t>(ops.below(kBase));
+  R.cells[hi] = 1 + static_cast<cell_t>(ops.below(kBase - 1));
+  R.top = static_cast<std::int32_t>(hi + decimals);
+}
+
+// Long shapes: both full, a short fraction times a long number and the other
+// way round, few cells times many, squares, factors split by a run of zeros,
+// Y = 1 + a few low cells, and Y = 0.999... with or without other low cells.
+testing::AssertionResult long_shape(Operands& ops, int round) {
+  static const int kD[] = {600, 1'300, 2'700, 6'500, 12'000};
+  set_precision(kD[round % 5], 40);
+  const std::int64_t d = -decimals;
+  struct Shape { std::int64_t xlo, xhi, ylo, yhi; };
+  const Shape shapes[] = {{0, d + 1, 0, d + 1}, {0, d + 2, 0, d / 3},     {0, d / 2, 0, d + 2}, {0, d + 1, d - d / 4, d},
+                          {d - 5, d + 2, 0, d}, {d / 2, d + 1, d / 3, d + 1}, {0, d, 0, d}};
+  const Shape s = shapes[(round / 5) % 7];
+  const bool square = (round / 5) % 7 == 6;
+  const int variant = static_cast<int>(ops.below(5));
+  return longmult_of("long LONGMULT variant " + std::to_string(variant), [&](Reg* r) {
+    long_operand(ops, r[0], s.xlo, s.xhi, variant == 2);
+    long_operand(ops, r[1], s.ylo, s.yhi, variant == 2);
+    ops.fill(r[2]);
+    Reg& X = r[0];
+    Reg& Y = r[1];
+    if (variant == 1 && square) {  // X split in two, squared block by block
+      for (std::int64_t i = d / 2 - d / 8; i <= d / 2 + d / 8; ++i) X.cells[i] = 0;
+    } else if (variant == 1) {  // Y = 1 + a few low cells
+      for (std::int64_t i = s.ylo + 20; i <= s.yhi; ++i) Y.cells[i] = 0;
+      Y.cells[d] = 1;
+      Y.top = decimals + static_cast<std::int32_t>(d);
+    } else if (variant >= 3) {  // 0.999..., from the lowest cell or above a few others
+      const std::int64_t top = std::min(s.yhi, d - 1);
+      for (std::int64_t i = variant == 3 ? s.ylo + 20 : s.ylo; i <= top; ++i) Y.cells[i] = kBase - 1;
+      for (std::int64_t i = top + 1; i <= s.yhi; ++i) Y.cells[i] = 0;
+      Y.top = decimals + static_cast<std::int32_t>(top);
+    }
+  }, square);
+}
+
+// The terms of a series as EXP forms them: one long X times Y's whose lengths
+// straddle each change of method and each doubling of the transform's
+// length, with random cells and with cells of 10^10 - 1 (the columns closest
+// to the bound that sizes fields and primes). Each product runs three times,
+// the last after a change of one cell of X that reaches the result: a
+// transform of X kept from before must be seen to be stale.
+testing::AssertionResult series_terms(Operands& ops, int round) {
+  static const std::int64_t kLengths[] = {200, 346, 347, 445, 446, 630, 640, 1022, 1023, 1024, 1150};
+  set_precision(12'000, 20);
+  const std::int64_t d = -decimals;
+  const bool nines = round >= 11;
+  const std::int64_t t = kLengths[round % 11];
+  static std::vector<cell_t> x;  // X's cells, the same for the rounds of one kind of cells
+  auto cell = [&] { return nines ? kBase - 1 : static_cast<cell_t>(ops.below(kBase)); };
+  if (round % 11 == 0) {
+    x.assign(static_cast<std::size_t>(ncells()), 0);
+    for (std::int64_t i = 0; i < d; ++i) x[static_cast<std::size_t>(i)] = cell();
+    x[static_cast<std::size_t>(d)] = 40;
+  }
+  std::vector<cell_t> y(static_cast<std::size_t>(ncells()), 0);
+  for (std::int64_t i = 0; i < t; ++i) y[static_cast<std::size_t>(i)] = cell();
+  y[static_cast<std::size_t>(t - 1)] = nines ? kBase - 2 : 1 + static_cast<cell_t>(ops.below(kBase - 1));  // not 0.999...
+  for (int again = 0; again < 3; ++again) {
+    if (again == 2) x[static_cast<std::size_t>(d - 1) - ops.below(static_cast<std::uint64_t>(t))] ^= 1;
+    auto same = longmult_of("series term of length " + std::to_string(t), [&](Reg* r) {
+      std::copy(x.begin(), x.end(), r[0].cells);
+      r[0].top = 0;
+      std::copy(y.begin(), y.end(), r[1].cells);
+      r[1].top = static_cast<std::int32_t>(decimals + t - 1);
+    }, false);
+    if (!same) return same;
+  }
+  return testing::AssertionSuccess();
+}
+
+// The longest products: factors of four thousand cells, and a long integer
+// with a run of zeros squared (the blocks on either side of the run, and each
+// against the other, are products of their own).
+testing::AssertionResult longest(Operands& ops, int round) {
+  if (round == 0) {
+    set_precision(42'000, 20);
+    return longmult_of("factors of 4200 cells", [&](Reg* r) {
+      for (int k = 0; k < 2; ++k) long_operand(ops, r[k], 0, -decimals, false);
+    }, false);
+  }
+  set_precision(0, 24'100);
+  return longmult_of("square across a run of zeros", [&](Reg* r) {
+    long_operand(ops, r[0], 0, 1200, false);
+    for (std::int64_t i = 450; i <= 750; ++i) r[0].cells[i] = 0;
+  }, true);
+}
+
+testing::AssertionResult add(Operands& ops, int) {
+  auto [D, E] = ops.shape(200);
+  if (ops.chance(25)) E = 400 + static_cast<int>(ops.below(400));  // tables: mostly zero cells
+  set_precision(D, E);
+  const int f = ops.chance(50) ? +1 : -1;
+  const bool same = ops.chance(20);  // a zero difference
+  return compare<2>("ADD " + std::to_string(f), [&](Reg* r) {
+    ops.fill(r[0]);
+    if (same) COPY(r[0], r[1]); else ops.fill(r[1]);
+  }, [f](Reg* r) { ADD(r[0], f, r[1]); });
+}
+
+// MULT and DIV (whose zero flag is compared too): random registers and
+// factors, and every tenth round a long register with room above it against
+// the factors at the boundaries of the paths.
+testing::AssertionResult scalar(Operands& ops, int round) {
+  static const std::int64_t kLong[] = {1844674407, 1844674408, 922337203, 922337204, std::int64_t{1} << 62,
+                                       std::numeric_limits<std::int64_t>::max()};
+  const bool divide = round % 2 == 1;
+  const bool longer = round % 10 < 2;
+  std::int64_t m = 0;
+  if (longer) {
+    set_precision(static_cast<int>(ops.below(3000)), 250);
+    m = kLong[ops.below(6)];
+  } else {
+    auto [D, E] = ops.shape(250);
+    set_precision(D, E);
+    m = ops.factor();
+  }
+  bool flag[2] = {false, false};
+  auto same = compare<1>((divide ? "DIV by " : "MULT by ") + std::to_string(m),
+                         [&](Reg* r) { ops.fill(r[0], longer ? limit - 3 : limit); },
+                         [&](Reg* r) {
+                           if (divide) flag[use_reference_kernels] = DIV(r[0], m);
+                           else MULT(r[0], m);
+                         });
+  if (same && flag[0] != flag[1]) return testing::AssertionFailure() << "DIV by " << m << ": want flag " << flag[1];
+  return same;
+}
+
+testing::AssertionResult print(Operands& ops, int) {
+  auto [D, E] = ops.shape(300);
+  set_precision(D, E);
+  return compare<1>("PRINT", [&](Reg* r) { ops.fill(r[0]); }, [](Reg* r) { PRINT(r[0]); });
+}
+
+// Pi and e at every D up to 400, then at random D up to 8000 (the split
+// serves from 300 decimals for e and 500 for pi), each at a random E (-9
+// makes limit < 0, where they alarm), from registers holding junk. Every
+// tenth round the register budget leaves room for only so many bytes: the
+// term-by-term forms then run, or both end in the same ALLOC alarm.
+testing::AssertionResult series(Operands& ops, int round) {
+  static const int kE[] = {1, 10, 11, 20, 45, -9};
+  set_precision(round <= 400 ? round : static_cast<int>(ops.below(8000)), kE[ops.below(6)]);
+  const std::int64_t reg = ncells() * std::int64_t{sizeof(cell_t)};
+  const std::int64_t rooms[] = {0, reg, 2 * reg - 1, 2 * reg, 2 * reg + 4096, register_budget() / 2};
+  const std::int64_t room = round % 10 == 0 ? rooms[ops.below(6)] : -1;
+  auto within = [room](auto fn) {
+    if (room < 0) return fn();
+    const std::int64_t budget = register_budget();
+    set_register_budget(register_bytes_in_use() + room);
+    struct Restore { std::int64_t b; ~Restore() { set_register_budget(b); } } restore{budget};
+    fn();
+  };
+  auto junk = [&](Reg* r) {
+    ops.fill(r[0]);
+    COPY(r[0], r[1]);
+    COPY(r[0], r[2]);
+  };
+  const std::string how = room < 0 ? "" : " with room for " + std::to_string(room) + " bytes";
+  auto pi = compare<3>("PITO" + how, junk, [&](Reg* r) { within([r] { PITO(r[0], r[1], r[2]); }); });
+  if (!pi) return pi;
+  return compare<3>("ETO" + how, junk, [&](Reg* r) { within([r] { ETO(r[0], r[1]); }); });
+}
+
+// X small enough for the series to converge at E = 11 or 20, and larger ones
+// that end in alarms; X of any cells with an integer part below 50.
+testing::AssertionResult exp(Operands& ops, int) {
+  static const int kE[] = {1, 11, 20, 20, 30};
+  static const double kX[] = {0, 1, 0.5, 2.5, 10, 40.1091, 1e-12};
+  set_precision(static_cast<int>(ops.below(300)), kE[ops.below(5)]);
+  const double x = ops.chance(50) ? kX[ops.below(7)] : ops.real();
+  const bool assigned = ops.chance(70);
+  return compare<3>("EXP", [&](Reg* r) {
+    if (assigned) return ASSIGN(r[0], x < 45 ? x : 3.25);
+    ops.fill(r[0], 0);
+    r[0].cells[limit - decimals] = 0;
+    if (ops.chance(70) && -decimals < ncells()) r[0].cells[-decimals] %= 50;
+  }, [](Reg* r) { EXP(r[0], r[1], r[2]); });
+}
+
+// Square roots: first precisions and values whose passes end in cycles of
+// many periods, from pass t (state after pass j = state after pass i): period
+// 1 (237 decimals, v = 0.3, t = 11; exact roots from t = 0), 2 (v = 2), 5
+// (200, 0.3), 6 (1014, 10), 8 (237, 7), 10 (1051, 13), 14 (1273, 163, t =
+// 20), 16 (1014, 10^6 + 3, t = 34), 22 (1000, 10^6 + 3, t = 36), perfect
+// squares whose passes rewrite every cell (9, 144, 2.25), each also ten
+// decimals further on; then roots at limit 0, where the partial products need
+// room above the factors (two decimals fit for 2, eleven do not); then random
+// values at random precisions.
+testing::AssertionResult sqrt(Operands& ops, int round) {
+  struct Row { int D; int E; double v; };
+  static const Row kCycles[] = {{237, 11, 0.3},      {1000, 11, 4},       {100, 11, 2},    {200, 20, 0.3},
+                                {1014, 11, 10},      {237, 20, 7},        {1051, 11, 13},  {1273, 20, 163},
+                                {1014, 20, 1000003}, {1000, 20, 1000003}, {0, 20, 2},      {10, 11, 0.25},
+                                {1000, 11, 9},       {733, 11, 144},      {1000, 11, 2.25}};
+  static const double kAtZero[] = {2.0, 4.0, 0.5, 0.25, 3.0, 0.9};
+  static const int kE[] = {1, 10, 11, 20, 21, 40};
+  static const double kV[] = {0, -0.0, -2, NAN, INFINITY, 1e10, 1e-30, 2, 163};
+  double v = 0;
+  if (round < 30) {
+    const Row& r = kCycles[round / 2];
+    set_precision(r.D + 10 * (round % 2), r.E);
+    v = r.v;
+  } else if (round < 30 + 6 * 23) {
+    set_precision(1 + 2 * ((round - 30) % 23), 10);
+    v = kAtZero[(round - 30) / 23];
+  } else {
+    set_precision(static_cast<int>(ops.below(round % 10 == 0 ? 2000 : 700)), kE[ops.below(6)]);
+    v = ops.chance(15) ? kV[ops.below(9)] : ops.real();
+  }
+  std::ostringstream name;
+  name << "SQRT of " << v;
+  return compare<3>(name.str(), [](Reg*) {}, [v](Reg* r) { SQRT(r[0], r[1], r[2], v); });
+}
+
+struct Row {
+  const char* name;
+  int rounds;
+  std::function<testing::AssertionResult(Operands&, int)> round;
+};
+
+const Row kKernels[] = {
+    {"ADD", 6000, add},
+    {"MULT_DIV", 8000, scalar},
+    {"PRINT", 3000, print},
+    {"LONGMULT", 40'000, [](Operands& ops, int round) { return random_product(ops, round, 4, round % 3 == 0); }},
+    {"PITO_ETO", 460, series},
+    {"EXP", 80, exp},
+    {"SQRT", 320, sqrt},
+};
+
+const Row kProducts[] = {
+    {"LONGMULT_many_cells", 2060,
+     [](Operands& ops, int round) { return random_product(ops, round, round < 2000 ? 40 : 400, false); }},
+    {"LONGMULT_long_shapes", 70, long_shape},
+    {"LONGMULT_series_terms", 22, series_terms},
+    {"LONGMULT_longest", 2, longest},
+};
+
+// The kernels' rows on the processor's best units, then the products' rows
+// on each of the vector units.
+struct Case {
+  const Row* row;
+  Units units;
+};
+const std::vector<Case> kCases = [] {
+  std::vector<Case> v;
+  for (const Row& r : kKernels) v.push_back({&r, Units::ifma});
+  for (Units u : {Units::ifma, Units::avx2, Units::plain})
+    for (const Row& r : kProducts) v.push_back({&r, u});
+  return v;
+}();
+
+class Differential : public testing::TestWithParam<std::size_t> {};
+
+TEST_P(Differential, SameAsReference) {
+  const Case& c = kCases[GetParam()];
+  if (cpu_units() < c.units) GTEST_SKIP() << "the processor (or this build) lacks these vector units";
+  use_kernels(false, c.units);
+  Operands ops(c.row->name);
+  for (int round = 0; round < c.row->rounds; ++round) ASSERT_TRUE(c.row->round(ops, round)) << "round " << round;
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, Differential, testing::Range<std::size_t>(0, kCases.size()),
+                         [](const testing::TestParamInfo<std::size_t>& i) {
+                           const Case& c = kCases[i.param];
+                           return std::string(c.row->name) +
+                                  (c.units == Units::ifma ? "" : c.units == Units::avx2 ? "_avx2" : "_plain");
+                         });
+
+// The reference allocates one scratch register before anything else: with no
+// room left for it both raise ALARM("ALLOC").
+TEST(KernelEdges, NoRoomForTheProductsScratchRegister) {
+  set_precision(20, 20);
+  Reg A, B, C;
+  ASSIGN(A, 2.5);
+  ASSIGN(B, 4);
+  set_register_budget(register_bytes_in_use() + ncells() * static_cast<std::int64_t>(sizeof(cell_t)) - 1);
+  for (bool reference : {true, false}) {
+    use_kernels(reference);
+    int status = 0;
+    EXPECT_EQ(capture([&] { LONGMULT(A, B, C); }, &status), "\nError in: ALLOC") << reference;
+    EXPECT_EQ(status, 255);
+  }
+}
+
+// The two reciprocal divisions against native 128-bit division.
+TEST(KernelEdges, DivisorsAgreeWithNativeDivision) {
+  Operands ops("Divisors");
+  for (int round = 0; round < 20000; ++round) {
+    std::uint64_t d = static_cast<std::uint64_t>(ops.factor());
+    if (static_cast<std::int64_t>(d) <= 0) d = 1 + ops.below(1000);
+    const WideDivisor wd(d);  // any t < d * 2^64
+    const u128 tw = (static_cast<u128>(ops.below(d)) << 64) | ops.below(~std::uint64_t{0});
+    for (u128 t : {tw, u128{0}, static_cast<u128>(d) * (u128{1} << 64) - 1, static_cast<u128>(d)}) {
+      u64 q = 0;
+      u64 r = 0;
+      wd.divrem(t, q, r);
+      ASSERT_EQ(q, static_cast<u64>(t / d)) << "d " << d;
+      ASSERT_EQ(r, static_cast<u64>(t % d)) << "d " << d;
+    }
+    if (d < 2 || d >= (std::uint64_t{1} << 63)) continue;
+    const ShortDivisor sd(d);  // d >= 2 and t < 2^63
+    const u64 ts = ops.below(std::uint64_t{1} << 63);
+    for (u64 t : {ts, u64{0}, (u64{1} << 63) - 1, d - 1, d, ts - ts % d, ts - ts % d - 1}) {
+      if (t >= (u64{1} << 63)) continue;
+      ASSERT_EQ(sd.quot(t), t / d) << "t " << t << " d " << d;
+    }
+  }
+}
+
+}  // namespace

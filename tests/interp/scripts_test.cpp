@@ -1,0 +1,95 @@
+// Whole scripts: the same bytes and status with the fast kernels as with the
+// reference kernels, and an end of output that matches the status (see the
+// fuzz harness). Every whole-program case and example at the full register
+// budget; the fuzz corpus and its regressions, which must lie within the
+// harness's bounds, and random scripts at the harness's budget.
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+#include "harness.h"
+#include "support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<fs::path> files_in(const char* dir, const char* extension) {
+  std::vector<fs::path> files;
+  if (fs::exists(dir))
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+      if (e.is_regular_file() && (*extension == '\0' || e.path().extension() == extension)) files.push_back(e.path());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+std::string check(const std::string& script, std::int64_t budget) {
+  return fuzz::check_input(reinterpret_cast<const std::uint8_t*>(script.data()), script.size(), budget);
+}
+
+TEST(Scripts, EveryCaseAndExample) {
+  std::size_t n = 0;
+  for (const char* dir : {FIXCALC_CASES_DIR, FIXCALC_EXAMPLES_DIR, FIXCALC_CONFORMANCE_DIR})
+    for (const fs::path& in : files_in(dir, ".in")) {
+      if (fs::file_size(in) > 100'000) continue;  // generated giants are run by the case driver
+      std::ifstream f(in, std::ios::binary);
+      EXPECT_EQ(check(std::string(std::istreambuf_iterator<char>(f), {}), register_budget()), "") << in;
+      ++n;
+    }
+  EXPECT_GT(n, 10u);
+}
+
+TEST(Scripts, FuzzCorpusAndRegressions) {
+  std::size_t n = 0;
+  for (const char* dir : {FIXCALC_FUZZ_DIR "/corpus", FIXCALC_FUZZ_DIR "/regressions"})
+    for (const fs::path& p : files_in(dir, "")) {
+      std::ifstream f(p, std::ios::binary);
+      const std::string bytes(std::istreambuf_iterator<char>(f), {});
+      const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+      ASSERT_TRUE(fuzz::within_bounds(data, bytes.size())) << p << " asks for more work than a fuzz case may do";
+      EXPECT_EQ(fuzz::check_input(data, bytes.size()), "") << p;
+      ++n;
+    }
+  EXPECT_GT(n, 100u);
+}
+
+std::string random_script(Operands& ops) {
+  std::ostringstream s;
+  const bool tables = ops.chance(20);
+  const int D = static_cast<int>(ops.below(tables ? 40 : ops.chance(10) ? 1500 : 300));
+  const int E = tables ? 150 + static_cast<int>(ops.below(200)) : 1 + static_cast<int>(ops.below(45));
+  s << D << '\n' << E << '\n';
+  const int commands = 3 + static_cast<int>(ops.below(12));
+  for (int c = 0; c < commands; ++c) {
+    static const int kCodes[] = {1, 2, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 23};
+    int code = kCodes[ops.below(sizeof kCodes / sizeof kCodes[0])];
+    if (tables && ops.chance(50)) code = 18 + static_cast<int>(ops.below(4));
+    s << code << '\n';
+    switch (code) {
+      case 1: s << ops.real() << '\n'; break;
+      case 11:
+      case 12: s << (ops.chance(50) ? ops.factor() : static_cast<std::int64_t>(ops.below(100000))) << '\n'; break;
+      case 16: s << (ops.chance(80) ? ops.real() : -ops.real()) << '\n'; break;
+      case 17: s << std::vector<int>{2, 3, 163, 5, 0, 1}[ops.below(6)] << '\n'; break;
+      case 18: s << ops.below(5) << '\n' << 1 + ops.below(3) << '\n' << ops.below(60) << '\n'; break;
+      case 19:
+      case 20: s << ops.below(5) << '\n' << 1 + ops.below(3) << '\n' << ops.below(30) << '\n' << ops.below(40) << '\n'; break;
+      case 21: s << ops.below(14) << '\n'; break;
+      default: break;
+    }
+  }
+  s << "2\n22\n-1\n";
+  return s.str();
+}
+
+TEST(Scripts, RandomScripts) {
+  Operands ops("Scripts");
+  for (int round = 0; round < 400; ++round) {
+    const std::string script = random_script(ops);
+    ASSERT_EQ(check(script, register_budget()), "") << "script:\n" << script;
+  }
+}
+
+}  // namespace
