@@ -49,7 +49,7 @@ void longmult(Reg* r, bool square) {
   LONGMULT(r[0], square ? r[0] : r[1], r[2]);
 }
 
-testing::AssertionResult longmult_of(const std::string& name, std::function<void(Reg*)> fill, bool square) {
+testing::AssertionResult longmult_of(const std::string& name, bool square, std::function<void(Reg*)> fill) {
   return compare<3>(name, fill, [square](Reg* r) { longmult(r, square); });
 }
 
@@ -74,9 +74,9 @@ testing::AssertionResult random_product(Operands& ops, int round, int maxCells, 
     product_run(ops, maxCells);
   }
   const bool square = ops.chance(16);
-  return longmult_of("LONGMULT", [&](Reg* r) {
+  return longmult_of("LONGMULT", square, [&](Reg* r) {
     for (int k = 0; k < 3; ++k) ops.fill(r[k]);
-  }, square);
+  });
 }
 
 // Long operands, cells lo .. hi: random cells with a few edge cells, or
@@ -97,13 +97,16 @@ testing::AssertionResult long_shape(Operands& ops, int round) {
   static const int kD[] = {600, 1'300, 2'700, 6'500, 12'000};
   set_precision(kD[round % 5], 40);
   const std::int64_t d = -decimals;
-  struct Shape { std::int64_t xlo, xhi, ylo, yhi; };
-  const Shape shapes[] = {{0, d + 1, 0, d + 1}, {0, d + 2, 0, d / 3},     {0, d / 2, 0, d + 2}, {0, d + 1, d - d / 4, d},
-                          {d - 5, d + 2, 0, d}, {d / 2, d + 1, d / 3, d + 1}, {0, d, 0, d}};
+  struct Shape {
+    std::int64_t xlo, xhi, ylo, yhi;
+  };
+  const Shape shapes[] = {
+      {0, d + 1, 0, d + 1}, {0, d + 2, 0, d / 3},         {0, d / 2, 0, d + 2}, {0, d + 1, d - d / 4, d},
+      {d - 5, d + 2, 0, d}, {d / 2, d + 1, d / 3, d + 1}, {0, d, 0, d}};
   const Shape s = shapes[(round / 5) % 7];
   const bool square = (round / 5) % 7 == 6;
   const int variant = static_cast<int>(ops.below(5));
-  return longmult_of("long LONGMULT variant " + std::to_string(variant), [&](Reg* r) {
+  return longmult_of("long LONGMULT variant " + std::to_string(variant), square, [&](Reg* r) {
     long_operand(ops, r[0], s.xlo, s.xhi, variant == 2);
     long_operand(ops, r[1], s.ylo, s.yhi, variant == 2);
     ops.fill(r[2]);
@@ -121,7 +124,7 @@ testing::AssertionResult long_shape(Operands& ops, int round) {
       for (std::int64_t i = top + 1; i <= s.yhi; ++i) Y.cells[i] = 0;
       Y.top = decimals + static_cast<std::int32_t>(top);
     }
-  }, square);
+  });
 }
 
 // The terms of a series as EXP forms them: one long X times Y's whose lengths
@@ -145,15 +148,16 @@ testing::AssertionResult series_terms(Operands& ops, int round) {
   }
   std::vector<cell_t> y(static_cast<std::size_t>(ncells()), 0);
   for (std::int64_t i = 0; i < t; ++i) y[static_cast<std::size_t>(i)] = cell();
-  y[static_cast<std::size_t>(t - 1)] = nines ? kBase - 2 : 1 + static_cast<cell_t>(ops.below(kBase - 1));  // not 0.999...
+  y[static_cast<std::size_t>(t - 1)] =
+      nines ? kBase - 2 : 1 + static_cast<cell_t>(ops.below(kBase - 1));  // not 0.999...
   for (int again = 0; again < 3; ++again) {
     if (again == 2) x[static_cast<std::size_t>(d - 1) - ops.below(static_cast<std::uint64_t>(t))] ^= 1;
-    auto same = longmult_of("series term of length " + std::to_string(t), [&](Reg* r) {
+    auto same = longmult_of("series term of length " + std::to_string(t), false, [&](Reg* r) {
       std::copy(x.begin(), x.end(), r[0].cells);
       r[0].top = 0;
       std::copy(y.begin(), y.end(), r[1].cells);
       r[1].top = static_cast<std::int32_t>(decimals + t - 1);
-    }, false);
+    });
     if (!same) return same;
   }
   return testing::AssertionSuccess();
@@ -165,15 +169,15 @@ testing::AssertionResult series_terms(Operands& ops, int round) {
 testing::AssertionResult longest(Operands& ops, int round) {
   if (round == 0) {
     set_precision(42'000, 20);
-    return longmult_of("factors of 4200 cells", [&](Reg* r) {
+    return longmult_of("factors of 4200 cells", false, [&](Reg* r) {
       for (int k = 0; k < 2; ++k) long_operand(ops, r[k], 0, -decimals, false);
-    }, false);
+    });
   }
   set_precision(0, 24'100);
-  return longmult_of("square across a run of zeros", [&](Reg* r) {
+  return longmult_of("square across a run of zeros", true, [&](Reg* r) {
     long_operand(ops, r[0], 0, 1200, false);
     for (std::int64_t i = 450; i <= 750; ++i) r[0].cells[i] = 0;
-  }, true);
+  });
 }
 
 testing::AssertionResult add(Operands& ops, int) {
@@ -182,18 +186,19 @@ testing::AssertionResult add(Operands& ops, int) {
   set_precision(D, E);
   const int f = ops.chance(50) ? +1 : -1;
   const bool same = ops.chance(20);  // a zero difference
-  return compare<2>("ADD " + std::to_string(f), [&](Reg* r) {
+  const auto fill = [&](Reg* r) {
     ops.fill(r[0]);
-    if (same) COPY(r[0], r[1]); else ops.fill(r[1]);
-  }, [f](Reg* r) { ADD(r[0], f, r[1]); });
+    same ? COPY(r[0], r[1]) : ops.fill(r[1]);
+  };
+  return compare<2>("ADD " + std::to_string(f), fill, [f](Reg* r) { ADD(r[0], f, r[1]); });
 }
 
 // MULT and DIV (whose zero flag is compared too): random registers and
 // factors, and every tenth round a long register with room above it against
 // the factors at the boundaries of the paths.
 testing::AssertionResult scalar(Operands& ops, int round) {
-  static const std::int64_t kLong[] = {1844674407, 1844674408, 922337203, 922337204, std::int64_t{1} << 62,
-                                       std::numeric_limits<std::int64_t>::max()};
+  static const std::int64_t kLong[] = {
+      1844674407, 1844674408, 922337203, 922337204, std::int64_t{1} << 62, std::numeric_limits<std::int64_t>::max()};
   const bool divide = round % 2 == 1;
   const bool longer = round % 10 < 2;
   std::int64_t m = 0;
@@ -206,12 +211,9 @@ testing::AssertionResult scalar(Operands& ops, int round) {
     m = ops.factor();
   }
   bool flag[2] = {false, false};
-  auto same = compare<1>((divide ? "DIV by " : "MULT by ") + std::to_string(m),
-                         [&](Reg* r) { ops.fill(r[0], longer ? limit - 3 : limit); },
-                         [&](Reg* r) {
-                           if (divide) flag[use_reference_kernels] = DIV(r[0], m);
-                           else MULT(r[0], m);
-                         });
+  const auto fill = [&](Reg* r) { ops.fill(r[0], longer ? limit - 3 : limit); };
+  auto same = compare<1>((divide ? "DIV by " : "MULT by ") + std::to_string(m), fill,
+                         [&](Reg* r) { divide ? void(flag[use_reference_kernels] = DIV(r[0], m)) : MULT(r[0], m); });
   if (same && flag[0] != flag[1]) return testing::AssertionFailure() << "DIV by " << m << ": want flag " << flag[1];
   return same;
 }
@@ -219,7 +221,8 @@ testing::AssertionResult scalar(Operands& ops, int round) {
 testing::AssertionResult print(Operands& ops, int) {
   auto [D, E] = ops.shape(300);
   set_precision(D, E);
-  return compare<1>("PRINT", [&](Reg* r) { ops.fill(r[0]); }, [](Reg* r) { PRINT(r[0]); });
+  const auto fill = [&](Reg* r) { ops.fill(r[0]); };
+  return compare<1>("PRINT", fill, [](Reg* r) { PRINT(r[0]); });
 }
 
 // Pi and e at every D up to 400, then at random D up to 8000 (the split
@@ -237,7 +240,10 @@ testing::AssertionResult series(Operands& ops, int round) {
     if (room < 0) return fn();
     const std::int64_t budget = register_budget();
     set_register_budget(register_bytes_in_use() + room);
-    struct Restore { std::int64_t b; ~Restore() { set_register_budget(b); } } restore{budget};
+    struct Restore {
+      std::int64_t b;
+      ~Restore() { set_register_budget(b); }
+    } restore{budget};
     fn();
   };
   auto junk = [&](Reg* r) {
@@ -259,12 +265,13 @@ testing::AssertionResult exp(Operands& ops, int) {
   set_precision(static_cast<int>(ops.below(300)), kE[ops.below(5)]);
   const double x = ops.chance(50) ? kX[ops.below(7)] : ops.real();
   const bool assigned = ops.chance(70);
-  return compare<3>("EXP", [&](Reg* r) {
+  const auto fill = [&](Reg* r) {
     if (assigned) return ASSIGN(r[0], x < 45 ? x : 3.25);
     ops.fill(r[0], 0);
     r[0].cells[limit - decimals] = 0;
     if (ops.chance(70) && -decimals < ncells()) r[0].cells[-decimals] %= 50;
-  }, [](Reg* r) { EXP(r[0], r[1], r[2]); });
+  };
+  return compare<3>("EXP", fill, [](Reg* r) { EXP(r[0], r[1], r[2]); });
 }
 
 // Square roots: first precisions and values whose passes end in cycles of
@@ -277,7 +284,11 @@ testing::AssertionResult exp(Operands& ops, int) {
 // room above the factors (two decimals fit for 2, eleven do not); then random
 // values at random precisions.
 testing::AssertionResult sqrt(Operands& ops, int round) {
-  struct Row { int D; int E; double v; };
+  struct Row {
+    int D;
+    int E;
+    double v;
+  };
   static const Row kCycles[] = {{237, 11, 0.3},      {1000, 11, 4},       {100, 11, 2},    {200, 20, 0.3},
                                 {1014, 11, 10},      {237, 20, 7},        {1051, 11, 13},  {1273, 20, 163},
                                 {1014, 20, 1000003}, {1000, 20, 1000003}, {0, 20, 2},      {10, 11, 0.25},
@@ -299,7 +310,8 @@ testing::AssertionResult sqrt(Operands& ops, int round) {
   }
   std::ostringstream name;
   name << "SQRT of " << v;
-  return compare<3>(name.str(), [](Reg*) {}, [v](Reg* r) { SQRT(r[0], r[1], r[2], v); });
+  const auto nothing = [](Reg*) {};
+  return compare<3>(name.str(), nothing, [v](Reg* r) { SQRT(r[0], r[1], r[2], v); });
 }
 
 struct Row {
@@ -350,12 +362,12 @@ TEST_P(Differential, SameAsReference) {
   for (int round = 0; round < c.row->rounds; ++round) ASSERT_TRUE(c.row->round(ops, round)) << "round " << round;
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernels, Differential, testing::Range<std::size_t>(0, kCases.size()),
-                         [](const testing::TestParamInfo<std::size_t>& i) {
-                           const Case& c = kCases[i.param];
-                           return std::string(c.row->name) +
-                                  (c.units == Units::ifma ? "" : c.units == Units::avx2 ? "_avx2" : "_plain");
-                         });
+std::string case_name(const testing::TestParamInfo<std::size_t>& i) {
+  static const char* const kUnits[] = {"_plain", "_avx2", ""};
+  return std::string(kCases[i.param].row->name) + kUnits[static_cast<int>(kCases[i.param].units)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, Differential, testing::Range<std::size_t>(0, kCases.size()), case_name);
 
 // The reference allocates one scratch register before anything else: with no
 // room left for it both raise ALARM("ALLOC").

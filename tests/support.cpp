@@ -153,18 +153,19 @@ void Operands::fill(Reg& R, std::int64_t lo, std::int64_t hi, std::int64_t maxTo
   while (h >= 0 && R.cells[h] == 0) --h;
   R.top = static_cast<std::int32_t>(std::max<std::int64_t>(h, 0) + decimals);
   const std::int64_t room = std::min<std::int64_t>(limit, maxTop) - R.top;
-  if (chance(12) && room > 0) R.top += 1 + static_cast<std::int32_t>(below(room));  // top names a zero cell
+  if (chance(12) && room > 0) R.top += 1 + static_cast<std::int32_t>(below(room));      // top names a zero cell
   if (h < 0 && chance(50)) R.top = decimals - 1 - static_cast<std::int32_t>(below(3));  // a tiny value loaded
-  if (h < 0 && limit < 0 && chance(50)) R.top = 0;  // zero loaded above limit
+  if (h < 0 && limit < 0 && chance(50)) R.top = 0;                                      // zero loaded above limit
 }
 
 std::int64_t Operands::factor() {
   static const std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-  static const std::int64_t kF[] = {0,          1,          2,          3,          6,          7,
-                                    10,         64,         171,        1434,       3249,       57121,
-                                    kBase - 1,  kBase,      kBase + 1,  922337202,  922337203,  922337204,
-                                    1844674407, 1844674408, 1 << 30,    int64_t{1} << 31,       int64_t{1} << 62,
-                                    kMax / kBase, kMax - 1, kMax,       -1,         -kBase};
+  // 2^30, 2^31, 2^62, and the edges of the 64-bit paths and of a cell
+  // clang-format off
+  static const std::int64_t kF[] = {0, 1, 2, 3, 6, 7, 10, 64, 171, 1434, 3249, 57121, kBase - 1, kBase, kBase + 1,
+                                    922337202, 922337203, 922337204, 1844674407, 1844674408, 1073741824, 2147483648,
+                                    4611686018427387904, kMax / kBase, kMax - 1, kMax, -1, -kBase};
+  // clang-format on
   switch (below(5)) {
     case 0: return kF[below(sizeof kF / sizeof kF[0])];
     case 1: return static_cast<std::int64_t>(below(1000));
@@ -175,8 +176,8 @@ std::int64_t Operands::factor() {
 }
 
 double Operands::real() {
-  static const double kV[] = {2, 3, 7, 163, 1000003, 0.5, 0.25, 4, 100, 1e-5, 12345.678,
-                              1.0 / 3, 0.999999999999, 99999.99999, 1e9, 1e15};
+  static const double kV[] = {2,   3,    7,         163,     1000003,        0.5,         0.25, 4,
+                              100, 1e-5, 12345.678, 1.0 / 3, 0.999999999999, 99999.99999, 1e9,  1e15};
   if (chance(60)) return kV[below(sizeof kV / sizeof kV[0])];
   return std::ldexp(static_cast<double>(rng() >> 11), -53) * std::pow(10.0, static_cast<double>(below(12)) - 4);
 }

@@ -126,7 +126,7 @@ testing::AssertionResult agree_with_reference(const std::string& what, Reg (&fas
   if (refStatus != -1) return testing::AssertionSuccess();
   for (int k = 0; k < N; ++k)
     if (cells_of(fast[k]) != cells_of(ref[k]) || fast[k].top != ref[k].top)
-      return testing::AssertionFailure() << what << ", register " << k << "\nwant " << describe(ref[k])
-                                         << "\ngot  " << describe(fast[k]);
+      return testing::AssertionFailure() << what << ", register " << k << "\nwant " << describe(ref[k]) << "\ngot  "
+                                         << describe(fast[k]);
   return testing::AssertionSuccess();
 }

@@ -21,7 +21,9 @@ const std::pair<std::string, int> kFine{"", -1};
 std::pair<std::string, int> alarm(const char* name) { return {std::string("\nError in: ") + name, 255}; }
 
 TEST(Arith, PrecisionFromDigits) {
-  struct Row { int D, E, decimals, limit; };
+  struct Row {
+    int D, E, decimals, limit;
+  };
   for (Row r : {Row{0, 1, 0, 0}, Row{1, 10, -1, 0}, Row{10, 11, -1, 1}, Row{11, 20, -2, 1}, Row{100, 21, -10, 2},
                 Row{20, -8, -2, 0}, Row{20, -9, -2, -1}, Row{20, -18, -2, -1}, Row{20, -19, -2, -2},
                 Row{2147483647, -2147483647 - 1, -214748365, -214748364}}) {
@@ -35,7 +37,8 @@ TEST(Arith, PrecisionFromDigits) {
 TEST(Arith, AssignAtTheEdges) {
   set_precision(10, 10);
   Reg R;
-  for (double x : {1e10, std::nextafter(1e10, 0.0), -HUGE_VAL}) EXPECT_EQ(outcome([&] { ASSIGN(R, x); }), alarm("ASSIGN")) << x;
+  for (double x : {1e10, std::nextafter(1e10, 0.0), -HUGE_VAL})
+    EXPECT_EQ(outcome([&] { ASSIGN(R, x); }), alarm("ASSIGN")) << x;
   // ln(1e150) * K falls just short of 15, so 1e150 / 10^140 comes out at 10^10
   // and is renormalised.
   set_precision(0, 160);

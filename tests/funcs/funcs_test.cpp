@@ -65,16 +65,15 @@ TEST_P(Constants, AgreeWithReferenceDigitsAtOneThousandDecimals) {
       << "got  " << got << "\nwant " << want.substr(0, got.size());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Digits, Constants,
-    testing::Values(ConstantCase{"pi", "1000\n11\n14\n2\n22\n-1\n", 995},
-                    ConstantCase{"e", "1000\n11\n23\n2\n22\n-1\n", 995},
-                    ConstantCase{"sqrt2", "1000\n11\n16\n2\n2\n22\n-1\n", 995},
-                    ConstantCase{"sqrt163", "1000\n20\n16\n163\n2\n22\n-1\n", 995},
-                    // exp multiplies the last-place error of pi*sqrt(163) by
-                    // exp(pi*sqrt(163)) ~ 2.6e17: about 18 more decimals go.
-                    ConstantCase{"exp_pi_sqrt163", "1000\n20\n17\n163\n2\n22\n-1\n", 975}),
-    [](const testing::TestParamInfo<ConstantCase>& i) { return std::string(i.param.name); });
+INSTANTIATE_TEST_SUITE_P(Digits, Constants,
+                         testing::Values(ConstantCase{"pi", "1000\n11\n14\n2\n22\n-1\n", 995},
+                                         ConstantCase{"e", "1000\n11\n23\n2\n22\n-1\n", 995},
+                                         ConstantCase{"sqrt2", "1000\n11\n16\n2\n2\n22\n-1\n", 995},
+                                         ConstantCase{"sqrt163", "1000\n20\n16\n163\n2\n22\n-1\n", 995},
+                                         // exp multiplies the last-place error of pi*sqrt(163) by
+                                         // exp(pi*sqrt(163)) ~ 2.6e17: about 18 more decimals go.
+                                         ConstantCase{"exp_pi_sqrt163", "1000\n20\n17\n163\n2\n22\n-1\n", 975}),
+                         [](const testing::TestParamInfo<ConstantCase>& i) { return std::string(i.param.name); });
 
 TEST(Exp, LeavesLastProductInScratch) {
   // exp(0.5) at D = 30: the series stops when X*T/k truncates to zero; S then

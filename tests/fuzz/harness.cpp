@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "arith/arith.h"
-#include "io.h"
 #include "interp/interp.h"
+#include "io.h"
 #include "scan/scan.h"
 
 namespace fuzz {
@@ -51,8 +51,7 @@ std::string check_ending(const Outcome& o) {
   // NUL byte among them) and a newline end the output.
   for (const char* m : {"Error in integer number: ", "Error in real number: "}) {
     std::size_t p = s.rfind(m);
-    if (p != std::string::npos && s.size() - (p + std::strlen(m)) <= 100 && s.back() == '\n')
-      return "";
+    if (p != std::string::npos && s.size() - (p + std::strlen(m)) <= 100 && s.back() == '\n') return "";
   }
   return "status 0 without end of input, a negative D or a malformed number at the end";
 }
@@ -99,13 +98,17 @@ bool run_within_bounds() {
     for (;;) {
       const auto code = static_cast<std::int32_t>(readinteger());
       std::int64_t a[4] = {0, 0, 0, 0};
-      const int ints = code == 18 ? 3 : code == 19 || code == 20 ? 4 : code == 11 || code == 12 || code == 17 || code == 21;
+      const int ints = code == 18                 ? 3
+                       : code == 19 || code == 20 ? 4
+                                                  : code == 11 || code == 12 || code == 17 || code == 21;
       if (code == 1 || code == 16) readreal();
       for (int i = 0; i < ints; ++i) a[i] = readinteger();
       if (code >= 18 && code <= 20) {
         const std::int64_t L = a[2];
-        if (code == 20) ACCEPT(a[3], static_cast<double>(L));
-        else ACCEPT(L, static_cast<double>(code == 18 ? L : a[3]));
+        if (code == 20)
+          ACCEPT(a[3], static_cast<double>(L));
+        else
+          ACCEPT(L, static_cast<double>(code == 18 ? L : a[3]));
         printed += rows(a[0], a[1], L);
         if (printed > kMaxRows) return false;
       }

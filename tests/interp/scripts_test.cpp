@@ -75,7 +75,9 @@ std::string random_script(Operands& ops) {
       case 17: s << std::vector<int>{2, 3, 163, 5, 0, 1}[ops.below(6)] << '\n'; break;
       case 18: s << ops.below(5) << '\n' << 1 + ops.below(3) << '\n' << ops.below(60) << '\n'; break;
       case 19:
-      case 20: s << ops.below(5) << '\n' << 1 + ops.below(3) << '\n' << ops.below(30) << '\n' << ops.below(40) << '\n'; break;
+      case 20:
+        s << ops.below(5) << '\n' << 1 + ops.below(3) << '\n' << ops.below(30) << '\n' << ops.below(40) << '\n';
+        break;
       case 21: s << ops.below(14) << '\n'; break;
       default: break;
     }
