@@ -91,7 +91,7 @@ void long_operand(Operands& ops, Reg& R, std::int64_t lo, std::int64_t hi, bool 
 }
 
 // Long shapes: both full, a short fraction times a long number and the other
-// way round, few cells times many, squares, factors split by a run of zeros,
+// way round, few cells times many, squares, factors split by runs of zeros,
 // Y = 1 + a few low cells, and Y = 0.999... with or without other low cells.
 testing::AssertionResult long_shape(Operands& ops, int round) {
   static const int kD[] = {600, 1'300, 2'700, 6'500, 12'000};
@@ -112,9 +112,14 @@ testing::AssertionResult long_shape(Operands& ops, int round) {
     ops.fill(r[2]);
     Reg& X = r[0];
     Reg& Y = r[1];
-    if (variant == 1 && square) {  // X split in two, squared block by block
-      for (std::int64_t i = d / 2 - d / 8; i <= d / 2 + d / 8; ++i) X.cells[i] = 0;
-    } else if (variant == 1) {  // Y = 1 + a few low cells
+    if (variant == 1) {  // X split into blocks by up to five runs of zeros, of which the longest count
+      for (int k = 1 + static_cast<int>(ops.below(5)); k > 0; --k) {
+        const std::int64_t at = s.xlo + 1 + static_cast<std::int64_t>(ops.below(s.xhi - s.xlo));
+        const std::int64_t end = std::min(s.xhi - 1, at + 32 + static_cast<std::int64_t>(ops.below(d / 6)));
+        for (std::int64_t i = at; i < end; ++i) X.cells[i] = 0;
+      }
+    }
+    if (variant == 1 && !square) {  // Y = 1 + a few low cells
       for (std::int64_t i = s.ylo + 20; i <= s.yhi; ++i) Y.cells[i] = 0;
       Y.cells[d] = 1;
       Y.top = decimals + static_cast<std::int32_t>(d);
