@@ -1,0 +1,268 @@
+#!/usr/bin/env bash
+# The program as its users meet it, one check a run:
+#   cli PROGRAM VERSION        the command line
+#   man PROGRAM MANPAGE        the manual page against the program
+#   install BUILD_DIR MANPAGE  `cmake --install` and the Debian package
+#   session PROGRAM            a calculation typed at a terminal
+#   progress PROGRAM           the progress line of --progress at a terminal
+# The checks at a terminal need tmux; without it they are skipped (status 77).
+# Usage: program_test.sh CHECK ARGS...
+set -u
+check=$1
+shift
+prog=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+tmp=$(mktemp -d)
+socks=()
+trap 'for sock in "${socks[@]}"; do tm kill-server 2>/dev/null; done; rm -rf "$tmp"' EXIT
+fail=0
+bad() { echo "FAIL $*"; fail=1; }
+
+# run STDIN ARGS...: runs the program, leaving $tmp/out, $tmp/err and $status.
+run() {
+  printf '%s' "$1" | "$prog" "${@:2}" >"$tmp/out" 2>"$tmp/err"
+  status=$?
+}
+# ends STATUS WHAT: the last run ended with STATUS, nothing on standard error.
+ends() {
+  [ "$status" = "$1" ] || bad "$2: status $status, expected $1"
+  [ ! -s "$tmp/err" ] || bad "$2: wrote to standard error: $(cat "$tmp/err")"
+}
+
+# No arguments runs the calculator on standard input; FILE arguments ("-" for
+# standard input) run it on their concatenation; --help and --version answer
+# on standard output; --progress changes nothing when standard error is not a
+# terminal; an unknown option is a one-line usage error and a FILE that cannot
+# be opened a one-line message, both on standard error with status 2.
+check_cli() {
+  local version=$2 args named argv f files want
+  cd "$tmp" || exit 1
+  run $'10\n1\n1\n2.5\n2\n22\n-1\n'
+  ends 0 "no arguments"
+  printf '\nD: 10\nE: 1\n\nNo: 1 A := r;\nr := 2.5\n\nNo: 2 write(A);\n          2.50000 00000 \n\nNo: 22 stop\n' |
+    cmp -s - "$tmp/out" || bad "no arguments: not the calculator's output"
+  run $'0\n1\n11\n-2\n'
+  ends 255 "an arithmetic error"
+  run $'10\n1\n14\n2\n' --help
+  ends 0 --help
+  head -1 "$tmp/out" | grep -q '^Usage: fixcalc ' || bad "--help: no usage line first"
+  grep -q -- --version "$tmp/out" || bad "--help: does not mention --version"
+  ! grep -q 'No: ' "$tmp/out" || bad "--help: ran the calculator"
+  for code in $(seq 1 23); do
+    grep -Eq "(^| )$code [A-Za-z]" "$tmp/out" || bad "--help: command $code not listed"
+  done
+  run '' --version
+  ends 0 --version
+  echo "fixcalc $version" | cmp -s - "$tmp/out" || bad "--version printed '$(cat "$tmp/out")', not the line 'fixcalc $version'"
+
+  # Not understood: the argument named is the first other than --progress.
+  for args in -h -v --helpx --HELP '--help extra' '--version --help' '--progress --version' '--progress -q'; do
+    read -r -a argv <<<"$args"
+    named=${args#--progress }
+    named=${named%% *}
+    run $'10\n1\n14\n2\n' "${argv[@]}"
+    [ "$status" = 2 ] && [ ! -s "$tmp/out" ] && [ "$(wc -l <"$tmp/err")" = 1 ] &&
+      grep -q '^fixcalc: .*usage: fixcalc' "$tmp/err" && grep -qF -- "'$named'" "$tmp/err" ||
+      bad "arguments '$args': status $status, $(wc -c <"$tmp/out") bytes out, error '$(cat "$tmp/err")'; expected 2, none, a usage line naming '$named'"
+  done
+
+  # The first file ends inside a number, and "EOF met" comes only at the end
+  # of the last one; after "--", "-x" is a file.
+  printf '20\n1\n1' >a
+  printf '4\n2\n' >b
+  printf '1\n-3\n' >./-x  # 11 with the end of a: A*(-3), status 255
+  for args in a 'a b' 'a - b' '- a b' 'a b -' 'a - - b' 'a -- -x'; do
+    read -r -a argv <<<"$args"
+    files=()
+    for f in "${argv[@]}"; do
+      case $f in --) ;; -) files+=(/dev/stdin) ;; *) files+=("$f") ;; esac
+    done
+    printf '23\n2\n' | cat -- "${files[@]}" | "$prog" >"$tmp/want"
+    want=$?
+    run $'23\n2\n' "${argv[@]}"
+    ends "$want" "files '${argv[*]}'"
+    cmp -s "$tmp/out" "$tmp/want" || bad "files '${argv[*]}': output differs from that of their concatenation"
+  done
+
+  mkdir dir
+  run $'10\n1\n14\n2\n' a none - dir
+  [ "$status" = 2 ] && [ ! -s "$tmp/out" ] || bad "unopenable files: status $status, $(wc -c <"$tmp/out") bytes out"
+  printf 'fixcalc: none: No such file or directory\nfixcalc: dir: Is a directory\n' | cmp -s - "$tmp/err" || bad "unopenable files: standard error is '$(cat "$tmp/err")'"
+
+  # A command of more than a second, beside the same without --progress.
+  printf '30000\n20\n17\n163\n2\n22\n-1\n' | "$prog" >"$tmp/want" &
+  run $'30000\n20\n17\n163\n2\n22\n-1\n' --progress
+  ends 0 "--progress"
+  wait
+  cmp -s "$tmp/want" "$tmp/out" || bad "--progress: the output differs"
+}
+
+# The manual renders without warnings, has the usual sections, and its
+# COMMANDS section lists exactly the commands the program has, each with the
+# line the program echoes for it (run with end of input right after the code).
+check_man() {
+  local page=$2 warnings text section documented echoed
+  command -v groff >/dev/null || { echo "FAIL groff is not installed (scripts/setup.sh installs groff-base)"; exit 1; }
+  warnings=$(groff -man -Tutf8 -ww "$page" 2>&1 >/dev/null)
+  [ -z "$warnings" ] || bad "groff warns about $page:"$'\n'"$warnings"
+  text=$(groff -man -Tascii -P-cbou "$page" 2>/dev/null)
+  for section in NAME SYNOPSIS DESCRIPTION COMMANDS NUMBERS OUTPUT 'EXIT STATUS' EXAMPLES; do
+    grep -qx "$section" <<<"$text" || bad "no section $section"
+  done
+  documented=$(awk '/^COMMANDS$/ { on = 1; next } /^[A-Z]/ { on = 0 }
+                    on && /^ +No: / { sub(/^ +/, ""); print }' <<<"$text")
+  # Codes outside 1 to 23 echo nothing but their number.
+  echoed=$(for code in $(seq 0 24); do printf '0\n1\n%d\n' "$code" | "$prog" | grep '^No: '; done)
+  [ "$(cut -d' ' -f2 <<<"$echoed")" = "$(seq 0 24)" ] || bad "the program does not echo each code 0 to 24 once"
+  [ "No: 0"$'\n'"$documented"$'\n'"No: 24" = "$echoed" ] ||
+    bad "the manual's COMMANDS differ from the program's echoes (- manual, + program):"$'\n'"$(diff <(echo "$documented") <(sed '1d;$d' <<<"$echoed"))"
+}
+
+# The program in bin and the compressed manual page in share/man/man1 of a
+# fresh prefix, where a shell and man look for them; a Debian package of the
+# same two files under /usr that depends on the GMP runtime library.
+check_install() {
+  local build=$1 page=$2 log deb
+  # holds ROOT PREFIX WHAT: only the program, which computes, and the manual.
+  holds() {
+    local files
+    files=$(cd "$1" && find . -type f | sort)
+    [ "$files" = "./$2bin/fixcalc"$'\n'"./$2share/man/man1/fixcalc.1.gz" ] || bad "$3 holds: $files"
+    printf '0\n1\n1\n7\n2\n-1\n' | "$1/$2bin/fixcalc" | grep -qx '          7 ' || bad "$3: the program does not compute"
+    gzip -dc "$1/$2share/man/man1/fixcalc.1.gz" | cmp -s - "$page" || bad "$3: the manual page differs from $page"
+  }
+  log=$(cmake --install "$build" --prefix "$tmp/prefix" 2>&1) || { echo "FAIL cmake --install:"$'\n'"$log"; exit 1; }
+  holds "$tmp/prefix" "" "the installation"
+  if command -v man >/dev/null && [ "$(man -M "$tmp/prefix/share/man" -w fixcalc 2>/dev/null)" != "$tmp/prefix/share/man/man1/fixcalc.1.gz" ]; then
+    bad "man -M PREFIX/share/man does not find fixcalc(1)"
+  fi
+  command -v dpkg-deb >/dev/null && command -v dpkg-shlibdeps >/dev/null ||
+    { echo "FAIL dpkg-dev is not installed (scripts/setup.sh installs it)"; exit 1; }
+  log=$(cd "$build" && cpack -G DEB -B "$tmp/package" 2>&1) || { echo "FAIL cpack -G DEB:"$'\n'"$log"; exit 1; }
+  deb=$(echo "$tmp"/package/fixcalc_*.deb)
+  [ -f "$deb" ] || { echo "FAIL no package in $tmp/package: $(ls "$tmp/package")"; exit 1; }
+  dpkg-deb -x "$deb" "$tmp/unpacked"
+  holds "$tmp/unpacked" usr/ "the package"
+  grep -Eq '(^|, )libgmp10( |,|$)' <<<"$(dpkg-deb -f "$deb" Depends)" || bad "the package does not depend on libgmp10"
+  for field in Maintainer Description; do
+    [ -n "$(dpkg-deb -f "$deb" $field)" ] || bad "the package has no $field"
+  done
+}
+
+# At a terminal: the program runs in a tmux pane, on a server of its own.
+tm() { tmux -S "$sock" -f /dev/null "$@"; }
+# The pane's text, history included, without trailing blanks, trailing empty
+# lines, or the line tmux adds when the program has ended.
+screen() {
+  tm capture-pane -p -S - -t calc | sed -e 's/ *$//' -e '/^Pane is dead/d' | sed -e :a -e '/^\n*$/{$d;N;ba' -e '}'
+}
+fail_with() {
+  echo "FAIL ($how) $1"$'\n'"--- screen ---"$'\n'"$(screen)"$'\n'"--------------"
+  exit 1
+}
+# pane DESCRIPTION SCRIPT [ARGS...]: runs the shell commands SCRIPT in a fresh
+# pane, with the program as $0, $1 the file for its exit status, ARGS from $2.
+pane() {
+  how=$1 seen=''
+  rm -f "$tmp/status"
+  sock=$tmp/tmux-${#socks[@]}
+  socks+=("$sock")
+  tm start-server \; set-option -g remain-on-exit on \; new-session -d -s calc -x 100 -y 60 \
+    bash -c "$2" "$prog" "$tmp/status" "${@:3}" || fail_with "tmux could not start the program"
+}
+# waits SECONDS COMMAND...: waits up to SECONDS for COMMAND to succeed.
+waits() {
+  for i in $(seq 1 $(($1 * 20))); do
+    "${@:2}" && return
+    sleep 0.05
+  done
+  return 1
+}
+shows() { [ "$(screen)" = "$1" ]; }
+# Waits up to SECONDS for the program to end with status 0, as the shell that
+# ran it says: tmux does not always know it when the pane has died.
+ends_well() {
+  waits "$1" test -s "$tmp/status" || fail_with "the program did not end"
+  [ "$(cat "$tmp/status")" = 0 ] || fail_with "exit status $(cat "$tmp/status"), expected 0"
+}
+
+# Types TEXT and Enter, then waits until the screen shows what a person should
+# see by now: what was there, then SHOWN (the rest of the typed line as the
+# terminal echoes it, and the program's answer).
+type_line() {
+  seen+=$2
+  tm send-keys -t calc -l -- "$1"
+  tm send-keys -t calc Enter
+  waits 10 shows "$seen" ||
+    fail_with "after typing '$1' the screen is not as expected (- expected, + screen):"$'\n'"$(diff <(echo "$seen") <(screen))"
+}
+
+# Before each line is typed the screen must show the echo and result of the
+# previous one: with the output on the terminal, with it piped through another
+# program (as when a session is logged with tee), where only the program's own
+# flushing makes the echoes appear in time, and after a file holding the
+# precision pair, which is then not typed.
+session() {
+  pane "$@"
+  sleep 0.2
+  if [ $# -gt 2 ]; then
+    seen=$'\nD: 20\nE: 1'
+  else
+    [ -z "$(screen)" ] || fail_with "the program printed something before any input"
+    type_line 20 '20'
+    type_line 1 $'\n1\n\nD: 20\nE: 1'
+  fi
+  type_line 14 $'\n\n14\nNo: 14 A := PI;'
+  type_line 2 $'\n\n2\nNo: 2 write(A);\n          3.14159 26535 89793 23847'
+  type_line 1 $'\n\n1\nNo: 1 A := r;'  # the echo shows before the argument is typed
+  type_line 2.5 $'2.5\n\nr := 2.5'
+  type_line 11 $'\n\n11\nNo: 11 A := A*r;'
+  type_line 4 $'4\n\nr := 4'
+  type_line 2 $'\n\n2\nNo: 2 write(A);\n         10.00000 00000 00000 00000'
+  type_line 22 $'\n\n22\nNo: 22 stop'
+  type_line -1 '-1'
+  ends_well 10
+}
+check_session() {
+  printf '20\n1\n' >"$tmp/pair.in"
+  session "output on the terminal" '"$0"; echo $? >"$1"'
+  session "output piped" 'set -o pipefail; "$0" | cat; echo $? >"$1"'
+  session "a file, then the terminal" '"$0" --progress "$2" -; echo $? >"$1"' "$tmp/pair.in"
+}
+
+# --progress on a command of a few seconds: while it runs, the last line on the
+# screen is the progress line, right below the echo of the argument; at the end
+# the screen shows the output without the option. With the output in a file
+# the progress line is all there is, and it is gone after the command.
+check_progress() {
+  local how plain line='^No: 17 A := exp\(PI\*sqrt\(r\)\);  exp term [0-9]+ of ~[0-9]+ \([0-9]+%\)  [0-9]+ s$'
+  printf '40000\n20\n17\n163\n22\n-1\n' >"$tmp/long.in"
+  "$prog" <"$tmp/long.in" >"$tmp/plain.out" &
+  plain=$!
+  progress() { [[ $(screen | tail -1) =~ $line ]]; }  # the last line on the screen
+  pane "--progress" '"$0" --progress "$2"; echo $? >"$1"' "$tmp/long.in"
+  waits 30 progress || fail_with "no progress line while command 17 ran"
+  [ "$(screen | tail -2 | head -1)" = "r := 163" ] || fail_with "the progress line is not right below the output"
+  ends_well 60
+  wait $plain
+  # tmux may show the end of the output a moment after the program has ended.
+  waits 10 shows "$(sed 's/ *$//' "$tmp/plain.out")" ||
+    fail_with "the screen at the end is not the output without --progress (- without, + screen):"$'\n'"$(diff "$tmp/plain.out" <(screen))"
+
+  head -4 "$tmp/long.in" >"$tmp/open.in"
+  pane "--progress, output in a file" '"$0" --progress "$2" - >"$1.out"; echo $? >"$1"' "$tmp/open.in"
+  waits 30 progress || fail_with "no progress line while command 17 ran"
+  [ "$(screen | grep -c .)" = 1 ] || fail_with "more than the progress line on the screen"
+  waits 60 shows '' || fail_with "the progress line stays after the command"
+  [ ! -s "$tmp/status" ] || fail_with "the program did not wait for the terminal"
+  tm send-keys -t calc -l -- $'22\n-1\n'
+  ends_well 10
+  cmp -s "$tmp/status.out" "$tmp/plain.out" || fail_with "the output differs from that without --progress"
+}
+
+case $check in
+  session | progress)
+    command -v tmux >/dev/null || { echo "SKIP: tmux is not installed (scripts/setup.sh installs it)"; exit 77; }
+    unset TMUX ;;
+esac
+"check_$check" "$@"
+exit $fail
