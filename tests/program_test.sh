@@ -108,13 +108,15 @@ check_man() {
   for section in NAME SYNOPSIS DESCRIPTION COMMANDS NUMBERS OUTPUT 'EXIT STATUS' EXAMPLES; do
     grep -qx "$section" <<<"$text" || bad "no section $section"
   done
-  documented=$(awk '/^COMMANDS$/ { on = 1; next } /^[A-Z]/ { on = 0 }
-                    on && /^ +No: / { sub(/^ +/, ""); print }' <<<"$text")
-  # Codes outside 1 to 23 echo nothing but their number.
+  # The tags of COMMANDS as rendered; codes outside 1 to 23 echo only their number.
+  documented=$(echo "No: 0"
+               awk '/^COMMANDS$/ { on = 1; next } /^[A-Z]/ { on = 0 }
+                    on && /^ +No: / { sub(/^ +/, ""); print }' <<<"$text"
+               echo "No: 24")
   echoed=$(for code in $(seq 0 24); do printf '0\n1\n%d\n' "$code" | "$prog" | grep '^No: '; done)
   [ "$(cut -d' ' -f2 <<<"$echoed")" = "$(seq 0 24)" ] || bad "the program does not echo each code 0 to 24 once"
-  [ "No: 0"$'\n'"$documented"$'\n'"No: 24" = "$echoed" ] ||
-    bad "the manual's COMMANDS differ from the program's echoes (- manual, + program):"$'\n'"$(diff <(echo "$documented") <(sed '1d;$d' <<<"$echoed"))"
+  [ "$documented" = "$echoed" ] ||
+    bad "the manual's COMMANDS differ from the program's echoes (- manual, + program):"$'\n'"$(diff <(echo "$documented") <(echo "$echoed"))"
 }
 
 # The program in bin and the compressed manual page in share/man/man1 of a
@@ -126,7 +128,7 @@ check_install() {
   holds() {
     local files
     files=$(cd "$1" && find . -type f | sort)
-    [ "$files" = "./$2bin/fixcalc"$'\n'"./$2share/man/man1/fixcalc.1.gz" ] || bad "$3 holds: $files"
+    [ "$files" = "./$2bin/fixcalc"$'\n'"./$2share/man/man1/fixcalc.1.gz" ] || bad "$3 holds other files than the program and its manual page:"$'\n'"$files"
     printf '0\n1\n1\n7\n2\n-1\n' | "$1/$2bin/fixcalc" | grep -qx '          7 ' || bad "$3: the program does not compute"
     gzip -dc "$1/$2share/man/man1/fixcalc.1.gz" | cmp -s - "$page" || bad "$3: the manual page differs from $page"
   }
@@ -171,11 +173,11 @@ pane() {
 }
 # waits SECONDS COMMAND...: waits up to SECONDS for COMMAND to succeed.
 waits() {
-  for i in $(seq 1 $(($1 * 20))); do
-    "${@:2}" && return
+  local end=$((SECONDS + $1))
+  until "${@:2}"; do
+    [ $SECONDS -lt $end ] || return 1
     sleep 0.05
   done
-  return 1
 }
 shows() { [ "$(screen)" = "$1" ]; }
 # Waits up to SECONDS for the program to end with status 0, as the shell that
