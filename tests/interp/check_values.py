@@ -8,6 +8,7 @@ import re
 import subprocess
 import sys
 from decimal import Decimal, getcontext
+from pathlib import Path
 
 VALUE = r"((?:\n[ 0-9.]+)+)"  # a printed number, over one or more lines
 failures = []
@@ -96,22 +97,20 @@ def main():
         failures.append("Polya counting differs from the published start of the alkyl radical counts")
     check_tables("isomers N = 1..60", run(program, "0\n80\n21\n60\n22\n-1\n"), {"isomers": range(1, 61)})
 
-    def example(name):
-        with open(f"{examples}/{name}.out") as f:
-            return f.read()
-    check_tables("examples/factorial.out", example("factorial"), {"N!": range(10, 101, 10)})
-    check_tables("examples/power.out", example("power"), {"a^N": range(10, 101, 10), "N^b": range(2, 11, 2)})
-    check_tables("examples/isomer.out", example("isomer"), {"isomers": range(1, 31)})
+    example = {name: Path(examples, name + ".out").read_text()
+               for name in ("factorial", "power", "isomer", "pi", "e", "sqrt2", "ramanujan")}
+    check_tables("examples/factorial.out", example["factorial"], {"N!": range(10, 101, 10)})
+    check_tables("examples/power.out", example["power"], {"a^N": range(10, 101, 10), "N^b": range(2, 11, 2)})
+    check_tables("examples/isomer.out", example["isomer"], {"isomers": range(1, 31)})
 
-    with open(constants) as f:
-        ref = dict(line.split() for line in f if not line.startswith("#"))
+    ref = dict(line.split() for line in Path(constants).read_text().splitlines() if not line.startswith("#"))
     getcontext().prec = 1000
     ref["pi_sqrt163"] = str(Decimal(ref["pi"]) * Decimal(ref["sqrt163"]))
     # All but the last digits, those of truncating arithmetic; exp multiplies
     # the error of its argument by its value, about 2.6*10^17.
     for name, k, const, lost in [("pi", 0, "pi", 3), ("e", 0, "e", 3), ("sqrt2", 0, "sqrt2", 3),
                                  ("ramanujan", 0, "exp_pi_sqrt163", 21), ("ramanujan", 1, "pi_sqrt163", 4)]:
-        check_digits(f"examples/{name}.out write {k + 1}", example(name), k, ref[const], lost)
+        check_digits(f"examples/{name}.out write {k + 1}", example[name], k, ref[const], lost)
     for failure in failures:
         print("FAIL " + failure)
     sys.exit(1 if failures else 0)
