@@ -62,7 +62,8 @@ check_cli() {
     run $'10\n1\n14\n2\n' "${argv[@]}"
     [ "$status" = 2 ] && [ ! -s "$tmp/out" ] && [ "$(wc -l <"$tmp/err")" = 1 ] &&
       grep -q '^fixcalc: .*usage: fixcalc' "$tmp/err" && grep -qF -- "'$named'" "$tmp/err" ||
-      bad "arguments '$args': status $status, $(wc -c <"$tmp/out") bytes out, error '$(cat "$tmp/err")'; expected 2, none, a usage line naming '$named'"
+      bad "arguments '$args': status $status, $(wc -c <"$tmp/out") bytes out, error '$(cat "$tmp/err")';" \
+        "expected 2, none, a usage line naming '$named'"
   done
 
   # The first file ends inside a number, and "EOF met" comes only at the end
@@ -83,7 +84,8 @@ check_cli() {
   mkdir dir
   run $'10\n1\n14\n2\n' a none - dir
   [ "$status" = 2 ] && [ ! -s "$tmp/out" ] || bad "unopenable files: status $status, $(wc -c <"$tmp/out") bytes out"
-  printf 'fixcalc: none: No such file or directory\nfixcalc: dir: Is a directory\n' | cmp -s - "$tmp/err" || bad "unopenable files: standard error is '$(cat "$tmp/err")'"
+  printf 'fixcalc: none: No such file or directory\nfixcalc: dir: Is a directory\n' | cmp -s - "$tmp/err" ||
+    bad "unopenable files: standard error is '$(cat "$tmp/err")'"
 
   # A command of more than a second, beside the same without --progress.
   printf '30000\n20\n17\n163\n2\n22\n-1\n' | "$prog" >"$tmp/want" &
@@ -125,13 +127,15 @@ check_install() {
   holds() {
     local files
     files=$(cd "$1" && find . -type f | sort)
-    [ "$files" = "./$2bin/fixcalc"$'\n'"./$2share/man/man1/fixcalc.1.gz" ] || bad "$3 holds other files than the program and its manual page:"$'\n'"$files"
+    [ "$files" = "./$2bin/fixcalc"$'\n'"./$2share/man/man1/fixcalc.1.gz" ] ||
+      bad "$3 holds other files than the program and its manual page:"$'\n'"$files"
     printf '0\n1\n1\n7\n2\n-1\n' | "$1/$2bin/fixcalc" | grep -qx '          7 ' || bad "$3: the program does not compute"
     gzip -dc "$1/$2share/man/man1/fixcalc.1.gz" | cmp -s - "$page" || bad "$3: the manual page differs from $page"
   }
   log=$(cmake --install "$build" --prefix "$tmp/prefix" 2>&1) || { echo "FAIL cmake --install:"$'\n'"$log"; exit 1; }
   holds "$tmp/prefix" "" "the installation"
-  if command -v man >/dev/null && [ "$(man -M "$tmp/prefix/share/man" -w fixcalc 2>/dev/null)" != "$tmp/prefix/share/man/man1/fixcalc.1.gz" ]; then
+  if command -v man >/dev/null &&
+    [ "$(man -M "$tmp/prefix/share/man" -w fixcalc 2>/dev/null)" != "$tmp/prefix/share/man/man1/fixcalc.1.gz" ]; then
     bad "man -M PREFIX/share/man does not find fixcalc(1)"
   fi
   command -v dpkg-deb >/dev/null && command -v dpkg-shlibdeps >/dev/null ||
