@@ -246,7 +246,7 @@ check_progress() {
   waits 30 progress || fail_with "no progress line while command 17 ran"
   [ "$(screen | tail -2 | head -1)" = "r := 163" ] || fail_with "the progress line is not right below the output"
   ends_well 60
-  wait $plain
+  wait $plain || fail_with "without --progress the program ended with status $?"
   # tmux may show the end of the output a moment after the program has ended.
   waits 10 shows "$(sed 's/ *$//' "$tmp/plain.out")" ||
     fail_with "the screen at the end is not the output without --progress (- without, + screen):"$'\n'"$(diff "$tmp/plain.out" <(screen))"
