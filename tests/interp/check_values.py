@@ -111,6 +111,10 @@ def main():
     for name, k, const, lost in [("pi", 0, "pi", 3), ("e", 0, "e", 3), ("sqrt2", 0, "sqrt2", 3),
                                  ("ramanujan", 0, "exp_pi_sqrt163", 21), ("ramanujan", 1, "pi_sqrt163", 4)]:
         check_digits(f"examples/{name}.out write {k + 1}", example[name], k, ref[const], lost)
+    # The constants at 1000 decimals, computed by the program.
+    for const, script, lost in [("pi", "11\n14\n", 5), ("e", "11\n23\n", 5), ("sqrt2", "11\n16\n2\n", 5),
+                                ("sqrt163", "20\n16\n163\n", 5), ("exp_pi_sqrt163", "20\n17\n163\n", 25)]:
+        check_digits(f"{const} at 1000 decimals", run(program, f"1000\n{script}2\n22\n-1\n"), 0, ref[const], lost)
     for failure in failures:
         print("FAIL " + failure)
     sys.exit(1 if failures else 0)
