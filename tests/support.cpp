@@ -4,21 +4,6 @@
 #include <sstream>
 
 #include "arith/longmult/fast.h"
-#include "interp/interp.h"
-
-RunResult run_script(const std::string& script) {
-  std::string copy = script;
-  std::FILE* in = fmemopen(copy.data(), copy.size(), "r");
-  char* buf = nullptr;
-  std::size_t len = 0;
-  std::FILE* out = open_memstream(&buf, &len);
-  int status = run(in, out);
-  std::fclose(in);
-  std::fclose(out);
-  RunResult r{std::string(buf, len), status};
-  std::free(buf);
-  return r;
-}
 
 void set_cells(Reg& R, std::initializer_list<cell_t> highFirst) {
   std::int64_t i = static_cast<std::int64_t>(highFirst.size()) - 1;
@@ -61,7 +46,7 @@ const bool kRestoring = [] {
 
 }  // namespace
 
-std::uint64_t test_seed() {
+static std::uint64_t test_seed() {  // printed once, so that any failure can be replayed
   static const std::uint64_t seed = [] {
     const char* env = std::getenv("FIXCALC_TEST_SEED");
     std::uint64_t s = env != nullptr ? std::strtoull(env, nullptr, 10) : std::random_device{}();

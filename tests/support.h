@@ -1,5 +1,4 @@
-// Helpers shared by the unit tests: whole scripts run in-process, registers
-// built from cells, the one switch between fast and reference kernels, and
+// Helpers shared by the unit tests: registers built from cells, the one switch between fast and reference kernels, and
 // random operands biased toward the cases where fast paths go wrong. The seed
 // is FIXCALC_TEST_SEED when set, else drawn; it is printed, so that any
 // failure can be replayed.
@@ -20,14 +19,6 @@
 #include "arith/arith.h"
 #include "arith/cpu.h"
 #include "io.h"
-
-struct RunResult {
-  std::string out;
-  int status;
-};
-
-// The interpreter on `script` as its whole input.
-RunResult run_script(const std::string& script);
 
 // Sets R to the given cells, highest index first, ending at the lowest cell;
 // top is the index of the highest nonzero cell (decimals when all are zero).
@@ -64,8 +55,6 @@ std::string capture(Fn fn, int* status = nullptr) {
 // kernels on the processor's best units and the full register budget, and
 // gets them back when it ends.
 void use_kernels(bool reference, Units units = cpu_units());
-
-std::uint64_t test_seed();
 
 // The cells (highest first) and top of a register, and the precision of the
 // run, for failure messages.
@@ -107,26 +96,3 @@ class Operands {
 
   std::mt19937_64 rng;
 };
-
-// Runs `op` on the registers `fast` with the fast kernels and on `ref` with the
-// reference kernels; fails (with `what`, want and got) when the outputs, the
-// statuses or, after a normal return, any register's cells or top differ.
-template <int N, class Op>
-testing::AssertionResult agree_with_reference(const std::string& what, Reg (&fast)[N], Reg (&ref)[N], Op op) {
-  int fastStatus = 0;
-  int refStatus = 0;
-  std::string fastOut = capture([&] { op(fast); }, &fastStatus);
-  const bool wasReference = use_reference_kernels;
-  use_reference_kernels = true;
-  std::string refOut = capture([&] { op(ref); }, &refStatus);
-  use_reference_kernels = wasReference;
-  if (fastOut != refOut || fastStatus != refStatus)
-    return testing::AssertionFailure() << what << "\nwant output \"" << refOut << "\" status " << refStatus
-                                       << "\ngot  output \"" << fastOut << "\" status " << fastStatus;
-  if (refStatus != -1) return testing::AssertionSuccess();
-  for (int k = 0; k < N; ++k)
-    if (cells_of(fast[k]) != cells_of(ref[k]) || fast[k].top != ref[k].top)
-      return testing::AssertionFailure() << what << ", register " << k << "\nwant " << describe(ref[k]) << "\ngot  "
-                                         << describe(fast[k]);
-  return testing::AssertionSuccess();
-}
