@@ -2,30 +2,18 @@
 # Runs one whole-program case: run_case.sh PROGRAM CASE
 # Feeds CASE.in to PROGRAM and compares standard output with CASE.out byte for
 # byte, the exit status with CASE.status, and standard error with nothing.
+# With CASE.ulimit the program runs under that limit of its address space
+# (KiB), so that allocation fails whatever the machine's memory.
 set -u
-prog=$1
-case=$2
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-"$prog" <"$case.in" >"$tmp/out" 2>"$tmp/err"
+([ ! -f "$2.ulimit" ] || ulimit -v "$(cat "$2.ulimit")"; exec "$1") <"$2.in" >"$tmp/out" 2>"$tmp/err"
 status=$?
-want=$(tr -d '[:space:]' <"$case.status")
 fail=0
-if ! cmp -s "$tmp/out" "$case.out"; then
-  echo "FAIL $case: standard output differs"
-  diff -u --label expected --label actual "$case.out" "$tmp/out" | head -40
-  fail=1
-fi
-if [ "$status" != "$want" ]; then
-  echo "FAIL $case: exit status $status, expected $want"
-  fail=1
-fi
-if [ -s "$tmp/err" ]; then
-  echo "FAIL $case: wrote to standard error:"
-  head -5 "$tmp/err"
-  fail=1
-fi
-if [ $fail -ne 0 ]; then
-  echo "reproduce: $prog < $case.in"
-fi
+cmp -s "$tmp/out" "$2.out" ||
+  { echo "FAIL $2: standard output differs"; diff -u --label expected --label actual "$2.out" "$tmp/out" | head -40; fail=1; }
+want=$(tr -d "[:space:]" <"$2.status")
+[ "$status" = "$want" ] || { echo "FAIL $2: exit status $status, expected $want"; fail=1; }
+[ ! -s "$tmp/err" ] || { echo "FAIL $2: wrote to standard error:"; head -5 "$tmp/err"; fail=1; }
+[ $fail = 0 ] || echo "reproduce: $1 < $2.in"
 exit $fail

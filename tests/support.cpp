@@ -63,11 +63,7 @@ std::string describe(const Reg& R) {
   return s.str();
 }
 
-std::string describe_run() {
-  std::ostringstream s;
-  s << "decimals " << decimals << " limit " << limit;
-  return s.str();
-}
+std::string describe_run() { return "decimals " + std::to_string(decimals) + " limit " + std::to_string(limit); }
 
 Operands::Operands(const std::string& name) : rng(test_seed() ^ std::hash<std::string>{}(name)) {}
 

@@ -18,13 +18,6 @@ rep() { head -c "$2" /dev/zero | tr '\0' "$1"; }
 lines() { awk -v n="$1" -v t="$2" 'BEGIN { for (i = 0; i < n; i++) print t }'; }
 # "\n\nNo: CODE" and the command's echo, N times.
 commands() { awk -v n="$1" -v t="$2" 'BEGIN { for (i = 0; i < n; i++) printf "\n\nNo: %s", t }'; }
-# Runs the program under a limit of its address space (KiB), so that
-# allocation fails whatever the machine's memory.
-limited() {
-  printf '#!/bin/sh\nulimit -v %s\nexec "%s"\n' "$1" "$prog" >"$tmp/limited"
-  chmod +x "$tmp/limited"
-  prog=$tmp/limited
-}
 
 case $name in
   million-digit-numbers)
@@ -64,39 +57,6 @@ case $name in
       commands 999997 '9 A := A + B;'
       printf '\n\nNo: 2 write(A);\n    9 99998 \n\n\nEOF met\n'; } >"$c.out"
     echo 0 >"$c.status"
-    ;;
-  memory-limit-integer-digits)
-    # Registers of 2^31 - 1 integer digits: 214748365 cells, 1.7 GB each.
-    limited 3000000
-    printf '0\n2147483647\n2\n' >"$c.in"
-    printf '\nD: 0\nE: 2147483647\nError in: ALLOC' >"$c.out"
-    echo 255 >"$c.status"
-    ;;
-  memory-limit-decimals)
-    limited 3000000
-    printf '2147483647\n1\n2\n' >"$c.in"
-    printf '\nD: 2147483647\nE: 1\nError in: ALLOC' >"$c.out"
-    echo 255 >"$c.status"
-    ;;
-  memory-limit-print)
-    # 2*10^7 decimals and E far below: the registers have no cells, yet the
-    # printed form of A has 2000001 cells, 24 MB, which PRINT assembles
-    # before it writes. Under a 24 MB address space that memory is refused:
-    # the run ends as a register beyond the budget does, after the newline
-    # that starts the printed number.
-    limited 24000
-    printf '20000000\n-2147483648\n2\n' >"$c.in"
-    printf '\nD: 20000000\nE: -2147483648\n\nNo: 2 write(A);\n\nError in: ALLOC' >"$c.out"
-    echo 255 >"$c.status"
-    ;;
-  memory-limit-pi)
-    # Pi to 10^6 decimals by splitting holds some 25 MB of numbers besides
-    # its registers; under a 20 MB address space the machine refuses them
-    # and the run ends as a refused register does.
-    limited 20000
-    printf '1000000\n1\n14\n2\n' >"$c.in"
-    printf '\nD: 1000000\nE: 1\n\nNo: 14 A := PI;\nError in: ALLOC' >"$c.out"
-    echo 255 >"$c.status"
     ;;
   *)
     echo "unknown case $name"

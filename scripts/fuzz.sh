@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer target and fuzzes the interpreter on one core:
-#   tests/fuzz/fuzz.sh [SECONDS]
+#   scripts/fuzz.sh [SECONDS]
 # Seeds: tests/fuzz/corpus, the whole-program cases and the examples of the
 # repository, and the shared conformance cases beside it (read in place). New
 # inputs go to build-fuzz/corpus; crashes, hangs, leaks and sanitizer reports
 # to build-fuzz/artifacts. Each finding becomes an input in
 # tests/fuzz/regressions (or a whole-program case) together with its fix.
 set -euo pipefail
-cd "$(dirname "$0")/../.."
+cd "$(dirname "$0")/.."
 secs=${1:-600}
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DFIXCALC_FUZZ=ON \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
