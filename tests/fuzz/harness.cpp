@@ -26,6 +26,11 @@ constexpr int kMaxSeries = 4;
 // Printed table rows over the whole input.
 constexpr __int128 kMaxRows = 256;
 
+struct Outcome {
+  std::string out;
+  int status;
+};
+
 __int128 rows(std::int64_t F, std::int64_t S, std::int64_t L) {
   if (F > L) return 0;
   return S > 0 ? (static_cast<__int128>(L) - F) / S + 1 : 1;
@@ -118,28 +123,7 @@ bool run_within_bounds() {
   }
 }
 
-}  // namespace
-
-bool within_bounds(const std::uint8_t* data, std::size_t size) {
-  std::string copy(reinterpret_cast<const char*>(data), size);
-  std::FILE* in = size > 0 ? fmemopen(copy.data(), size, "r") : std::fopen("/dev/null", "r");
-  std::FILE* sink = std::fopen("/dev/null", "w");
-  if (in == nullptr || sink == nullptr) std::abort();
-  std::FILE* const saved[2] = {input, output};
-  input = in;
-  output = sink;
-  bool within = true;
-  try {
-    within = run_within_bounds();
-  } catch (const Fatal&) {
-  }
-  input = saved[0];
-  output = saved[1];
-  std::fclose(in);
-  std::fclose(sink);
-  return within;
-}
-
+// The interpreter on `data` as its whole input, with a register budget.
 Outcome run_input(const std::uint8_t* data, std::size_t size, bool reference_kernels, std::int64_t budget) {
   // fmemopen refuses an empty buffer in some C libraries; an empty input is
   // the same as /dev/null.
@@ -161,6 +145,28 @@ Outcome run_input(const std::uint8_t* data, std::size_t size, bool reference_ker
   o.out.assign(buf, len);
   std::free(buf);
   return o;
+}
+
+}  // namespace
+
+bool within_bounds(const std::uint8_t* data, std::size_t size) {
+  std::string copy(reinterpret_cast<const char*>(data), size);
+  std::FILE* in = size > 0 ? fmemopen(copy.data(), size, "r") : std::fopen("/dev/null", "r");
+  std::FILE* sink = std::fopen("/dev/null", "w");
+  if (in == nullptr || sink == nullptr) std::abort();
+  std::FILE* const saved[2] = {input, output};
+  input = in;
+  output = sink;
+  bool within = true;
+  try {
+    within = run_within_bounds();
+  } catch (const Fatal&) {
+  }
+  input = saved[0];
+  output = saved[1];
+  std::fclose(in);
+  std::fclose(sink);
+  return within;
 }
 
 std::string check_input(const std::uint8_t* data, std::size_t size, std::int64_t budget) {

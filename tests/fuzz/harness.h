@@ -17,19 +17,9 @@ inline constexpr std::int64_t kRegisterBudget = 1024;
 
 // False when the input asks for more work than a fuzz case should do: integer
 // cells beyond what the series can fill quickly, too many series commands, or
-// tables of too many rows. It walks the bytes with the scanners' own tables
-// and the command loop's argument counts, so it sees the numbers the program
-// will read.
+// tables of too many rows. It reads the numbers with the program's own
+// scanners and judges them with its precision set-up and table check.
 bool within_bounds(const std::uint8_t* data, std::size_t size);
-
-struct Outcome {
-  std::string out;
-  int status;
-};
-
-// The interpreter on `data` as its whole input, with a register budget.
-Outcome run_input(const std::uint8_t* data, std::size_t size, bool reference_kernels,
-                  std::int64_t budget = kRegisterBudget);
 
 // Runs the input with the fast and with the reference kernels and checks the
 // outcome: status 0 or 255, the output ending as the status says (end of
