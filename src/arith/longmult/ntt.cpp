@@ -28,16 +28,16 @@ inline u64 shoup(u64 y, u64 w, u64 wq, u64 p) {
   return y * w - q * p;
 }
 
-// The transforms of ntt.h in plain C++, two stages to a pass over the array
-// (four entries at a time: half the passes of one stage at a time, as the
-// arrays are larger than the caches near the core). The entries stay lazy
-// between the stages, below a small multiple of p, since Shoup's product
-// takes any y below 2^64 and the entries are far below that; they are
-// reduced to [0, p) at the end, so that they come out as on the vector
-// units.
+// The transforms of ntt.h in plain C++, two stages to a pass over the array,
+// four entries at a time: half the loads and stores of one stage at a time,
+// and half the passes over the longest arrays, which outgrow the caches near
+// the core. The entries stay lazy between the stages, below a small multiple
+// of p, since Shoup's product takes any y below 2^64 and the entries stay far
+// below that; they are reduced to [0, p) at the end, so that they come out as
+// on the vector units.
 
-// z mod p for z < 2^56: z - floor(z / 2^50) p is below 2p, as p is just
-// below 2^50.
+// z mod p for z < 2^56: z - floor(z / 2^50) p = (z mod 2^50) + floor(z /
+// 2^50) (2^50 - p) is below 2^50 + 2^46 < 2p, as p is just below 2^50.
 static_assert(kPrimes[0].p < (u64{1} << 50) && (u64{1} << 50) - kPrimes[0].p < (u64{1} << 40));
 static_assert(kPrimes[1].p < (u64{1} << 50) && (u64{1} << 50) - kPrimes[1].p < (u64{1} << 40));
 inline u64 reduce_lazy(u64 z, u64 p) { return reduce(z - (z >> 50) * p, p); }
