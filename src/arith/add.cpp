@@ -1,7 +1,7 @@
 // ADD: dst := dst + f * src for f = +1 or -1, and the recomputation of dst's top.
 #include <algorithm>
 
-#include "arith.h"
+#include "arith/arith.h"
 
 namespace {
 

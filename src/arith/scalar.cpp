@@ -2,8 +2,8 @@
 // The reference kernels form cell products and dividends in 128-bit signed
 // arithmetic; the fast kernels give the same cells, tops and alarms with 64-bit
 // products where they fit and multiplication by reciprocals (divisor.h).
-#include "arith.h"
-#include "divisor.h"
+#include "arith/arith.h"
+#include "arith/divisor.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "../interp/progress.h"
-#include "funcs.h"
-#include "series_split.h"
+#include "interp/progress.h"
+#include "funcs/funcs.h"
+#include "funcs/series_split.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 // Every value is an integer in units of the lowest cell; N = kBase^c is the
 // value 1, c = -decimals. DIV is floor division, and truncating divisions
 // compose: floor(floor(x / a) / b) = floor(x / (a b)).
-#include "series_split.h"
+#include "funcs/series_split.h"
 
 #include <gmp.h>
 
@@ -18,7 +18,7 @@
 #include <memory>
 #include <vector>
 
-#include "../io.h"
+#include "io.h"
 
 namespace {
 

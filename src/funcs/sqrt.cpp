@@ -6,8 +6,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "../interp/progress.h"
-#include "funcs.h"
+#include "interp/progress.h"
+#include "funcs/funcs.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 #include <memory>
 #include <new>
 
-#include "../funcs/funcs.h"
-#include "../io.h"
-#include "../print/print.h"
-#include "../scan/scan.h"
-#include "interp.h"
-#include "progress.h"
+#include "funcs/funcs.h"
+#include "io.h"
+#include "print/print.h"
+#include "scan/scan.h"
+#include "interp/interp.h"
+#include "interp/progress.h"
 
 std::FILE* input = stdin;
 std::FILE* output = stdout;

@@ -5,10 +5,10 @@
 #include <memory>
 #include <vector>
 
-#include "../io.h"
-#include "../print/print.h"
-#include "interp.h"
-#include "progress.h"
+#include "io.h"
+#include "print/print.h"
+#include "interp/interp.h"
+#include "interp/progress.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 // line, ESC 8 (restore the cursor). When the output goes to the same
 // terminal it passes through a stream of this module that erases the line
 // before it writes, so the output never lands on top of it.
-#include "progress.h"
+#include "interp/progress.h"
 
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -21,7 +21,7 @@
 #include <stop_token>
 #include <thread>
 
-#include "../io.h"
+#include "io.h"
 
 bool progress_enabled = false;
 std::atomic<std::int64_t> progress_done{0};

@@ -3,10 +3,10 @@
 #include <cmath>
 #include <cstdint>
 
-#include "../io.h"
-#include "../print/print.h"
-#include "interp.h"
-#include "progress.h"
+#include "io.h"
+#include "print/print.h"
+#include "interp/interp.h"
+#include "interp/progress.h"
 
 void ACCEPT(std::int64_t count, double x) {
   // count times 0.05, then one rounding for the multiply-add with ln(x) and 1;

@@ -1,12 +1,12 @@
 // readinteger and readreal: one character at a time through the state tables,
 // keeping what they consume in `cbuf` for the malformed-number message.
-#include "scan.h"
+#include "scan/scan.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "../io.h"
+#include "io.h"
 
 namespace {
 

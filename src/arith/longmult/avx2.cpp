@@ -19,7 +19,7 @@
 // unique), so transforms made by one serve another.
 #include <vector>
 
-#include "ntt.h"
+#include "arith/longmult/ntt.h"
 
 #if defined(__x86_64__) && !defined(FIXCALC_PORTABLE)
 #include <immintrin.h>

@@ -2,7 +2,7 @@
 // short spans, 128-bit column sums for the others.
 #include <algorithm>
 
-#include "products.h"
+#include "arith/longmult/products.h"
 
 namespace longmult {
 

@@ -30,14 +30,14 @@
 // The products themselves are in products.cpp (blocks and the choice of
 // kernel), columns.cpp, packed.cpp (GMP), ntt.cpp (transforms), vector.cpp
 // (AVX-512 IFMA) and avx2.cpp (AVX2).
-#include "fast.h"
+#include "arith/longmult/fast.h"
 
 #include <algorithm>
 #include <cstring>
 #include <optional>
 #include <vector>
 
-#include "products.h"
+#include "arith/longmult/products.h"
 
 namespace {
 

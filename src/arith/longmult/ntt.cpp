@@ -1,7 +1,7 @@
 // Products by number-theoretic transforms modulo two primes: the tables, the
 // portable transforms, and the product itself, which keeps the transform of
 // its first factor for the next product with the same cells.
-#include "ntt.h"
+#include "arith/longmult/ntt.h"
 
 #include <algorithm>
 

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "products.h"
+#include "arith/longmult/products.h"
 
 namespace longmult {
 namespace {

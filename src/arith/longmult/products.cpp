@@ -2,8 +2,8 @@
 // choice of kernel for each block pair, and the product by the complement.
 #include <algorithm>
 
-#include "fast.h"
-#include "products.h"
+#include "arith/longmult/fast.h"
+#include "arith/longmult/products.h"
 
 namespace longmult {
 namespace {

@@ -9,9 +9,9 @@
 #include <cstring>
 #include <vector>
 
-#include "../arith.h"
-#include "../cpu.h"
-#include "../divisor.h"
+#include "arith/arith.h"
+#include "arith/cpu.h"
+#include "arith/divisor.h"
 
 namespace longmult {
 

@@ -4,7 +4,7 @@
 // function by function; cpu_units() says whether the processor has them.
 #include <algorithm>
 
-#include "ntt.h"
+#include "arith/longmult/ntt.h"
 
 #if defined(__x86_64__) && !defined(FIXCALC_PORTABLE)
 #include <immintrin.h>
