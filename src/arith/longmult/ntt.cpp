@@ -187,7 +187,7 @@ const Tables& tables_for(int q, std::int64_t L, bool shoup) {
     const u64 r2 = mul_mod(r, r, p);
     for (std::int64_t len = std::max<std::int64_t>(old, 1); len < L; len *= 2) {
       const u64 w = pow_mod(P.g, (p - 1) / static_cast<u64>(2 * len), p);
-      const u64 wr = reduce(mont(w, r2, P), p);                        // w R
+      const u64 wr = reduce(mont(w, r2, P), p);                      // w R
       const u64 wir = reduce(mont(pow_mod(w, p - 2, p), r2, P), p);  // w^-1 R
       u64 x = r, y = r;
       for (std::int64_t j = 0; j < len; ++j, x = reduce(mont(x, wr, P), p), y = reduce(mont(y, wir, P), p)) {
@@ -196,7 +196,8 @@ const Tables& tables_for(int q, std::int64_t L, bool shoup) {
       }
     }
     T.unscale.clear();
-    for (std::int64_t n = 1; n <= L; n *= 2) T.unscale.push_back(mul_mod(r2, pow_mod(static_cast<u64>(n) % p, p - 2, p), p));
+    for (std::int64_t n = 1; n <= L; n *= 2)
+      T.unscale.push_back(mul_mod(r2, pow_mod(static_cast<u64>(n) % p, p - 2, p), p));
   }
   const auto done = static_cast<std::int64_t>(T.fw1.size());
   if (shoup && done < L) {

@@ -123,5 +123,4 @@ bool product_by_complement(Acc& acc, std::int64_t n, const Cells& X, const Cells
   return borrow == 0;
 }
 
-
 }  // namespace longmult
