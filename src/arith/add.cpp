@@ -1,7 +1,7 @@
 // ADD: dst := dst + f * src for f = +1 or -1, and the recomputation of dst's top.
 #include <algorithm>
 
-#include "arith.h"
+#include "arith/arith.h"
 
 namespace {
 
@@ -80,7 +80,7 @@ void ADD(const cell_t* src, std::int32_t srcTop, int f, Reg& dst) {
   } else if (use_reference_kernels) {
     dst.top = top_below(dst, std::int64_t{limit} - 1);
   } else {
-    dst.top = top_below(dst, std::clamp<std::int64_t>(std::max<std::int64_t>(oldTop, reached),
-                                                      decimals, std::int64_t{limit} - 1));
+    dst.top = top_below(
+        dst, std::clamp<std::int64_t>(std::max<std::int64_t>(oldTop, reached), decimals, std::int64_t{limit} - 1));
   }
 }

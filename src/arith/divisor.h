@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "arith.h"
+#include "arith/arith.h"
 
 using u64 = std::uint64_t;
 using u128 = unsigned __int128;

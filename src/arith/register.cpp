@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "../io.h"
-#include "arith.h"
+#include "arith/arith.h"
+#include "io.h"
 
 std::int32_t decimals = 0;
 std::int32_t limit = 0;

@@ -2,8 +2,8 @@
 // The reference kernels form cell products and dividends in 128-bit signed
 // arithmetic; the fast kernels give the same cells, tops and alarms with 64-bit
 // products where they fit and multiplication by reciprocals (divisor.h).
-#include "arith.h"
-#include "divisor.h"
+#include "arith/arith.h"
+#include "arith/divisor.h"
 
 namespace {
 
@@ -121,7 +121,7 @@ bool DIV(Reg& R, std::int64_t m) {
   if (R.top < decimals) return true;
   if (use_reference_kernels || R.top > limit) return div_reference(R, m);
   const u64 d = static_cast<u64>(m);
-  if (d == 1) return div_walk(R, UnitStep{});  // cells stay; top drops past zero cells
+  if (d == 1) return div_walk(R, UnitStep{});                   // cells stay; top drops past zero cells
   if (d <= kShortDivisorMax) return div_walk(R, ShortStep(d));  // dividends below d kBase < 2^63
   return div_walk(R, WideStep(d));
 }

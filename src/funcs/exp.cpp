@@ -2,17 +2,16 @@
 #include <algorithm>
 #include <cstring>
 
-#include "../interp/progress.h"
-#include "funcs.h"
-#include "series_split.h"
+#include "funcs/funcs.h"
+#include "funcs/series_split.h"
+#include "interp/progress.h"
 
 namespace {
 
 // dst := src where both are registers: cells above both tops are zero, so only
 // the cells up to the higher top are copied.
 void copy_significant(const Reg& src, Reg& dst) {
-  const std::int64_t hi =
-      std::min<std::int64_t>(std::max(src.top, dst.top), limit) - decimals;
+  const std::int64_t hi = std::min<std::int64_t>(std::max(src.top, dst.top), limit) - decimals;
   if (hi >= 0) std::memcpy(dst.cells, src.cells, static_cast<std::size_t>(hi + 1) * sizeof(cell_t));
   dst.top = src.top;
 }

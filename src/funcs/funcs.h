@@ -3,7 +3,7 @@
 // registers; a scratch register's former value is lost.
 #pragma once
 
-#include "../arith/arith.h"
+#include "arith/arith.h"
 
 // R := sqrt(v) by the coupled Newton/Heron iteration, one pass per cell.
 // S1, S2: scratch; afterwards S1 holds the final reciprocal y, S2 holds v*y.

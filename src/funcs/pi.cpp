@@ -1,8 +1,8 @@
 // PITO: Stormer's formula with the three arctangent series advanced together,
 // by splitting (series_split.cpp) above a few cells.
 // Term k is (-1)^k/(2k+1) * (3/64^k + (8/57)/3249^k + (4/239)/57121^k).
-#include "funcs.h"
-#include "series_split.h"
+#include "funcs/funcs.h"
+#include "funcs/series_split.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 // Every value is an integer in units of the lowest cell; N = kBase^c is the
 // value 1, c = -decimals. DIV is floor division, and truncating divisions
 // compose: floor(floor(x / a) / b) = floor(x / (a b)).
-#include "series_split.h"
+#include "funcs/series_split.h"
 
 #include <gmp.h>
 
@@ -18,7 +18,7 @@
 #include <memory>
 #include <vector>
 
-#include "../io.h"
+#include "io.h"
 
 namespace {
 
@@ -224,9 +224,7 @@ class Powers {
 // 1.59 s, 256 1.72 s and 3 2.14 s), and below kSmoothMax.
 constexpr unsigned long kSmoothMax = 1 << 15;
 
-unsigned long smooth_bound(long K) {
-  return std::clamp(static_cast<unsigned long>(K) / 128, 3ul, kSmoothMax);
-}
+unsigned long smooth_bound(long K) { return std::clamp(static_cast<unsigned long>(K) / 128, 3ul, kSmoothMax); }
 
 const std::vector<unsigned long>& odd_small_primes() {
   static const std::vector<unsigned long> primes = [] {
@@ -288,7 +286,7 @@ std::unique_ptr<PNode> pi_tree(long a, long b, Powers& pw, const SmoothParts& pa
     for (long j = 0; j <= b - a; ++j) {  // the rule above with a one-term part
       const unsigned long g = mpz_gcd_ui(nullptr, n->S, smooth[j]);
       mpz_divexact_ui(f, n->S, g);
-      mpz_mul(f, f, n->Lam);  // Pi / Pi_hi
+      mpz_mul(f, f, n->Lam);                                // Pi / Pi_hi
       const unsigned long toLo = smooth[j] / g * rough[j];  // Pi / Pi_lo
       for (int i = 0; i < 3; ++i) {
         if ((live >> i & 1) == 0) continue;

@@ -2,7 +2,7 @@
 // exp.cpp and pi.cpp. Internal to the functions.
 #pragma once
 
-#include "../arith/arith.h"
+#include "arith/arith.h"
 
 // Each leaves exactly the registers of the term-by-term form (the result's
 // cells and top, the scratch registers zero with top = decimals) and returns

@@ -6,15 +6,15 @@
 #include <unordered_map>
 #include <vector>
 
-#include "../interp/progress.h"
-#include "funcs.h"
+#include "funcs/funcs.h"
+#include "interp/progress.h"
 
 namespace {
 
 // One pass. It reads R, Y and M only: S1 and S2 are written before they are
 // read. Afterwards S1 = Y (cells and top) and S2 = S1 * M.
 void sqrt_pass(Reg& R, Reg& Y, const Reg& M, Reg& S1, Reg& S2) {
-  LONGMULT(R, Y, S1);   // x*y
+  LONGMULT(R, Y, S1);  // x*y
   ASSIGN(S2, 2);
   ADD(S1, -1, S2);      // 2 - x*y
   LONGMULT(Y, S2, S1);  // new y
@@ -70,8 +70,8 @@ class PassHistory {
   std::vector<cell_t> cells_;  // the kept state: R's cells, then Y's
   std::int32_t rTop_ = 0;
   std::int32_t yTop_ = 0;
-  std::int64_t taken_ = 0;       // the pass of the kept state
-  std::int64_t confirmAt_ = -1;  // the pass that should repeat it
+  std::int64_t taken_ = 0;                                // the pass of the kept state
+  std::int64_t confirmAt_ = -1;                           // the pass that should repeat it
   std::unordered_map<std::uint64_t, std::int64_t> seen_;  // hash -> latest pass
 };
 

@@ -5,12 +5,12 @@
 #include <memory>
 #include <new>
 
-#include "../funcs/funcs.h"
-#include "../io.h"
-#include "../print/print.h"
-#include "../scan/scan.h"
-#include "interp.h"
-#include "progress.h"
+#include "funcs/funcs.h"
+#include "interp/interp.h"
+#include "interp/progress.h"
+#include "io.h"
+#include "print/print.h"
+#include "scan/scan.h"
 
 std::FILE* input = stdin;
 std::FILE* output = stdout;
@@ -120,9 +120,7 @@ void command_loop() {
       case 19: power_table_of_base(A); break;
       case 20: power_table_of_exponent(A); break;
       case 21: isomer_table(B, C); break;
-      case 22:
-        progress_idle();
-        return;
+      case 22: progress_idle(); return;
       case 23: ETO(A, B); break;
     }
     progress_idle();

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <span>
 
-#include "../arith/arith.h"
+#include "arith/arith.h"
 
 // Reads precision pairs and commands from `in` until end of input, a negative
 // D or a fatal error, writing to `out`. Returns the exit status (0 or 255).

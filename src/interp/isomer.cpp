@@ -5,10 +5,10 @@
 #include <memory>
 #include <vector>
 
-#include "../io.h"
-#include "../print/print.h"
-#include "interp.h"
-#include "progress.h"
+#include "interp/interp.h"
+#include "interp/progress.h"
+#include "io.h"
+#include "print/print.h"
 
 namespace {
 
@@ -29,8 +29,7 @@ void print_block(std::int64_t N, const Reg& pri, const Reg& sec, const Reg& ter)
 
 // C += TER contributions of radicals of N carbons: two or three equal branches,
 // then three branches of different sizes a < b < c.
-void add_tertiary(std::int64_t N, const std::vector<std::unique_ptr<Reg>>& R, Reg& C, Reg& W,
-                  Reg& X) {
+void add_tertiary(std::int64_t N, const std::vector<std::unique_ptr<Reg>>& R, Reg& C, Reg& W, Reg& X) {
   for (std::int64_t s = 1; s <= (N - 2) / 2; ++s) {
     std::int64_t t = N - 1 - 2 * s;
     ASSIGN(W, t == s ? 2 : 0);
@@ -52,8 +51,7 @@ void add_tertiary(std::int64_t N, const std::vector<std::unique_ptr<Reg>>& R, Re
 }
 
 // B := SEC(N + 1), the radicals whose carrying carbon has two branches.
-void secondary_of_next(std::int64_t N, const std::vector<std::unique_ptr<Reg>>& R, Reg& B,
-                       Reg& W, Reg& X) {
+void secondary_of_next(std::int64_t N, const std::vector<std::unique_ptr<Reg>>& R, Reg& B, Reg& W, Reg& X) {
   ASSIGN(B, 0);
   for (std::int64_t j = 1; j <= N / 2; ++j) {
     if (j < N - j) {

@@ -12,8 +12,8 @@
 #include <cstring>
 #include <vector>
 
-#include "interp.h"
-#include "progress.h"
+#include "interp/interp.h"
+#include "interp/progress.h"
 
 #ifndef FIXCALC_VERSION
 #error "FIXCALC_VERSION must be defined by the build"

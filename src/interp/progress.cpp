@@ -5,7 +5,7 @@
 // line, ESC 8 (restore the cursor). When the output goes to the same
 // terminal it passes through a stream of this module that erases the line
 // before it writes, so the output never lands on top of it.
-#include "progress.h"
+#include "interp/progress.h"
 
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -21,7 +21,7 @@
 #include <stop_token>
 #include <thread>
 
-#include "../io.h"
+#include "io.h"
 
 bool progress_enabled = false;
 std::atomic<std::int64_t> progress_done{0};
@@ -29,13 +29,13 @@ std::atomic<std::int64_t> progress_done{0};
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto kQuiet = std::chrono::seconds(1);           // no line for shorter commands
+constexpr auto kQuiet = std::chrono::seconds(1);          // no line for shorter commands
 constexpr auto kRedraw = std::chrono::milliseconds(250);  // at most four lines a second
 
 // Written by the calculator, read by the thread.
 std::atomic<const char*> stage{nullptr};
 std::atomic<std::int64_t> total{0};
-std::atomic<bool> estimated{false};  // total is an estimate
+std::atomic<bool> estimated{false};    // total is an estimate
 std::atomic<std::int64_t> started{0};  // the clock when the command began; 0: none runs
 std::atomic<int> code{0};
 std::atomic<const char*> text{""};
@@ -83,9 +83,8 @@ void draw_locked(std::int64_t since) {
           static_cast<int>(100.0 * static_cast<double>(done) / static_cast<double>(all)));
     }
   }
-  add("  %lld s", static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(
-                                             Clock::duration(now() - since))
-                                             .count()));
+  add("  %lld s",
+      static_cast<long long>(std::chrono::duration_cast<std::chrono::seconds>(Clock::duration(now() - since)).count()));
   n = std::clamp(n, 0, static_cast<int>(sizeof line) - 1);
   winsize ws{};
   if (ioctl(STDERR_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1) n = std::min(n, ws.ws_col - 1);
@@ -114,8 +113,7 @@ ssize_t write_output(void*, const char* buf, std::size_t n) {
 
 bool same_terminal(int a, int b) {
   struct stat sa, sb;
-  return isatty(a) && isatty(b) && fstat(a, &sa) == 0 && fstat(b, &sb) == 0 &&
-         sa.st_rdev == sb.st_rdev;
+  return isatty(a) && isatty(b) && fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_rdev == sb.st_rdev;
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "../arith/arith.h"
+#include "arith/arith.h"
 
 // True from progress_start to progress_stop: standard error is a terminal
 // and the option was given. Nothing is written to standard error otherwise.

@@ -3,10 +3,10 @@
 #include <cmath>
 #include <cstdint>
 
-#include "../io.h"
-#include "../print/print.h"
-#include "interp.h"
-#include "progress.h"
+#include "interp/interp.h"
+#include "interp/progress.h"
+#include "io.h"
+#include "print/print.h"
 
 void ACCEPT(std::int64_t count, double x) {
   // count times 0.05, then one rounding for the multiply-add with ln(x) and 1;
@@ -26,8 +26,8 @@ namespace {
 // multiplications after N cannot change A (nor raise an alarm), the loop jumps
 // straight to the next row to print.
 template <class Factor, class Stationary>
-void running_rows(Reg& A, std::int64_t F, std::int64_t S, std::int64_t L, const char* label,
-                  Factor factor, Stationary stationary) {
+void running_rows(Reg& A, std::int64_t F, std::int64_t S, std::int64_t L, const char* label, Factor factor,
+                  Stationary stationary) {
   auto c = static_cast<std::uint64_t>(S) - 1;  // counts modulo 2^64: any S is safe
   for (std::int64_t N = F;; ++N) {
     progress_step(N);
@@ -89,8 +89,7 @@ void power_table_of_base(Reg& A) {
   }
   if (F > L) return;
   running_rows(
-      A, F, S, L, "N : %d, a|&N: ", [a](std::int64_t) { return a; },
-      [idempotent](std::int64_t) { return idempotent; });
+      A, F, S, L, "N : %d, a|&N: ", [a](std::int64_t) { return a; }, [idempotent](std::int64_t) { return idempotent; });
 }
 
 // Each row recomputes N^b from 1. A step S <= 0 would never reach past L: only

@@ -1,12 +1,12 @@
 // LINE and PRINT.
-#include "print.h"
+#include "print/print.h"
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
 
-#include "../io.h"
+#include "io.h"
 
 void LINE() { std::fputc('\n', output); }
 

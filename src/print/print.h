@@ -2,7 +2,7 @@
 // point and lines; the echoes of commands are the interpreter's.
 #pragma once
 
-#include "../arith/arith.h"
+#include "arith/arith.h"
 
 // Starts a new output line.
 void LINE();

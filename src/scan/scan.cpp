@@ -1,12 +1,12 @@
 // readinteger and readreal: one character at a time through the state tables,
 // keeping what they consume in `cbuf` for the malformed-number message.
-#include "scan.h"
+#include "scan/scan.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "../io.h"
+#include "io.h"
 
 namespace {
 
@@ -51,18 +51,11 @@ std::int64_t readinteger() {
     int action = kIntAction[cstate][k];
     cstate = kIntNext[cstate][k];
     switch (action) {
-      case 1:
-        negative = CHAR == '-';
-        break;
-      case 2:
-        value = value * 10 + static_cast<std::uint64_t>(CHAR - '0');
-        break;
-      case 3:
-        return static_cast<std::int64_t>(negative ? 0 - value : value);
-      case 4:
-        malformed("integer");
-      default:
-        break;
+      case 1: negative = CHAR == '-'; break;
+      case 2: value = value * 10 + static_cast<std::uint64_t>(CHAR - '0'); break;
+      case 3: return static_cast<std::int64_t>(negative ? 0 - value : value);
+      case 4: malformed("integer");
+      default: break;
     }
   }
 }
@@ -81,21 +74,11 @@ double readreal() {
     int action = kRealAction[cstate][k];
     cstate = kRealNext[cstate][k];
     switch (action) {
-      case 1:
-        negative = CHAR == '-';
-        break;
-      case 3:
-        ++f;
-        [[fallthrough]];
-      case 2:
-        m = std::fma(10.0, m, static_cast<double>(CHAR)) - 48.0;
-        break;
-      case 4:
-        expNegative = CHAR == '-';
-        break;
-      case 5:
-        e = std::min(kExpCap, e * 10 + (CHAR - '0'));
-        break;
+      case 1: negative = CHAR == '-'; break;
+      case 3: ++f; [[fallthrough]];
+      case 2: m = std::fma(10.0, m, static_cast<double>(CHAR)) - 48.0; break;
+      case 4: expNegative = CHAR == '-'; break;
+      case 5: e = std::min(kExpCap, e * 10 + (CHAR - '0')); break;
       case 6: {
         std::int64_t x = (expNegative ? -e : e) - f;
         x = std::clamp<std::int64_t>(x, std::numeric_limits<std::int32_t>::min(),
@@ -103,10 +86,8 @@ double readreal() {
         double r = std::pow(10.0, static_cast<double>(x)) * m;
         return negative ? -r : r;
       }
-      case 7:
-        malformed("real");
-      default:
-        break;
+      case 7: malformed("real");
+      default: break;
     }
   }
 }

@@ -1,7 +1,7 @@
 // The scanners' state and action tables, laid out row by row as designed.
 // Columns: space, digit, separator, sign, point, exponent mark. State 9 means
 // no further state; it only stands beside actions that end the scan.
-#include "scan.h"
+#include "scan/scan.h"
 
 // clang-format off
 const signed char kIntNext[3][6] = {

@@ -19,7 +19,7 @@
 // unique), so transforms made by one serve another.
 #include <vector>
 
-#include "ntt.h"
+#include "arith/longmult/ntt.h"
 
 #if defined(__x86_64__) && !defined(FIXCALC_PORTABLE)
 #include <immintrin.h>
@@ -48,8 +48,12 @@ AVX2_TARGET inline __m256d load(const u64* a) {
 }
 AVX2_TARGET inline void store(u64* a, __m256d x) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(a), to_int(x)); }
 // Doubles kept in the entries of the array between stages.
-AVX2_TARGET inline __m256d get(const u64* a) { return _mm256_castsi256_pd(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a))); }
-AVX2_TARGET inline void put(u64* a, __m256d x) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(a), _mm256_castpd_si256(x)); }
+AVX2_TARGET inline __m256d get(const u64* a) {
+  return _mm256_castsi256_pd(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(a)));
+}
+AVX2_TARGET inline void put(u64* a, __m256d x) {
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(a), _mm256_castpd_si256(x));
+}
 
 // x + p where x < 0, x - p where x >= p: into [0, p) from (-p, 2p). The
 // blend goes by the sign bit; no step here or in mulmod gives -0 (a zero

@@ -2,7 +2,7 @@
 // short spans, 128-bit column sums for the others.
 #include <algorithm>
 
-#include "products.h"
+#include "arith/longmult/products.h"
 
 namespace longmult {
 
@@ -54,7 +54,9 @@ void add_product_columns(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Sp
     const std::int64_t n = std::min(by.hi, c - bx.lo) - i0 + 1;
     const cell_t* x = X + (c - i0);  // x[-t] Y[i0 + t]
     const cell_t* y = Y + i0;
-    const auto mul = [&](std::int64_t t) { return static_cast<u128>(static_cast<u64>(x[-t])) * static_cast<u64>(y[t]); };
+    const auto mul = [&](std::int64_t t) {
+      return static_cast<u128>(static_cast<u64>(x[-t])) * static_cast<u64>(y[t]);
+    };
     u128 s0 = 0, s1 = 0;  // two sums, so that the additions overlap
     std::int64_t t = 0;
     for (; t + 1 < n; t += 2) {

@@ -30,14 +30,14 @@
 // The products themselves are in products.cpp (blocks and the choice of
 // kernel), columns.cpp, packed.cpp (GMP), ntt.cpp (transforms), vector.cpp
 // (AVX-512 IFMA) and avx2.cpp (AVX2).
-#include "fast.h"
+#include "arith/longmult/fast.h"
 
 #include <algorithm>
 #include <cstring>
 #include <optional>
 #include <vector>
 
-#include "products.h"
+#include "arith/longmult/products.h"
 
 namespace {
 
@@ -189,8 +189,8 @@ std::int64_t first_failing_pass(const Cells& X, const Cells& Y, Walks& walks, co
 // when a_i + L_i >= B^2. Only a_i > B^2 - Y_i can wrap, and it does when
 // floor(L_i) >= B^2 - a_i, which a walk settles.
 struct FracParts {
-  i128 sumA = 0;          // sum of a_i
-  i128 sumY = 0;          // sum of Y_i: sum of L_i is below it
+  i128 sumA = 0;           // sum of a_i
+  i128 sumY = 0;           // sum of Y_i: sum of L_i is below it
   std::int64_t wraps = 0;  // sum of w_i
 };
 
@@ -265,8 +265,8 @@ Settled store_product(Reg& Z, Acc& acc, std::int64_t n, bool inZ, i128 J) {
   const std::int64_t first = std::max(d, acc.base);  // the lowest column kept in Z
   const std::int64_t end = acc.base + n;
   if (J != 0 && (J <= -static_cast<i128>(kB) || J >= static_cast<i128>(kB) || first != d))
-    return Settled::kUnexpected;  // no truncated pass above d, or J beyond a cell
-  for (std::int64_t c = first; J != 0; ++c) {  // acc -= J from column d up
+    return Settled::kUnexpected;                // no truncated pass above d, or J beyond a cell
+  for (std::int64_t c = first; J != 0; ++c) {   // acc -= J from column d up
     if (c >= end) return Settled::kUnexpected;  // Q < J cannot happen
     const i128 v = static_cast<i128>(acc[c]) - J;
     J = v < 0 ? -((-v + kB - 1) / kB) : v / kB;  // floor(v / B), carried as -J

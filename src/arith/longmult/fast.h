@@ -4,8 +4,8 @@
 #include <array>
 #include <cstdint>
 
-#include "../arith.h"
-#include "../cpu.h"
+#include "arith/arith.h"
+#include "arith/cpu.h"
 
 // Z := X * Y with exactly the cells, top and alarms of LONGMULT_reference
 // (an alarm ends the run as the reference's would); returns true. Returns

@@ -2,8 +2,8 @@
 // to the place of Y[i] and truncated below the lowest cell on its own.
 #include <algorithm>
 
-#include "../arith.h"
-#include "fast.h"
+#include "arith/arith.h"
+#include "arith/longmult/fast.h"
 
 namespace {
 

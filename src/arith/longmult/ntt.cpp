@@ -1,7 +1,7 @@
 // Products by number-theoretic transforms modulo two primes: the tables, the
 // portable transforms, and the product itself, which keeps the transform of
 // its first factor for the next product with the same cells.
-#include "ntt.h"
+#include "arith/longmult/ntt.h"
 
 #include <algorithm>
 
@@ -28,66 +28,139 @@ inline u64 shoup(u64 y, u64 w, u64 wq, u64 p) {
   return y * w - q * p;
 }
 
-// The transforms of ntt.h in plain C++, stage by stage. Entries stay below
-// 2p from stage to stage (Harvey's lazy butterflies: one correction per
-// result instead of two) and are reduced to [0, p) at the end, so that they
-// come out as on the vector units.
-inline u64 reduce2(u64 x, u64 p2) { return x >= p2 ? x - p2 : x; }
+// The transforms of ntt.h in plain C++, two stages to a pass over the array,
+// four entries at a time: half the loads and stores of one stage at a time,
+// and half the passes over the longest arrays, which outgrow the caches near
+// the core. The entries stay lazy between the stages, below a small multiple
+// of p, since Shoup's product takes any y below 2^64 and the entries stay far
+// below that; they are reduced to [0, p) at the end, so that they come out as
+// on the vector units.
 
+// z mod p for z < 2^56: z - floor(z / 2^50) p = (z mod 2^50) + floor(z /
+// 2^50) (2^50 - p) is below 2^50 + 2^46 < 2p, as p is just below 2^50.
+static_assert(kPrimes[0].p < (u64{1} << 50) && (u64{1} << 50) - kPrimes[0].p < (u64{1} << 40));
+static_assert(kPrimes[1].p < (u64{1} << 50) && (u64{1} << 50) - kPrimes[1].p < (u64{1} << 40));
+inline u64 reduce_lazy(u64 z, u64 p) { return reduce(z - (z >> 50) * p, p); }
+
+// The forward transform, by decimation in frequency. A pass over two stages
+// takes entries below 4p: the sums of the first stage are below 8p, the sum
+// of sums below 16p, brought back below 4p; Shoup's products are below 2p
+// and their sum below 4p.
 void transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T) {
-  const u64 p = P.p, p2 = 2 * P.p;
-  const auto butterfly = [&](u64& x, u64& y, std::int64_t e) {
-    const u64 u = x, v = y;
-    x = reduce2(u + v, p2);
-    y = shoup(u - v + p2, T.fw1[static_cast<std::size_t>(e)], T.fwq[static_cast<std::size_t>(e)], p);
-  };
-  for (std::int64_t len = L / 2; len >= 4; len /= 2)
-    for (std::int64_t b = 0; b < L; b += 2 * len) {
+  const u64 p = P.p, p2 = 2 * p, p4 = 4 * p, p8 = 8 * p;
+  const u64* w = T.fw1.data();
+  const u64* wq = T.fwq.data();
+  std::int64_t len = L / 2;
+  if ((L & 0x5555555555555555) == 0) {  // an odd number of stages: one alone first
+    for (std::int64_t j = 0; j < len; ++j) {
+      const u64 x = a[j], y = a[j + len];
+      a[j] = x + y;
+      a[j + len] = shoup(x - y + p4, w[len + j], wq[len + j], p);
+    }
+    len /= 2;
+  }
+  for (; len >= 4; len /= 4) {
+    const std::int64_t m = len / 2;  // stages of length 2m and m
+    for (std::int64_t b = 0; b < L; b += 4 * m) {
       u64* x = a + b;
-      u64* y = x + len;
-      for (std::int64_t j = 0; j < len; ++j) butterfly(x[j], y[j], len + j);
+      for (std::int64_t j = 0; j < m; ++j) {
+        const u64 x0 = x[j], x1 = x[j + m], x2 = x[j + 2 * m], x3 = x[j + 3 * m];
+        const u64 y0 = x0 + x2, y1 = x1 + x3;
+        const u64 y2 = shoup(x0 - x2 + p4, w[2 * m + j], wq[2 * m + j], p);
+        const u64 y3 = shoup(x1 - x3 + p4, w[3 * m + j], wq[3 * m + j], p);
+        u64 z0 = y0 + y1;
+        z0 = z0 >= p8 ? z0 - p8 : z0;
+        x[j] = z0 >= p4 ? z0 - p4 : z0;
+        x[j + m] = shoup(y0 - y1 + p8, w[m + j], wq[m + j], p);
+        x[j + 2 * m] = y2 + y3;
+        x[j + 3 * m] = shoup(y2 - y3 + p2, w[m + j], wq[m + j], p);
+      }
     }
-  // The stages of length 2 and 1 block by block, the last one (w^0 = 1)
-  // without a product and with the final reduction to [0, p).
+  }
+  // The stages of length 2 and 1, where only w^1 of length 2 is not 1, with
+  // the reduction to [0, p).
+  const u64 w3 = w[3], wq3 = wq[3];
   for (std::int64_t b = 0; b < L; b += 4) {
-    butterfly(a[b], a[b + 2], 2);
-    butterfly(a[b + 1], a[b + 3], 3);
-    for (std::int64_t c = b; c < b + 4; c += 2) {
-      const u64 u = a[c], v = a[c + 1];
-      a[c] = reduce(reduce2(u + v, p2), p);
-      a[c + 1] = reduce(reduce2(u - v + p2, p2), p);
-    }
+    u64* x = a + b;
+    const u64 y0 = x[0] + x[2], y2 = x[0] - x[2] + p4;  // below 8p
+    const u64 y1 = x[1] + x[3], y3 = shoup(x[1] - x[3] + p4, w3, wq3, p);
+    x[0] = reduce_lazy(y0 + y1, p);
+    x[1] = reduce_lazy(y0 - y1 + p8, p);
+    x[2] = reduce_lazy(y2 + y3, p);
+    x[3] = reduce_lazy(y2 - y3 + p2, p);
   }
 }
 
+// The inverse, by decimation in time. Each stage adds at most 2p to the
+// bound of the entries (x + v and x - v + 2p, v = y w below 2p), so that from
+// entries below 2p they stay below 44p after 20 stages, and need no
+// correction until the end.
 void inverse_transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T) {
-  const u64 p = P.p, p2 = 2 * P.p;
-  const auto butterfly = [&](u64& x, u64& y, std::int64_t e) {
-    const u64 u = x, v = shoup(y, T.iv1[static_cast<std::size_t>(e)], T.ivq[static_cast<std::size_t>(e)], p);
-    x = reduce2(u + v, p2);
-    y = reduce2(u - v + p2, p2);
-  };
-  // The stages of length 1 (w^0 = 1, no product) and 2 block by block.
+  const u64 p = P.p, p2 = 2 * p, p4 = 4 * p;
+  const u64* w = T.iv1.data();
+  const u64* wq = T.ivq.data();
+  // The stages of length 1 and 2, where only w^-1 of length 2 is not 1; from
+  // entries below 2p to entries below 8p.
+  const u64 w3 = w[3], wq3 = wq[3];
   for (std::int64_t b = 0; b < L; b += 4) {
-    for (std::int64_t c = b; c < b + 4; c += 2) {
-      const u64 u = a[c], v = a[c + 1];
-      a[c] = reduce2(u + v, p2);
-      a[c + 1] = reduce2(u - v + p2, p2);
-    }
-    butterfly(a[b], a[b + 2], 2);
-    butterfly(a[b + 1], a[b + 3], 3);
+    u64* x = a + b;
+    const u64 y0 = x[0] + x[1], y1 = x[0] - x[1] + p2;
+    const u64 y2 = x[2] + x[3], y3 = shoup(x[2] - x[3] + p2, w3, wq3, p);
+    x[0] = y0 + y2;
+    x[2] = y0 - y2 + p4;
+    x[1] = y1 + y3;
+    x[3] = y1 - y3 + p2;
   }
-  for (std::int64_t len = 4; len < L; len *= 2)
-    for (std::int64_t b = 0; b < L; b += 2 * len) {
+  // Two stages to a pass, the last pass (or the last stage alone, for an
+  // even number of stages before it) with the reduction to [0, p).
+  std::int64_t m = 4;
+  for (; 4 * m <= L; m *= 4) {
+    const bool last = 4 * m == L;
+    for (std::int64_t b = 0; b < L; b += 4 * m) {
       u64* x = a + b;
-      u64* y = x + len;
-      for (std::int64_t j = 0; j < len; ++j) butterfly(x[j], y[j], len + j);
+      for (std::int64_t j = 0; j < m; ++j) {
+        const u64 x0 = x[j], v1 = shoup(x[j + m], w[m + j], wq[m + j], p);
+        const u64 x2 = x[j + 2 * m], v3 = shoup(x[j + 3 * m], w[m + j], wq[m + j], p);
+        const u64 y0 = x0 + v1, y1 = x0 - v1 + p2, y2 = x2 + v3, y3 = x2 - v3 + p2;
+        const u64 v2 = shoup(y2, w[2 * m + j], wq[2 * m + j], p);
+        const u64 v3b = shoup(y3, w[3 * m + j], wq[3 * m + j], p);
+        u64 z0 = y0 + v2, z2 = y0 - v2 + p2, z1 = y1 + v3b, z3 = y1 - v3b + p2;
+        if (last) z0 = reduce_lazy(z0, p), z1 = reduce_lazy(z1, p), z2 = reduce_lazy(z2, p), z3 = reduce_lazy(z3, p);
+        x[j] = z0;
+        x[j + m] = z1;
+        x[j + 2 * m] = z2;
+        x[j + 3 * m] = z3;
+      }
     }
-  for (std::int64_t i = 0; i < L; ++i) a[i] = reduce(a[i], p);
+  }
+  if (m < L) {  // m = L / 2
+    for (std::int64_t j = 0; j < m; ++j) {
+      const u64 x0 = a[j], v = shoup(a[j + m], w[m + j], wq[m + j], p);
+      a[j] = reduce_lazy(x0 + v, p);
+      a[j + m] = reduce_lazy(x0 - v + p2, p);
+    }
+  }
 }
 
-void multiply_entries_scalar(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 c) {
-  for (std::int64_t i = 0; i < L; ++i) a[i] = reduce(mont(mont(a[i], b[i], P), c, P), P.p);
+// a := a b / L mod p, below 2p, for a, b < p. The product t = a b (below
+// p^2 < 2^100) is reduced by Barrett's method, q = floor(floor(t / 2^48)
+// floor(2^104 / p) / 2^56), which falls at most 2 short of floor(t / p), so
+// that r = t - q p is below 3p; then r / 2^k for L = 2^k needs no product
+// by 1/2^k: as 2^k divides p - 1, r + m p for m = -r mod 2^k is a multiple
+// of 2^k, and its quotient (r + m) / 2^k + m (p - 1) / 2^k is below
+// 3p / 2^k + p.
+void multiply_entries_scalar(u64* a, const u64* b, std::int64_t L, const Prime& P) {
+  const u64 p = P.p, mu = static_cast<u64>((u128{1} << 104) / p);
+  int k = 0;
+  while ((std::int64_t{1} << k) < L) ++k;
+  const u64 mask = static_cast<u64>(L) - 1, pk = (p - 1) >> k;
+  for (std::int64_t i = 0; i < L; ++i) {
+    const u128 t = static_cast<u128>(a[i]) * b[i];
+    const u64 q = static_cast<u64>((static_cast<u128>(static_cast<u64>(t >> 48)) * mu) >> 56);
+    const u64 r = static_cast<u64>(t) - q * p;
+    const u64 m = (0 - r) & mask;
+    a[i] = ((r + m) >> k) + m * pk;
+  }
 }
 
 // The transforms of the first factor of the last product, with its cells, and
@@ -114,7 +187,7 @@ const Tables& tables_for(int q, std::int64_t L, bool shoup) {
     const u64 r2 = mul_mod(r, r, p);
     for (std::int64_t len = std::max<std::int64_t>(old, 1); len < L; len *= 2) {
       const u64 w = pow_mod(P.g, (p - 1) / static_cast<u64>(2 * len), p);
-      const u64 wr = reduce(mont(w, r2, P), p);                        // w R
+      const u64 wr = reduce(mont(w, r2, P), p);                      // w R
       const u64 wir = reduce(mont(pow_mod(w, p - 2, p), r2, P), p);  // w^-1 R
       u64 x = r, y = r;
       for (std::int64_t j = 0; j < len; ++j, x = reduce(mont(x, wr, P), p), y = reduce(mont(y, wir, P), p)) {
@@ -123,7 +196,8 @@ const Tables& tables_for(int q, std::int64_t L, bool shoup) {
       }
     }
     T.unscale.clear();
-    for (std::int64_t n = 1; n <= L; n *= 2) T.unscale.push_back(mul_mod(r2, pow_mod(static_cast<u64>(n) % p, p - 2, p), p));
+    for (std::int64_t n = 1; n <= L; n *= 2)
+      T.unscale.push_back(mul_mod(r2, pow_mod(static_cast<u64>(n) % p, p - 2, p), p));
   }
   const auto done = static_cast<std::int64_t>(T.fw1.size());
   if (shoup && done < L) {
@@ -195,7 +269,7 @@ bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
       multiply_entries_avx2(a, P.x[q].data(), L, Pq, c);
       inverse_transform_avx2(a, L, Pq, T.iv1.data());
     } else {
-      multiply_entries_scalar(a, P.x[q].data(), L, Pq, c);
+      multiply_entries_scalar(a, P.x[q].data(), L, Pq);
       inverse_transform_scalar(a, L, Pq, T);
     }
   };

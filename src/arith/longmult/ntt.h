@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "products.h"
+#include "arith/longmult/products.h"
 
 namespace longmult::ntt {
 

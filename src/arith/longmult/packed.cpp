@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "products.h"
+#include "arith/longmult/products.h"
 
 namespace longmult {
 namespace {
@@ -50,7 +50,7 @@ void add_product_kronecker(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, 
   // sum have the bits of m (B-1)^2.
   const u128 most = static_cast<u128>(m) * (kB - 1) * (kB - 1);
   const auto w = static_cast<unsigned>(128 - (most >> 64 != 0 ? __builtin_clzll(static_cast<u64>(most >> 64))
-                                                               : 64 + __builtin_clzll(static_cast<u64>(most))));
+                                                              : 64 + __builtin_clzll(static_cast<u64>(most))));
   const auto limbs = [w](Span s) { return static_cast<std::size_t>((static_cast<u64>(s.size()) * w + 63) / 64); };
   const std::size_t nx = limbs(bx), ny = limbs(by);
   const mp_limb_t* px = pack_fields(scratch.x, nx + 1, X, bx, w);

@@ -2,8 +2,8 @@
 // choice of kernel for each block pair, and the product by the complement.
 #include <algorithm>
 
-#include "fast.h"
-#include "products.h"
+#include "arith/longmult/fast.h"
+#include "arith/longmult/products.h"
 
 namespace longmult {
 namespace {
@@ -122,6 +122,5 @@ bool product_by_complement(Acc& acc, std::int64_t n, const Cells& X, const Cells
   }
   return borrow == 0;
 }
-
 
 }  // namespace longmult

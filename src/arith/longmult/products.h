@@ -9,9 +9,9 @@
 #include <cstring>
 #include <vector>
 
-#include "../arith.h"
-#include "../cpu.h"
-#include "../divisor.h"
+#include "arith/arith.h"
+#include "arith/cpu.h"
+#include "arith/divisor.h"
 
 namespace longmult {
 
@@ -57,10 +57,10 @@ struct Acc {
 // depend on one another; what runs from column to column is a carry below 4.
 template <class Col>
 void add_columns(Acc& acc, std::int64_t from, std::int64_t to, Col col) {
-  u64 k = 0;        // carry into column c
-  u64 b1 = 0;       // b of column c - 1
-  u64 a1 = 0;       // a of column c - 1
-  u64 a2 = 0;       // a of column c - 2
+  u64 k = 0;   // carry into column c
+  u64 b1 = 0;  // b of column c - 1
+  u64 a1 = 0;  // a of column c - 1
+  u64 a2 = 0;  // a of column c - 2
   const auto settle = [&](std::int64_t c, u64 l) {
     const u64 s = acc[c] + l + b1 + a2 + k;  // below 3B + m + 4
     k = (s >= kB) + (s >= 2 * kB) + (s >= 3 * kB);

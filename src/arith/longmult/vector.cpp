@@ -4,7 +4,7 @@
 // function by function; cpu_units() says whether the processor has them.
 #include <algorithm>
 
-#include "ntt.h"
+#include "arith/longmult/ntt.h"
 
 #if defined(__x86_64__) && !defined(FIXCALC_PORTABLE)
 #include <immintrin.h>
@@ -30,7 +30,7 @@ thread_local Scratch scratch;
 // stay in the first-level cache; pairs in columns below `from` land in sums
 // that are not read.
 IFMA_TARGET void add_product_rows(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from) {
-  constexpr std::int64_t R = 8;         // rows at a time; columns are counted from c0
+  constexpr std::int64_t R = 8;          // rows at a time; columns are counted from c0
   constexpr std::int64_t kChunk = 1024;  // columns at a time, a multiple of 8
   const std::int64_t nx = bx.size(), ny = by.size();
   const std::int64_t c0 = bx.lo + by.lo;
@@ -111,7 +111,9 @@ IFMA_TARGET inline __m512i mont8(__m512i a, __m512i b, __m512i p, __m512i pinv) 
 }
 // x mod p for x below 2p: x - p wraps around to more than x when x < p. (The
 // zero-masked forms leave nothing undefined for the compiler to warn about.)
-IFMA_TARGET inline __m512i reduce8(__m512i x, __m512i p) { return _mm512_maskz_min_epu64(0xff, x, _mm512_sub_epi64(x, p)); }
+IFMA_TARGET inline __m512i reduce8(__m512i x, __m512i p) {
+  return _mm512_maskz_min_epu64(0xff, x, _mm512_sub_epi64(x, p));
+}
 IFMA_TARGET inline __m512i add8(__m512i x, __m512i y, __m512i p) { return reduce8(_mm512_add_epi64(x, y), p); }
 IFMA_TARGET inline __m512i sub8(__m512i x, __m512i y, __m512i p) {  // x - y + p, below 2p
   return _mm512_add_epi64(_mm512_sub_epi64(x, y), p);
@@ -147,7 +149,8 @@ IFMA_TARGET void transform_vector(u64* a, std::int64_t L, const Prime& P, const 
       for (std::int64_t j = 0; j < len; j += 8) {
         const __m512i x = _mm512_loadu_si512(a + b + j), y = _mm512_loadu_si512(a + b + j + len);
         _mm512_storeu_si512(a + b + j, add8(x, y, p));
-        _mm512_storeu_si512(a + b + j + len, reduce8(mont8(sub8(x, y, p), _mm512_loadu_si512(w + len + j), p, pinv), p));
+        _mm512_storeu_si512(a + b + j + len,
+                            reduce8(mont8(sub8(x, y, p), _mm512_loadu_si512(w + len + j), p, pinv), p));
       }
   const __m512i w4 = small_twiddles(w, 0), w2 = small_twiddles(w, 1);
   for (std::int64_t b = 0; b < L; b += 16) {
@@ -155,7 +158,8 @@ IFMA_TARGET void transform_vector(u64* a, std::int64_t L, const Prime& P, const 
     for (int s = 0; s < 3; ++s) {
       permute16(A, B, kSplit[s], x, y);
       const __m512i d = sub8(x, y, p);
-      permute16(add8(x, y, p), s == 2 ? reduce8(d, p) : reduce8(mont8(d, s == 0 ? w4 : w2, p, pinv), p), kJoin[s], A, B);
+      permute16(add8(x, y, p), s == 2 ? reduce8(d, p) : reduce8(mont8(d, s == 0 ? w4 : w2, p, pinv), p), kJoin[s], A,
+                B);
     }
     _mm512_storeu_si512(a + b, A);
     _mm512_storeu_si512(a + b + 8, B);
@@ -180,7 +184,8 @@ IFMA_TARGET void inverse_transform_vector(u64* a, std::int64_t L, const Prime& P
     for (std::int64_t b = 0; b < L; b += 2 * len)
       for (std::int64_t j = 0; j < len; j += 8) {
         const __m512i x = _mm512_loadu_si512(a + b + j);
-        const __m512i y = reduce8(mont8(_mm512_loadu_si512(a + b + j + len), _mm512_loadu_si512(w + len + j), p, pinv), p);
+        const __m512i y =
+            reduce8(mont8(_mm512_loadu_si512(a + b + j + len), _mm512_loadu_si512(w + len + j), p, pinv), p);
         _mm512_storeu_si512(a + b + j, add8(x, y, p));
         _mm512_storeu_si512(a + b + j + len, reduce8(sub8(x, y, p), p));
       }
