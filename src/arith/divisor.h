@@ -54,10 +54,10 @@ struct WideDivisor {
     u64 q1 = static_cast<u64>(p >> 64);
     const u64 q0 = static_cast<u64>(p);
     u64 rn = u0 - q1 * dn;
-    if (rn > q0) {
-      --q1;
-      rn += dn;
-    }
+    // The first correction is taken about as often as not: masks, no branch.
+    const u64 m = u64{0} - static_cast<u64>(rn > q0);
+    q1 += m;
+    rn += dn & m;
     if (rn >= dn) {
       ++q1;
       rn -= dn;

@@ -205,7 +205,7 @@ void add_frac_parts(const Cells& X, const Cells& Y, FracParts& f, Walks& walks) 
     u64 r1 = 0;
     divmod_base(static_cast<u128>(X[k - 1]) * b, r1);
     i128 a = static_cast<i128>(r1) * kB + static_cast<i128>(static_cast<u128>(X[k - 2]) * b);
-    if (a >= kB2) a -= kB2;
+    a -= kB2 & -static_cast<i128>(a >= kB2);  // as often as not: no branch
     f.sumA += a;
     f.sumY += b;
     if (a + b <= kB2 || k - 2 <= X.s.lo) continue;  // cannot wrap, or L_i = 0
