@@ -1,6 +1,8 @@
-// What the processor offers, looked up once: the one place where the
-// arithmetic asks.
+// What the processor and the process's share of the machine offer, each
+// looked up once: the one place where the arithmetic asks.
 #pragma once
+
+#include <sched.h>
 
 // The vector units the kernels can use, from none to the most capable: AVX2
 // with FMA (four lanes of doubles), AVX-512 IFMA (52-bit integer
@@ -22,4 +24,13 @@ inline Units cpu_units() {
 #else
   return Units::plain;
 #endif
+}
+
+// The number of processors this process may run on (its affinity mask).
+inline int processors() {
+  static const int n = [] {
+    cpu_set_t set;
+    return sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
+  }();
+  return n;
 }

@@ -17,8 +17,6 @@
 //   then r + p when r < 0, which leaves d w mod p in [0, p).
 // The entries come out as the other kernels' (the residues in [0, p) are
 // unique), so transforms made by one serve another.
-#include <vector>
-
 #include "arith/longmult/ntt.h"
 
 #if defined(__x86_64__) && !defined(FIXCALC_PORTABLE)
@@ -71,19 +69,6 @@ AVX2_TARGET inline __m256d mulmod(__m256d d, __m256d w, const Mod& m) {
   return up(_mm256_add_pd(_mm256_fnmadd_pd(q, m.p, h), l), m);
 }
 
-// The twiddles w^j as doubles, per prime and direction, converted once: the
-// entry at len + j is the same for every length of the tables.
-thread_local std::vector<double> twiddles[2][2];
-const double* twiddles_of(const Prime& P, bool inverse, const u64* w, std::int64_t L) {
-  std::vector<double>& v = twiddles[P.p == kPrimes[0].p ? 0 : 1][inverse ? 1 : 0];
-  const auto old = v.size();
-  if (old < static_cast<std::size_t>(L)) {
-    v.resize(static_cast<std::size_t>(L));
-    for (auto e = old; e < v.size(); ++e) v[e] = static_cast<double>(w[e]);
-  }
-  return v.data();
-}
-
 AVX2_TARGET inline Mod mod_of(const Prime& P) {
   return {_mm256_set1_pd(static_cast<double>(P.p)), _mm256_set1_pd(1.0 / static_cast<double>(P.p))};
 }
@@ -93,9 +78,8 @@ AVX2_TARGET inline Mod mod_of(const Prime& P) {
 // The stages of length 2 and 1 work on eight entries in two vectors: the
 // halves of 128 bits regroup them into the pairs of length 2, and the
 // unpacking of the doubles into the pairs of length 1.
-AVX2_TARGET void transform_avx2(u64* a, std::int64_t L, const Prime& P, const u64* w) {
+AVX2_TARGET void transform_avx2(u64* a, std::int64_t L, const Prime& P, const double* wd) {
   const Mod m = mod_of(P);
-  const double* wd = twiddles_of(P, false, w, L);
   // The first stage reads the integers, the others the doubles it leaves.
   for (std::int64_t j = 0; j < L / 2; j += 4) {
     const __m256d x = load(a + j), y = load(a + j + L / 2);
@@ -109,8 +93,7 @@ AVX2_TARGET void transform_avx2(u64* a, std::int64_t L, const Prime& P, const u6
         put(a + b + j, down(_mm256_add_pd(x, y), m));
         put(a + b + j + len, mulmod(_mm256_sub_pd(x, y), _mm256_loadu_pd(wd + len + j), m));
       }
-  const __m256d w2 = to_double(_mm256_setr_epi64x(static_cast<long long>(w[2]), static_cast<long long>(w[3]),
-                                                  static_cast<long long>(w[2]), static_cast<long long>(w[3])));
+  const __m256d w2 = _mm256_setr_pd(wd[2], wd[3], wd[2], wd[3]);
   for (std::int64_t b = 0; b < L; b += 8) {
     const __m256d A = get(a + b), B = get(a + b + 4);
     const __m256d x = _mm256_permute2f128_pd(A, B, 0x20), y = _mm256_permute2f128_pd(A, B, 0x31);
@@ -123,11 +106,9 @@ AVX2_TARGET void transform_avx2(u64* a, std::int64_t L, const Prime& P, const u6
   }
 }
 
-AVX2_TARGET void inverse_transform_avx2(u64* a, std::int64_t L, const Prime& P, const u64* w) {
+AVX2_TARGET void inverse_transform_avx2(u64* a, std::int64_t L, const Prime& P, const double* wd) {
   const Mod m = mod_of(P);
-  const double* wd = twiddles_of(P, true, w, L);
-  const __m256d w2 = to_double(_mm256_setr_epi64x(static_cast<long long>(w[2]), static_cast<long long>(w[3]),
-                                                  static_cast<long long>(w[2]), static_cast<long long>(w[3])));
+  const __m256d w2 = _mm256_setr_pd(wd[2], wd[3], wd[2], wd[3]);
   for (std::int64_t b = 0; b < L; b += 8) {
     const __m256d A = load(a + b), B = load(a + b + 4);
     const __m256d lo = _mm256_permute2f128_pd(A, B, 0x20), hi = _mm256_permute2f128_pd(A, B, 0x31);
@@ -165,8 +146,8 @@ AVX2_TARGET void multiply_entries_avx2(u64* a, const u64* b, std::int64_t L, con
 #else  // no AVX2 kernels on this architecture or in this build
 
 namespace longmult::ntt {
-void transform_avx2(u64*, std::int64_t, const Prime&, const u64*) {}
-void inverse_transform_avx2(u64*, std::int64_t, const Prime&, const u64*) {}
+void transform_avx2(u64*, std::int64_t, const Prime&, const double*) {}
+void inverse_transform_avx2(u64*, std::int64_t, const Prime&, const double*) {}
 void multiply_entries_avx2(u64*, const u64*, std::int64_t, const Prime&, u64) {}
 }  // namespace longmult::ntt
 

@@ -17,7 +17,9 @@ u64 pow_mod(u64 a, u64 e, u64 p) {
   return r;
 }
 
-thread_local Tables tables[2];
+// Written by the thread that calls add_product_ntt alone, before it shares
+// out the work of a product.
+Tables tables[2];
 
 inline u64 reduce(u64 x, u64 p) { return x >= p ? x - p : x; }
 
@@ -168,14 +170,73 @@ void multiply_entries_scalar(u64* a, const u64* b, std::int64_t L, const Prime& 
 struct Prepared {
   std::vector<cell_t> cells;
   int k = -1;  // the transforms have 2^k entries
-  std::vector<u64> x[2];
+  Array<u64> x[2];
 };
-thread_local Prepared prepared;
-thread_local std::vector<u64> work[2];
+Prepared prepared;
+Array<u64> work[2];
+
+// Transforms of at least this many entries run the two primes side by side.
+constexpr std::int64_t kPairLength = 4096;
+
+// What the residues of one product modulo each prime need: all of it made and
+// sized before the work is shared out, so that the calls allocate nothing.
+struct Job {
+  const cell_t* X;
+  const cell_t* Y;
+  Span xs, ty;
+  std::int64_t L;
+  int k;
+  bool kept, square;
+  Units units;
+  const Tables* T[2];
+};
+
+// The residues of the product modulo prime q, into work[q].
+void residues(const void* ctx, int q) {
+  const Job& J = *static_cast<const Job*>(ctx);
+  const Prime& Pq = kPrimes[q];
+  const Tables& T = *J.T[q];
+  const std::int64_t L = J.L;
+  const auto fill = [&](u64* a, const cell_t* c, Span s) {
+    std::copy(c + s.lo, c + s.hi + 1, a);
+    std::fill(a + s.size(), a + L, u64{0});
+  };
+  const auto forward = [&](u64* a) {
+    if (J.units == Units::ifma)
+      transform_vector(a, L, Pq, T.fw.data());
+    else if (J.units == Units::avx2)
+      transform_avx2(a, L, Pq, T.fwd.data());
+    else
+      transform_scalar(a, L, Pq, T);
+  };
+  u64* x = prepared.x[q].data();
+  if (!J.kept) {
+    fill(x, J.X, J.xs);
+    forward(x);
+  }
+  u64* a = work[q].data();
+  if (J.square) {
+    std::copy(x, x + L, a);
+  } else {
+    fill(a, J.Y, J.ty);
+    forward(a);
+  }
+  const u64 c = T.unscale[static_cast<std::size_t>(J.k)];
+  if (J.units == Units::ifma) {
+    multiply_entries_vector(a, x, L, Pq, c);
+    inverse_transform_vector(a, L, Pq, T.iv.data());
+  } else if (J.units == Units::avx2) {
+    multiply_entries_avx2(a, x, L, Pq, c);
+    inverse_transform_avx2(a, L, Pq, T.ivd.data());
+  } else {
+    multiply_entries_scalar(a, x, L, Pq);
+    inverse_transform_scalar(a, L, Pq, T);
+  }
+}
 
 }  // namespace
 
-const Tables& tables_for(int q, std::int64_t L, bool shoup) {
+const Tables& tables_for(int q, std::int64_t L, Units units) {
   Tables& T = tables[q];
   const Prime& P = kPrimes[q];
   const u64 p = P.p;
@@ -200,7 +261,7 @@ const Tables& tables_for(int q, std::int64_t L, bool shoup) {
       T.unscale.push_back(mul_mod(r2, pow_mod(static_cast<u64>(n) % p, p - 2, p), p));
   }
   const auto done = static_cast<std::int64_t>(T.fw1.size());
-  if (shoup && done < L) {
+  if (units != Units::ifma && done < L) {
     for (auto* v : {&T.fw1, &T.fwq, &T.iv1, &T.ivq}) v->resize(static_cast<std::size_t>(L));
     const WideDivisor byP(p);
     u64 rem = 0;
@@ -210,6 +271,10 @@ const Tables& tables_for(int q, std::int64_t L, bool shoup) {
       byP.divrem(static_cast<u128>(T.fw1[e]) << 64, T.fwq[e], rem);
       byP.divrem(static_cast<u128>(T.iv1[e]) << 64, T.ivq[e], rem);
     }
+  }
+  if (units == Units::avx2 && static_cast<std::int64_t>(T.fwd.size()) < L) {
+    T.fwd.assign(T.fw1.begin(), T.fw1.begin() + L);
+    T.ivd.assign(T.iv1.begin(), T.iv1.begin() + L);
   }
   return T;
 }
@@ -237,44 +302,12 @@ bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
     P.cells.assign(X + xs.lo, X + xs.hi + 1);
     P.k = k;
   }
-  // The residues of the product modulo prime q, into work[q].
-  const auto residues = [&](int q) {
-    const Prime& Pq = kPrimes[q];
-    const Tables& T = tables_for(q, L, units != Units::ifma);
-    const auto forward = [&](u64* a) {
-      if (units == Units::ifma)
-        transform_vector(a, L, Pq, T.fw.data());
-      else if (units == Units::avx2)
-        transform_avx2(a, L, Pq, T.fw1.data());
-      else
-        transform_scalar(a, L, Pq, T);
-    };
-    if (!kept) {
-      u64* a = zeroed(P.x[q], static_cast<std::size_t>(L));
-      std::copy(X + xs.lo, X + xs.hi + 1, a);
-      forward(a);
-    }
-    u64* a = zeroed(work[q], static_cast<std::size_t>(L));
-    if (square) {
-      std::copy(P.x[q].begin(), P.x[q].begin() + L, a);
-    } else {
-      std::copy(Y + ty.lo, Y + ty.hi + 1, a);
-      forward(a);
-    }
-    const u64 c = T.unscale[static_cast<std::size_t>(k)];
-    if (units == Units::ifma) {
-      multiply_entries_vector(a, P.x[q].data(), L, Pq, c);
-      inverse_transform_vector(a, L, Pq, T.iv.data());
-    } else if (units == Units::avx2) {
-      multiply_entries_avx2(a, P.x[q].data(), L, Pq, c);
-      inverse_transform_avx2(a, L, Pq, T.iv1.data());
-    } else {
-      multiply_entries_scalar(a, P.x[q].data(), L, Pq);
-      inverse_transform_scalar(a, L, Pq, T);
-    }
-  };
-  residues(0);
-  residues(1);
+  Job job{X, Y, xs, ty, L, k, kept, square, units, {&tables_for(0, L, units), &tables_for(1, L, units)}};
+  for (int q = 0; q < 2; ++q) {
+    if (P.x[q].size() < static_cast<std::size_t>(L)) P.x[q].resize(static_cast<std::size_t>(L));
+    if (work[q].size() < static_cast<std::size_t>(L)) work[q].resize(static_cast<std::size_t>(L));
+  }
+  run_pair(residues, &job, L >= kPairLength);
   // v = r1 + p1 t with t = (r2 - r1) / p1 mod p2, below p1 p2.
   const Prime& P2 = kPrimes[1];
   const u64 p1 = kPrimes[0].p, p2 = P2.p;
@@ -285,7 +318,7 @@ bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   add_columns(acc, std::max(from, c0), tx.hi + ty.hi, [&](std::int64_t c) {
     const u64 r1 = r1s[c - c0], r2 = r2s[c - c0];
     u64 t = mont(r2 + p2 - (r1 >= p2 ? r1 - p2 : r1), inv1, P2);
-    if (t >= p2) t -= p2;
+    t -= p2 & (u64{0} - static_cast<u64>(t >= p2));  // as often as not: no branch
     return r1 + static_cast<u128>(p1) * t;
   });
   return true;

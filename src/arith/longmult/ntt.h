@@ -4,6 +4,7 @@
 // that a transform made by one serves another.
 #pragma once
 
+#include <new>
 #include <vector>
 
 #include "arith/longmult/products.h"
@@ -41,18 +42,35 @@ inline u64 mont(u64 a, u64 b, const Prime& P) {
   return static_cast<u64>((t >> 52) + (mp >> 52) + ((lo + (static_cast<u64>(mp) & kMask52)) >> 52));
 }
 
+// Arrays on whole cache lines, so that no vector of entries straddles two.
+template <class T>
+struct LineAllocator {
+  using value_type = T;
+  static constexpr std::align_val_t kLine{64};
+  LineAllocator() = default;
+  template <class U>
+  LineAllocator(const LineAllocator<U>&) {}
+  T* allocate(std::size_t n) { return static_cast<T*>(::operator new(n * sizeof(T), kLine)); }
+  void deallocate(T* p, std::size_t) { ::operator delete(p, kLine); }
+  friend bool operator==(const LineAllocator&, const LineAllocator&) { return true; }
+};
+template <class T>
+using Array = std::vector<T, LineAllocator<T>>;
+
 // Per prime, the twiddle factors of every stage, w^j R mod p for j < len at
 // entries len .. 2 len - 1, w a primitive (2 len)-th root of unity (fw) or its
 // inverse (iv); the same factors w^j themselves with floor(w^j 2^64 / p) for
-// Shoup's multiplication (fw1 and fwq, iv1 and ivq); and for each length
-// L = 2^k the factor R^2 / L mod p that undoes the scaling of a transform and
-// its inverse.
+// Shoup's multiplication (fw1 and fwq, iv1 and ivq), and as doubles for the
+// AVX2 kernels (fwd and ivd); and for each length L = 2^k the factor
+// R^2 / L mod p that undoes the scaling of a transform and its inverse.
 struct Tables {
-  std::vector<u64> fw, iv, fw1, fwq, iv1, ivq, unscale;
+  Array<u64> fw, iv, fw1, fwq, iv1, ivq, unscale;
+  Array<double> fwd, ivd;
 };
 // The tables for transforms of up to L entries modulo prime q, with those
-// for Shoup's multiplication when `shoup`; kept and extended as needed.
-const Tables& tables_for(int q, std::int64_t L, bool shoup);
+// the kernels for `units` need; kept and extended as needed, by the thread
+// that calls add_product_ntt only.
+const Tables& tables_for(int q, std::int64_t L, Units units);
 
 // The kernels on the vector units, for L >= 16 entries below p; called only
 // when cpu_units() has them. transform: the transform of a in bit-reversed order,
@@ -62,9 +80,16 @@ const Tables& tables_for(int q, std::int64_t L, bool shoup);
 void transform_vector(u64* a, std::int64_t L, const Prime& P, const u64* w);
 void inverse_transform_vector(u64* a, std::int64_t L, const Prime& P, const u64* w);
 void multiply_entries_vector(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 c);
-// The same on AVX2, with the twiddles w^j themselves (fw1 and iv1).
-void transform_avx2(u64* a, std::int64_t L, const Prime& P, const u64* w);
-void inverse_transform_avx2(u64* a, std::int64_t L, const Prime& P, const u64* w);
+// The same on AVX2, with the twiddles w^j themselves as doubles (fwd, ivd).
+void transform_avx2(u64* a, std::int64_t L, const Prime& P, const double* w);
+void inverse_transform_avx2(u64* a, std::int64_t L, const Prime& P, const double* w);
 void multiply_entries_avx2(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 c);
+
+// fn(ctx, 0) and fn(ctx, 1), the first on a second thread when `parallel`
+// and the process may use two processors (pair.cpp); returns when both are
+// done. The calls must not allocate or throw. If the second thread has not
+// taken its call by the time the first is done, the caller makes it itself,
+// so that a busy or single processor costs no more than the two in turn.
+void run_pair(void (*fn)(const void*, int), const void* ctx, bool parallel);
 
 }  // namespace longmult::ntt
