@@ -10,6 +10,7 @@
 
 #include "arith/divisor.h"
 #include "arith/longmult/fast.h"
+#include "arith/longmult/products.h"
 #include "funcs/funcs.h"
 #include "print/print.h"
 #include "support.h"
@@ -403,7 +404,7 @@ TEST(KernelEdges, NoRoomForTheProductsScratchRegister) {
   }
 }
 
-// The two reciprocal divisions against native 128-bit division.
+// The reciprocal divisions against native 128-bit division.
 TEST(KernelEdges, DivisorsAgreeWithNativeDivision) {
   Operands ops("Divisors");
   for (int round = 0; round < 20000; ++round) {
@@ -417,6 +418,22 @@ TEST(KernelEdges, DivisorsAgreeWithNativeDivision) {
       wd.divrem(t, q, r);
       ASSERT_EQ(q, static_cast<u64>(t / d)) << "d " << d;
       ASSERT_EQ(r, static_cast<u64>(t % d)) << "d " << d;
+    }
+    // Products of two cells split at the base, with the quotient estimated
+    // in doubles: among them products a multiple of the base, whose estimate
+    // falls one short, and one just below a multiple, whose estimate is one over.
+    using longmult::kB;
+    const u64 x = ops.below(kB), y = ops.below(kB);
+    for (auto [a, b] : {std::pair{x, y},
+                        {kB - 1, kB - 1},
+                        {x, u64{0}},
+                        {u64{6973125000}, u64{5363520000}},
+                        {u64{8111360611}, u64{7327459509}},
+                        {u64{2}, kB / 2}}) {
+      u64 r = 0;
+      const u64 q = longmult::mul_divmod_base(a, b, r);
+      ASSERT_EQ(static_cast<u128>(q) * kB + r, static_cast<u128>(a) * b) << a << " " << b;
+      ASSERT_LT(r, kB) << a << " " << b;
     }
     if (d < 2 || d >= (std::uint64_t{1} << 63)) continue;
     const ShortDivisor sd(d);  // d >= 2 and t < 2^63

@@ -194,23 +194,29 @@ struct FracParts {
   std::int64_t wraps = 0;  // sum of w_i
 };
 
-// The parts of the passes i < d.
+// The parts of the passes i < d. With x1 b = q1 B + r1 and x2 b = q2 B + r2
+// (x1, x2 the cells k - 1 and k - 2 of X, b = Y_i), a_i = h B + r2 with
+// h = (r1 + q2) mod B; all of it in 64-bit products. As r2 + b < 2B, a_i + b
+// can pass B^2 only when h = B - 1 and r2 + b > B; then B^2 - a_i = B - r2.
 void add_frac_parts(const Cells& X, const Cells& Y, FracParts& f, Walks& walks) {
   const std::int64_t d = -std::int64_t{decimals};
   const std::int64_t last = std::min(Y.s.hi, d - 1);
+  u128 sumH = 0, sumR = 0, sumY = 0;
   for (std::int64_t i = Y.s.lo; i <= last; ++i) {
-    const u64 b = static_cast<u64>(Y.c[i]);
-    if (b == 0) continue;
+    const u64 b = static_cast<u64>(Y.c[i]);  // b = 0 adds nothing and cannot wrap
     const std::int64_t k = d - i;
-    u64 r1 = 0;
-    divmod_base(static_cast<u128>(X[k - 1]) * b, r1);
-    i128 a = static_cast<i128>(r1) * kB + static_cast<i128>(static_cast<u128>(X[k - 2]) * b);
-    a -= kB2 & -static_cast<i128>(a >= kB2);  // as often as not: no branch
-    f.sumA += a;
-    f.sumY += b;
-    if (a + b <= kB2 || k - 2 <= X.s.lo) continue;  // cannot wrap, or L_i = 0
-    f.wraps += walks.reaches(k - 2, b, kB2 - a) ? 1 : 0;
+    u64 r1 = 0, r2 = 0;
+    mul_divmod_base(X[k - 1], b, r1);
+    u64 h = r1 + mul_divmod_base(X[k - 2], b, r2);
+    h -= kB & (u64{0} - static_cast<u64>(h >= kB));  // as often as not: no branch
+    sumH += h;
+    sumR += r2;
+    sumY += b;
+    if (h != kB - 1 || r2 + b <= kB || k - 2 <= X.s.lo) continue;  // cannot wrap, or L_i = 0
+    f.wraps += walks.reaches(k - 2, b, static_cast<i128>(kB - r2)) ? 1 : 0;
   }
+  f.sumA += static_cast<i128>(sumH * kB + sumR);
+  f.sumY += static_cast<i128>(sumY);
 }
 
 // Y = B^(hy+1) - E with E short, as for 0.99999...: a run of at least
