@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <sstream>
+#include <vector>
 
 #include "arith/divisor.h"
 #include "arith/longmult/fast.h"
@@ -443,6 +444,48 @@ TEST(KernelEdges, DivisorsAgreeWithNativeDivision) {
       ASSERT_EQ(sd.quot(t), t / d) << "t " << t << " d " << d;
     }
   }
+}
+
+// The truncated passes four at a time against the same sums pass by pass,
+// with the products whose quotient estimate falls short or over planted as
+// both the first and the second cell of X of a pass; and the stop before four
+// passes that hold one that may wrap.
+TEST(KernelEdges, TruncatedPassSumsOnAvx2) {
+  if (cpu_units() < Units::avx2) GTEST_SKIP() << "the processor (or this build) lacks AVX2";
+  using longmult::kB;
+  Operands ops("Passes");
+  const std::int64_t n = 64;
+  std::vector<cell_t> xs(n + 1), ys(n);
+  for (auto& c : xs) c = static_cast<cell_t>(ops.below(kB));
+  for (auto& c : ys) c = static_cast<cell_t>(ops.below(kB));
+  const cell_t* x = xs.data() + n;  // pass j reads x[-j] and x[-j - 1]
+  const auto plant = [&](std::int64_t j, std::int64_t cell, cell_t xv, cell_t b) {
+    xs[static_cast<std::size_t>(n - j - cell)] = xv;
+    ys[static_cast<std::size_t>(j)] = b;
+  };
+  plant(0, 1, 6973125000, 5363520000);   // x2 b / B estimated one short
+  plant(5, 0, 6973125000, 5363520000);   // x1 b likewise
+  plant(10, 1, 8111360611, 7327459509);  // estimated one over
+  plant(15, 0, 8111360611, 7327459509);
+  ys[20] = 0;
+  u64 want[3] = {};
+  for (std::int64_t j = 0; j < n; ++j) {
+    const auto b = static_cast<u64>(ys[static_cast<std::size_t>(j)]);
+    u64 r1 = 0, r2 = 0;
+    longmult::mul_divmod_base(static_cast<u64>(x[-j]), b, r1);
+    const u64 h = (r1 + longmult::mul_divmod_base(static_cast<u64>(x[-j - 1]), b, r2)) % kB;
+    want[0] += h;
+    want[1] += r2;
+    want[2] += b;
+  }
+  u64 got[3] = {};
+  ASSERT_EQ(longmult::frac_sums_avx2(x, ys.data(), n, got), n);
+  for (int k = 0; k < 3; ++k) EXPECT_EQ(got[k], want[k]) << k;
+  // In pass 9, x1 = x2 = B - 2 and b = B - 1: x1 b mod B = 2, x2 b = (B - 3) B + 2,
+  // so h = B - 1 and x2 b mod B + b = B + 1.
+  plant(9, 0, static_cast<cell_t>(kB - 2), static_cast<cell_t>(kB - 1));
+  xs[static_cast<std::size_t>(n - 10)] = static_cast<cell_t>(kB - 2);
+  ASSERT_EQ(longmult::frac_sums_avx2(x, ys.data(), n, got), 8);
 }
 
 }  // namespace

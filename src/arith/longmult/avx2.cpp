@@ -1,5 +1,6 @@
 // The number-theoretic transforms of ntt.h on AVX2 with FMA (four lanes of
-// doubles), for processors without the AVX-512 IFMA units. Compiled for
+// doubles), for processors without the AVX-512 IFMA units, and the sums of
+// the truncated passes of a product (products.h) for all that have AVX2. Compiled for
 // those units function by function; cpu_units() says whether the
 // processor has them.
 //
@@ -143,6 +144,61 @@ AVX2_TARGET void multiply_entries_avx2(u64* a, const u64* b, std::int64_t L, con
 
 }  // namespace longmult::ntt
 
+namespace longmult {
+
+// x b = q B + r for cells x, b below B, as in mul_divmod_base: e = floor(h / B)
+// for h = x b rounded is within one of q (x b / B below 10^10, three
+// roundings), and h - e B, an integer below 2^36 in size, comes exactly from
+// the FMA, as does its sum with l = x b - h; then one correction either way.
+AVX2_TARGET inline void split_at_base(__m256d x, __m256d b, __m256d& q, __m256d& r) {
+  const __m256d base = _mm256_set1_pd(static_cast<double>(kB)), zero = _mm256_setzero_pd();
+  const __m256d h = _mm256_mul_pd(x, b);
+  const __m256d l = _mm256_fmsub_pd(x, b, h);
+  __m256d e = _mm256_round_pd(_mm256_mul_pd(h, _mm256_set1_pd(1e-10)), _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+  __m256d t = _mm256_add_pd(_mm256_fnmadd_pd(e, base, h), l);
+  const __m256d under = _mm256_cmp_pd(t, zero, _CMP_LT_OQ);
+  t = _mm256_add_pd(t, _mm256_and_pd(under, base));
+  e = _mm256_sub_pd(e, _mm256_and_pd(under, _mm256_set1_pd(1.0)));
+  const __m256d over = _mm256_cmp_pd(t, base, _CMP_GE_OQ);
+  r = _mm256_sub_pd(t, _mm256_and_pd(over, base));
+  q = _mm256_add_pd(e, _mm256_and_pd(over, _mm256_set1_pd(1.0)));
+}
+
+// Four passes to a vector; x1 and x2 read downward, reversed into the order of y.
+AVX2_TARGET std::int64_t frac_sums_avx2(const cell_t* x, const cell_t* y, std::int64_t n, u64 sums[3]) {
+  using ntt::to_double;
+  using ntt::to_int;
+  const __m256d base = _mm256_set1_pd(static_cast<double>(kB));
+  const __m256d top = _mm256_set1_pd(static_cast<double>(kB - 1));
+  __m256i sh = _mm256_setzero_si256(), sr = sh, sy = sh;
+  std::int64_t j = 0;
+  for (; j + 4 <= n; j += 4) {
+    const __m256i bi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + j));
+    const __m256d b = to_double(bi);
+    const __m256d x1 = _mm256_permute4x64_pd(ntt::load(reinterpret_cast<const u64*>(x - j - 3)), 0x1B);
+    const __m256d x2 = _mm256_permute4x64_pd(ntt::load(reinterpret_cast<const u64*>(x - j - 4)), 0x1B);
+    __m256d q1, r1, q2, r2;
+    split_at_base(x1, b, q1, r1);
+    split_at_base(x2, b, q2, r2);
+    __m256d h = _mm256_add_pd(r1, q2);
+    h = _mm256_sub_pd(h, _mm256_and_pd(_mm256_cmp_pd(h, base, _CMP_GE_OQ), base));
+    const __m256d wrap =
+        _mm256_and_pd(_mm256_cmp_pd(h, top, _CMP_EQ_OQ), _mm256_cmp_pd(_mm256_add_pd(r2, b), base, _CMP_GT_OQ));
+    if (_mm256_movemask_pd(wrap) != 0) break;
+    sh = _mm256_add_epi64(sh, to_int(h));
+    sr = _mm256_add_epi64(sr, to_int(r2));
+    sy = _mm256_add_epi64(sy, bi);
+  }
+  alignas(32) u64 lanes[3][4];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(lanes[0]), sh);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(lanes[1]), sr);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(lanes[2]), sy);
+  for (int s = 0; s < 3; ++s) sums[s] = lanes[s][0] + lanes[s][1] + lanes[s][2] + lanes[s][3];
+  return j;
+}
+
+}  // namespace longmult
+
 #else  // no AVX2 kernels on this architecture or in this build
 
 namespace longmult::ntt {
@@ -150,5 +206,8 @@ void transform_avx2(u64*, std::int64_t, const Prime&, const double*) {}
 void inverse_transform_avx2(u64*, std::int64_t, const Prime&, const double*) {}
 void multiply_entries_avx2(u64*, const u64*, std::int64_t, const Prime&, u64) {}
 }  // namespace longmult::ntt
+namespace longmult {
+std::int64_t frac_sums_avx2(const cell_t*, const cell_t*, std::int64_t, u64*) { return 0; }
+}  // namespace longmult
 
 #endif

@@ -198,11 +198,12 @@ struct FracParts {
 // (x1, x2 the cells k - 1 and k - 2 of X, b = Y_i), a_i = h B + r2 with
 // h = (r1 + q2) mod B; all of it in 64-bit products. As r2 + b < 2B, a_i + b
 // can pass B^2 only when h = B - 1 and r2 + b > B; then B^2 - a_i = B - r2.
+// On AVX2 the passes whose cells of X lie within its span go four at a time.
 void add_frac_parts(const Cells& X, const Cells& Y, FracParts& f, Walks& walks) {
   const std::int64_t d = -std::int64_t{decimals};
   const std::int64_t last = std::min(Y.s.hi, d - 1);
   u128 sumH = 0, sumR = 0, sumY = 0;
-  for (std::int64_t i = Y.s.lo; i <= last; ++i) {
+  const auto pass = [&](std::int64_t i) {
     const u64 b = static_cast<u64>(Y.c[i]);  // b = 0 adds nothing and cannot wrap
     const std::int64_t k = d - i;
     u64 r1 = 0, r2 = 0;
@@ -212,9 +213,23 @@ void add_frac_parts(const Cells& X, const Cells& Y, FracParts& f, Walks& walks) 
     sumH += h;
     sumR += r2;
     sumY += b;
-    if (h != kB - 1 || r2 + b <= kB || k - 2 <= X.s.lo) continue;  // cannot wrap, or L_i = 0
+    if (h != kB - 1 || r2 + b <= kB || k - 2 <= X.s.lo) return;  // cannot wrap, or L_i = 0
     f.wraps += walks.reaches(k - 2, b, static_cast<i128>(kB - r2)) ? 1 : 0;
+  };
+  std::int64_t i = Y.s.lo;
+  if (std::min(longmult_units, cpu_units()) >= Units::avx2) {
+    const std::int64_t vlo = std::max(i, d - 1 - X.s.hi), vhi = std::min(last, d - 2 - X.s.lo);
+    for (; i < vlo && i <= last; ++i) pass(i);
+    while (i <= vhi) {
+      u64 sums[3] = {};
+      i += frac_sums_avx2(X.c + (d - i - 1), Y.c + i, vhi - i + 1, sums);
+      sumH += sums[0];
+      sumR += sums[1];
+      sumY += sums[2];
+      for (const std::int64_t stop = std::min(i + 4, vhi + 1); i < stop; ++i) pass(i);  // one may wrap
+    }
   }
+  for (; i <= last; ++i) pass(i);
   f.sumA += static_cast<i128>(sumH * kB + sumR);
   f.sumY += static_cast<i128>(sumY);
 }
