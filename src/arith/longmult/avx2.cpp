@@ -142,10 +142,6 @@ AVX2_TARGET void multiply_entries_avx2(u64* a, const u64* b, std::int64_t L, con
   for (std::int64_t i = 0; i < L; i += 4) store(a + i, mulmod(mulmod(load(a + i), load(b + i), m), cc, m));
 }
 
-}  // namespace longmult::ntt
-
-namespace longmult {
-
 // x b = q B + r for cells x, b below B, as in mul_divmod_base: e = floor(h / B)
 // for h = x b rounded is within one of q (x b / B below 10^10, three
 // roundings), and h - e B, an integer below 2^36 in size, comes exactly from
@@ -164,6 +160,57 @@ AVX2_TARGET inline void split_at_base(__m256d x, __m256d b, __m256d& q, __m256d&
   q = _mm256_add_pd(e, _mm256_and_pd(over, _mm256_set1_pd(1.0)));
 }
 
+// x = q B + r for integers x in [0, 2^53): e = floor(x / B) estimated is
+// within one of q, and x - e B (below 2^35 in size) is exact by the FMA.
+AVX2_TARGET inline void split_small(__m256d x, __m256d& q, __m256d& r) {
+  const __m256d base = _mm256_set1_pd(static_cast<double>(kB)), one = _mm256_set1_pd(1.0);
+  __m256d e = _mm256_round_pd(_mm256_mul_pd(x, _mm256_set1_pd(1e-10)), _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+  __m256d t = _mm256_fnmadd_pd(e, base, x);
+  const __m256d under = _mm256_cmp_pd(t, _mm256_setzero_pd(), _CMP_LT_OQ);
+  t = _mm256_add_pd(t, _mm256_and_pd(under, base));
+  e = _mm256_sub_pd(e, _mm256_and_pd(under, one));
+  const __m256d over = _mm256_cmp_pd(t, base, _CMP_GE_OQ);
+  r = _mm256_sub_pd(t, _mm256_and_pd(over, base));
+  q = _mm256_add_pd(e, _mm256_and_pd(over, one));
+}
+
+// The column v = r1 + p1 t, t = (r2 - r1) / p1 mod p2, in base B: with
+// p1 = P1h B + P1l, t = th B + tl, r1 = r1h B + r1l and P1l tl = q0 B + l0,
+// v = (r1l + l0) + (r1h + P1h tl + P1l th + q0) B + P1h th B^2, where every
+// product and sum stays below 2^53 and so exact in doubles.
+AVX2_TARGET void crt_columns_avx2(u64* r1s, u64* r2s, u64* as, std::int64_t n) {
+  const Prime &P1 = kPrimes[0], &P2 = kPrimes[1];
+  const Mod m2 = mod_of(P2);
+  u64 inv = 1;  // 1 / p1 mod p2
+  for (u64 e = P2.p - 2, b = P1.p % P2.p; e != 0; e >>= 1, b = static_cast<u64>(static_cast<u128>(b) * b % P2.p))
+    if (e & 1) inv = static_cast<u64>(static_cast<u128>(inv) * b % P2.p);
+  const __m256d w = _mm256_set1_pd(static_cast<double>(inv));
+  const __m256d p1h = _mm256_set1_pd(static_cast<double>(P1.p / kB));
+  const __m256d p1l = _mm256_set1_pd(static_cast<double>(P1.p % kB));
+  const __m256d base = _mm256_set1_pd(static_cast<double>(kB));
+  for (std::int64_t c = 0; c + 4 <= n; c += 4) {
+    const __m256d r1 = load(r1s + c), r2 = load(r2s + c);
+    const __m256d t = mulmod(_mm256_sub_pd(r2, down(r1, m2)), w, m2);
+    __m256d th, tl, r1h, r1l, q0, l0, mh, b;
+    split_small(t, th, tl);
+    split_small(r1, r1h, r1l);
+    split_at_base(p1l, tl, q0, l0);
+    __m256d low = _mm256_add_pd(r1l, l0);
+    const __m256d carry = _mm256_and_pd(_mm256_cmp_pd(low, base, _CMP_GE_OQ), _mm256_set1_pd(1.0));
+    low = _mm256_fnmadd_pd(carry, base, low);
+    const __m256d mid =
+        _mm256_add_pd(_mm256_add_pd(_mm256_fmadd_pd(p1h, tl, _mm256_mul_pd(p1l, th)), q0), _mm256_add_pd(r1h, carry));
+    split_small(mid, mh, b);
+    store(r1s + c, low);
+    store(r2s + c, b);
+    store(as + c, _mm256_fmadd_pd(p1h, th, mh));
+  }
+}
+
+}  // namespace longmult::ntt
+
+namespace longmult {
+
 // Four passes to a vector; x1 and x2 read downward, reversed into the order of y.
 AVX2_TARGET std::int64_t frac_sums_avx2(const cell_t* x, const cell_t* y, std::int64_t n, u64 sums[3]) {
   using ntt::to_double;
@@ -178,8 +225,8 @@ AVX2_TARGET std::int64_t frac_sums_avx2(const cell_t* x, const cell_t* y, std::i
     const __m256d x1 = _mm256_permute4x64_pd(ntt::load(reinterpret_cast<const u64*>(x - j - 3)), 0x1B);
     const __m256d x2 = _mm256_permute4x64_pd(ntt::load(reinterpret_cast<const u64*>(x - j - 4)), 0x1B);
     __m256d q1, r1, q2, r2;
-    split_at_base(x1, b, q1, r1);
-    split_at_base(x2, b, q2, r2);
+    ntt::split_at_base(x1, b, q1, r1);
+    ntt::split_at_base(x2, b, q2, r2);
     __m256d h = _mm256_add_pd(r1, q2);
     h = _mm256_sub_pd(h, _mm256_and_pd(_mm256_cmp_pd(h, base, _CMP_GE_OQ), base));
     const __m256d wrap =
@@ -202,6 +249,7 @@ AVX2_TARGET std::int64_t frac_sums_avx2(const cell_t* x, const cell_t* y, std::i
 #else  // no AVX2 kernels on this architecture or in this build
 
 namespace longmult::ntt {
+void crt_columns_avx2(u64*, u64*, u64*, std::int64_t) {}
 void transform_avx2(u64*, std::int64_t, const Prime&, const double*) {}
 void inverse_transform_avx2(u64*, std::int64_t, const Prime&, const double*) {}
 void multiply_entries_avx2(u64*, const u64*, std::int64_t, const Prime&, u64) {}

@@ -174,6 +174,7 @@ struct Prepared {
 };
 Prepared prepared;
 Array<u64> work[2];
+Array<u64> digits;  // the top digits of the columns split on the vector units
 
 // Transforms of at least this many entries run the two primes side by side.
 constexpr std::int64_t kPairLength = 4096;
@@ -312,14 +313,35 @@ bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   const Prime& P2 = kPrimes[1];
   const u64 p1 = kPrimes[0].p, p2 = P2.p;
   const u64 inv1 = mul_mod(pow_mod(p1 % p2, p2 - 2, p2), static_cast<u64>((u128{1} << 52) % p2), p2);  // R / p1
-  const std::int64_t c0 = xs.lo + ty.lo;
-  const u64* r1s = work[0].data();
-  const u64* r2s = work[1].data();
-  add_columns(acc, std::max(from, c0), tx.hi + ty.hi, [&](std::int64_t c) {
-    const u64 r1 = r1s[c - c0], r2 = r2s[c - c0];
+  const std::int64_t c0 = xs.lo + ty.lo, lo = std::max(from, c0), hi = tx.hi + ty.hi;
+  u64* r1s = work[0].data() + (lo - c0);
+  u64* r2s = work[1].data() + (lo - c0);
+  const auto column = [&](std::int64_t i) {
+    const u64 r1 = r1s[i], r2 = r2s[i];
     u64 t = mont(r2 + p2 - (r1 >= p2 ? r1 - p2 : r1), inv1, P2);
     t -= p2 & (u64{0} - static_cast<u64>(t >= p2));  // as often as not: no branch
     return r1 + static_cast<u128>(p1) * t;
+  };
+  if (units == Units::plain) {
+    add_columns(acc, lo, hi, [&](std::int64_t c) { return column(c - lo); });
+    return true;
+  }
+  // On the vector units the columns come split into base B, but for the
+  // last few.
+  const std::int64_t n = hi - lo + 1, split = n & ~std::int64_t{3};
+  if (digits.size() < static_cast<std::size_t>(n)) digits.resize(static_cast<std::size_t>(n));
+  crt_columns_avx2(r1s, r2s, digits.data(), n);
+  add_split_columns(acc, lo, hi, [&](std::int64_t c, u64& l, u64& b, u64& a) {
+    const std::int64_t i = c - lo;
+    if (i < split) {
+      l = r1s[i];
+      b = r2s[i];
+      a = digits[static_cast<std::size_t>(i)];
+      return;
+    }
+    const u64 h = divmod_base(column(i), l);
+    a = h / kB;
+    b = h - a * kB;
   });
   return true;
 }

@@ -84,6 +84,11 @@ void multiply_entries_vector(u64* a, const u64* b, std::int64_t L, const Prime& 
 void transform_avx2(u64* a, std::int64_t L, const Prime& P, const double* w);
 void inverse_transform_avx2(u64* a, std::int64_t L, const Prime& P, const double* w);
 void multiply_entries_avx2(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 c);
+// The columns of a product from their residues r1 < p1 and r2 < p2, four at
+// a time on AVX2 (for every processor that has it), in base B: the column is
+// (a B + b) B + l, with l into r1s, b into r2s and a into as; the last n mod 4
+// entries are left as they were.
+void crt_columns_avx2(u64* r1s, u64* r2s, u64* as, std::int64_t n);
 
 // fn(ctx, 0) and fn(ctx, 1), the first on a second thread when `parallel`
 // and the process may use two processors (pair.cpp); returns when both are

@@ -73,12 +73,13 @@ struct Acc {
   u64 get(std::int64_t c, std::int64_t n) const { return c >= base && c < base + n ? cell[c - base] : 0; }
 };
 
-// acc += sum of col(c) B^c over c = from .. to, carried upward. A column is
-// at most m (B-1)^2 (m < 10^9 pairs), so col = (a B + b) B + l with l, b < B
-// and a <= m: l goes to column c, b to c + 1, a to c + 2. These splits do not
-// depend on one another; what runs from column to column is a carry below 4.
-template <class Col>
-void add_columns(Acc& acc, std::int64_t from, std::int64_t to, Col col) {
+// acc += sum of col(c) B^c over c = from .. to, carried upward, with each
+// column given by split(c, l, b, a) as col = (a B + b) B + l, l, b < B. A
+// column is at most m (B-1)^2 (m < 10^9 pairs), so a <= m: l goes to column
+// c, b to c + 1, a to c + 2. The splits do not depend on one another; what
+// runs from column to column is a carry below 4.
+template <class Split>
+void add_split_columns(Acc& acc, std::int64_t from, std::int64_t to, Split split) {
   u64 k = 0;   // carry into column c
   u64 b1 = 0;  // b of column c - 1
   u64 a1 = 0;  // a of column c - 1
@@ -89,12 +90,12 @@ void add_columns(Acc& acc, std::int64_t from, std::int64_t to, Col col) {
     acc[c] = s - k * kB;
   };
   for (std::int64_t c = from; c <= to; ++c) {
-    u64 l = 0;
-    const u64 h = divmod_base(col(c), l);
+    u64 l = 0, b = 0, a = 0;
+    split(c, l, b, a);
     settle(c, l);
     a2 = a1;
-    a1 = h / kB;
-    b1 = h - a1 * kB;
+    a1 = a;
+    b1 = b;
   }
   settle(to + 1, 0);  // b of column to, a of column to - 1
   b1 = 0;
@@ -103,6 +104,16 @@ void add_columns(Acc& acc, std::int64_t from, std::int64_t to, Col col) {
   a2 = 0;
   std::int64_t c = to + 3;
   while (k != 0) settle(c++, 0);
+}
+
+// The same for columns given whole by col(c).
+template <class Col>
+void add_columns(Acc& acc, std::int64_t from, std::int64_t to, Col col) {
+  add_split_columns(acc, from, to, [&](std::int64_t c, u64& l, u64& b, u64& a) {
+    const u64 h = divmod_base(col(c), l);
+    a = h / kB;
+    b = h - a * kB;
+  });
 }
 
 // v's first n entries, zeroed; v grows as needed and is kept across calls.
