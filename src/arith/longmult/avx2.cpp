@@ -181,10 +181,7 @@ AVX2_TARGET inline void split_small(__m256d x, __m256d& q, __m256d& r) {
 AVX2_TARGET void crt_columns_avx2(u64* r1s, u64* r2s, u64* as, std::int64_t n) {
   const Prime &P1 = kPrimes[0], &P2 = kPrimes[1];
   const Mod m2 = mod_of(P2);
-  u64 inv = 1;  // 1 / p1 mod p2
-  for (u64 e = P2.p - 2, b = P1.p % P2.p; e != 0; e >>= 1, b = static_cast<u64>(static_cast<u128>(b) * b % P2.p))
-    if (e & 1) inv = static_cast<u64>(static_cast<u128>(inv) * b % P2.p);
-  const __m256d w = _mm256_set1_pd(static_cast<double>(inv));
+  const __m256d w = _mm256_set1_pd(static_cast<double>(kInvP1));
   const __m256d p1h = _mm256_set1_pd(static_cast<double>(P1.p / kB));
   const __m256d p1l = _mm256_set1_pd(static_cast<double>(P1.p % kB));
   const __m256d base = _mm256_set1_pd(static_cast<double>(kB));

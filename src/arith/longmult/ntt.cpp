@@ -9,14 +9,6 @@ namespace longmult {
 namespace ntt {
 namespace {
 
-u64 mul_mod(u64 a, u64 b, u64 p) { return static_cast<u64>(static_cast<u128>(a) * b % p); }
-u64 pow_mod(u64 a, u64 e, u64 p) {
-  u64 r = 1;
-  for (; e != 0; e >>= 1, a = mul_mod(a, a, p))
-    if (e & 1) r = mul_mod(r, a, p);
-  return r;
-}
-
 // Written by the thread that calls add_product_ntt alone, before it shares
 // out the work of a product.
 Tables tables[2];
@@ -312,7 +304,7 @@ bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   // v = r1 + p1 t with t = (r2 - r1) / p1 mod p2, below p1 p2.
   const Prime& P2 = kPrimes[1];
   const u64 p1 = kPrimes[0].p, p2 = P2.p;
-  const u64 inv1 = mul_mod(pow_mod(p1 % p2, p2 - 2, p2), static_cast<u64>((u128{1} << 52) % p2), p2);  // R / p1
+  constexpr u64 inv1 = mul_mod(kInvP1, static_cast<u64>((u128{1} << 52) % kPrimes[1].p), kPrimes[1].p);  // R / p1
   const std::int64_t c0 = xs.lo + ty.lo, lo = std::max(from, c0), hi = tx.hi + ty.hi;
   u64* r1s = work[0].data() + (lo - c0);
   u64* r2s = work[1].data() + (lo - c0);

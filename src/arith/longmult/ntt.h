@@ -29,6 +29,16 @@ constexpr Prime make_prime(u64 p, u64 g) {
 }
 inline constexpr Prime kPrimes[2] = {make_prime(1'125'845'146'009'601, 3), make_prime(1'125'844'072'267'777, 5)};
 
+constexpr u64 mul_mod(u64 a, u64 b, u64 p) { return static_cast<u64>(static_cast<u128>(a) * b % p); }
+constexpr u64 pow_mod(u64 a, u64 e, u64 p) {
+  u64 r = 1;
+  for (; e != 0; e >>= 1, a = mul_mod(a, a, p))
+    if (e & 1) r = mul_mod(r, a, p);
+  return r;
+}
+// 1 / p1 mod p2, for the Chinese remainders.
+inline constexpr u64 kInvP1 = pow_mod(kPrimes[0].p % kPrimes[1].p, kPrimes[1].p - 2, kPrimes[1].p);
+
 // The longest transform, 2^20 entries: its tables and arrays take 56 bytes an
 // entry, and they are kept for the next product. Longer products go to GMP.
 inline constexpr int kMaxLog = 20;
