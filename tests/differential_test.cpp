@@ -157,14 +157,16 @@ testing::AssertionResult long_shape(Operands& ops, int round) {
 // the last after a change of one cell of X that reaches the result: a
 // transform of X kept from before must be seen to be stale.
 testing::AssertionResult series_terms(Operands& ops, int round) {
-  static const std::int64_t kLengths[] = {200, 346, 347, 445, 446, 630, 640, 1022, 1023, 1024, 1150};
+  static const std::int64_t kLengths[] = {108, 109, 127, 128,  163,  164,  200, 346,
+                                          347, 630, 640, 1022, 1023, 1024, 1150};
+  constexpr int n = static_cast<int>(std::size(kLengths));
   set_precision(12'000, 20);
   const std::int64_t d = -decimals;
-  const bool nines = round >= 11;
-  const std::int64_t t = kLengths[round % 11];
+  const bool nines = round >= n;
+  const std::int64_t t = kLengths[round % n];
   static std::vector<cell_t> x;  // X's cells, the same for the rounds of one kind of cells
   auto cell = [&] { return nines ? kBase - 1 : static_cast<cell_t>(ops.below(kBase)); };
-  if (round % 11 == 0) {
+  if (round % n == 0) {
     x.assign(static_cast<std::size_t>(ncells()), 0);
     for (std::int64_t i = 0; i < d; ++i) x[static_cast<std::size_t>(i)] = cell();
     x[static_cast<std::size_t>(d)] = 40;
@@ -353,7 +355,7 @@ const Row kProducts[] = {
     {"LONGMULT_many_cells", 2060,
      [](Operands& ops, int round) { return random_product(ops, round, round < 2000 ? 40 : 400, false); }},
     {"LONGMULT_long_shapes", 70, long_shape},
-    {"LONGMULT_series_terms", 22, series_terms},
+    {"LONGMULT_series_terms", 30, series_terms},
     {"LONGMULT_longest", 2, longest},
 };
 
