@@ -169,7 +169,7 @@ Array<u64> work[2];
 Array<u64> digits;  // the top digits of the columns split on the vector units
 
 // Transforms of at least this many entries run the two primes side by side.
-constexpr std::int64_t kPairLength = 4096;
+constexpr std::int64_t kPairLength = 2048;
 
 // What the residues of one product modulo each prime need: all of it made and
 // sized before the work is shared out, so that the calls allocate nothing.
