@@ -9,17 +9,17 @@ namespace longmult {
 namespace {
 
 // Block pairs of at least kTransformPairs pairs of cells go to the
-// transforms on AVX-512 IFMA, and on AVX2 those with at least
-// kAvx2PairsPerStep pairs for each entry and stage of their transforms (so
-// that a short side times a long one stays with the columns); those too long
-// for the transforms go to GMP. Below that, with AVX-512 IFMA the rows kernel
+// transforms on AVX-512 IFMA, and elsewhere those with at least
+// kPairsPerStep pairs for each entry and stage of their transforms (so that a
+// short side times a long one stays with the columns); those too long for
+// the transforms go to GMP. Below that, with AVX-512 IFMA the rows kernel
 // takes them (its sums hold sides up to kRowsAtOnce); without, those with at
 // least kKroneckerPairs pairs and sides of at least kKroneckerSide go to GMP
 // and the others are summed column by column.
 constexpr std::int64_t kKroneckerPairs = 60'000;
 constexpr std::int64_t kKroneckerSide = 64;
 constexpr std::int64_t kTransformPairs = 200'000;
-constexpr std::int64_t kAvx2PairsPerStep = 3;
+constexpr std::int64_t kPairsPerStep = 3;
 constexpr std::int64_t kRowsAtOnce = 4095;
 
 // Runs of at least kGap zero cells split an operand into at most kMaxBlocks
@@ -85,7 +85,7 @@ void add_block_product(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span
   int k = 4;  // the transforms would have 2^k entries
   while ((std::int64_t{1} << k) < tx.size() + ty.size() - 1) ++k;
   const bool transform =
-      units == Units::avx2 ? pairs >= kAvx2PairsPerStep * k * (std::int64_t{1} << k) : pairs >= kTransformPairs;
+      units == Units::ifma ? pairs >= kTransformPairs : pairs >= kPairsPerStep * k * (std::int64_t{1} << k);
   if (transform && add_product_ntt(acc, X, bx, tx, Y, ty, from, units)) return;
   if (units == Units::ifma && side <= kRowsAtOnce) {
     add_product_rows(acc, X, tx, Y, ty, from);
