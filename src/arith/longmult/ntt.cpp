@@ -170,6 +170,8 @@ Array<u64> digits;  // the top digits of the columns split on the vector units
 
 // Transforms of at least this many entries run the two primes side by side.
 constexpr std::int64_t kPairLength = 2048;
+// Products with at least this many columns to split share that out as well.
+constexpr std::int64_t kPairColumns = 1000;
 
 // What the residues of one product modulo each prime need: all of it made and
 // sized before the work is shared out, so that the calls allocate nothing.
@@ -225,6 +227,18 @@ void residues(const void* ctx, int q) {
     multiply_entries_scalar(a, x, L, Pq);
     inverse_transform_scalar(a, L, Pq, T);
   }
+}
+
+// The columns of a product split on the vector units, in two halves.
+struct CrtJob {
+  u64 *r1s, *r2s, *as;
+  std::int64_t n;
+};
+void crt_half(const void* ctx, int q) {
+  const CrtJob& J = *static_cast<const CrtJob*>(ctx);
+  const std::int64_t mid = (J.n / 2) & ~std::int64_t{3};
+  const std::int64_t lo = q == 0 ? 0 : mid;
+  crt_columns_avx2(J.r1s + lo, J.r2s + lo, J.as + lo, (q == 0 ? mid : J.n) - lo);
 }
 
 }  // namespace
@@ -322,7 +336,8 @@ bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   // last few.
   const std::int64_t n = hi - lo + 1, split = n & ~std::int64_t{3};
   if (digits.size() < static_cast<std::size_t>(n)) digits.resize(static_cast<std::size_t>(n));
-  crt_columns_avx2(r1s, r2s, digits.data(), n);
+  const CrtJob crt{r1s, r2s, digits.data(), n};
+  run_pair(crt_half, &crt, n >= kPairColumns);
   add_split_columns(acc, lo, hi, [&](std::int64_t c, u64& l, u64& b, u64& a) {
     const std::int64_t i = c - lo;
     if (i < split) {
