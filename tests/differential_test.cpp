@@ -450,13 +450,13 @@ TEST(KernelEdges, DivisorsAgreeWithNativeDivision) {
 
 // The truncated passes four at a time against the same sums pass by pass,
 // with the products whose quotient estimate falls short or over planted as
-// both the first and the second cell of X of a pass; and the stop before four
-// passes that hold one that may wrap.
+// both the first and the second cell of X of a pass; the passes that may wrap
+// reported, and the stop when there is no room left to report them.
 TEST(KernelEdges, TruncatedPassSumsOnAvx2) {
   if (cpu_units() < Units::avx2) GTEST_SKIP() << "the processor (or this build) lacks AVX2";
   using longmult::kB;
   Operands ops("Passes");
-  const std::int64_t n = 64;
+  const std::int64_t n = 128;
   std::vector<cell_t> xs(n + 1), ys(n);
   for (auto& c : xs) c = static_cast<cell_t>(ops.below(kB));
   for (auto& c : ys) c = static_cast<cell_t>(ops.below(kB));
@@ -470,6 +470,10 @@ TEST(KernelEdges, TruncatedPassSumsOnAvx2) {
   plant(10, 1, 8111360611, 7327459509);  // estimated one over
   plant(15, 0, 8111360611, 7327459509);
   ys[20] = 0;
+  // In pass 29, x1 = x2 = B - 2 and b = B - 1: x1 b mod B = 2, x2 b = (B - 3) B + 2,
+  // so h = B - 1 and x2 b mod B + b = B + 1.
+  plant(29, 0, static_cast<cell_t>(kB - 2), static_cast<cell_t>(kB - 1));
+  xs[static_cast<std::size_t>(n - 30)] = static_cast<cell_t>(kB - 2);
   u64 want[3] = {};
   for (std::int64_t j = 0; j < n; ++j) {
     const auto b = static_cast<u64>(ys[static_cast<std::size_t>(j)]);
@@ -481,13 +485,21 @@ TEST(KernelEdges, TruncatedPassSumsOnAvx2) {
     want[2] += b;
   }
   u64 got[3] = {};
-  ASSERT_EQ(longmult::frac_sums_avx2(x, ys.data(), n, got), n);
+  std::int64_t may[longmult::kFracWraps];
+  int nmay = 0;
+  ASSERT_EQ(longmult::frac_sums_avx2(x, ys.data(), n, got, may, nmay), n);
   for (int k = 0; k < 3; ++k) EXPECT_EQ(got[k], want[k]) << k;
-  // In pass 9, x1 = x2 = B - 2 and b = B - 1: x1 b mod B = 2, x2 b = (B - 3) B + 2,
-  // so h = B - 1 and x2 b mod B + b = B + 1.
-  plant(9, 0, static_cast<cell_t>(kB - 2), static_cast<cell_t>(kB - 1));
-  xs[static_cast<std::size_t>(n - 10)] = static_cast<cell_t>(kB - 2);
-  ASSERT_EQ(longmult::frac_sums_avx2(x, ys.data(), n, got), 8);
+  ASSERT_EQ(nmay, 1);
+  EXPECT_EQ(may[0], 29);
+  // Every pass may wrap: the call stops with its reports full.
+  std::fill(xs.begin(), xs.end(), static_cast<cell_t>(kB - 2));
+  std::fill(ys.begin(), ys.end(), static_cast<cell_t>(kB - 1));
+  nmay = 0;
+  const std::int64_t done = longmult::frac_sums_avx2(x, ys.data(), n, got, may, nmay);
+  ASSERT_EQ(done, nmay);
+  ASSERT_GT(done, longmult::kFracWraps - 4);
+  ASSERT_LE(done, longmult::kFracWraps);
+  for (int k = 0; k < nmay; ++k) ASSERT_EQ(may[k], k);
 }
 
 }  // namespace

@@ -209,14 +209,15 @@ AVX2_TARGET void crt_columns_avx2(u64* r1s, u64* r2s, u64* as, std::int64_t n) {
 namespace longmult {
 
 // Four passes to a vector; x1 and x2 read downward, reversed into the order of y.
-AVX2_TARGET std::int64_t frac_sums_avx2(const cell_t* x, const cell_t* y, std::int64_t n, u64 sums[3]) {
+AVX2_TARGET std::int64_t frac_sums_avx2(const cell_t* x, const cell_t* y, std::int64_t n, u64 sums[3],
+                                        std::int64_t* may, int& nmay) {
   using ntt::to_double;
   using ntt::to_int;
   const __m256d base = _mm256_set1_pd(static_cast<double>(kB));
   const __m256d top = _mm256_set1_pd(static_cast<double>(kB - 1));
   __m256i sh = _mm256_setzero_si256(), sr = sh, sy = sh;
   std::int64_t j = 0;
-  for (; j + 4 <= n; j += 4) {
+  for (; j + 4 <= n && nmay <= kFracWraps - 4; j += 4) {
     const __m256i bi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + j));
     const __m256d b = to_double(bi);
     const __m256d x1 = _mm256_permute4x64_pd(ntt::load(reinterpret_cast<const u64*>(x - j - 3)), 0x1B);
@@ -228,7 +229,7 @@ AVX2_TARGET std::int64_t frac_sums_avx2(const cell_t* x, const cell_t* y, std::i
     h = _mm256_sub_pd(h, _mm256_and_pd(_mm256_cmp_pd(h, base, _CMP_GE_OQ), base));
     const __m256d wrap =
         _mm256_and_pd(_mm256_cmp_pd(h, top, _CMP_EQ_OQ), _mm256_cmp_pd(_mm256_add_pd(r2, b), base, _CMP_GT_OQ));
-    if (_mm256_movemask_pd(wrap) != 0) break;
+    for (int lanes = _mm256_movemask_pd(wrap); lanes != 0; lanes &= lanes - 1) may[nmay++] = j + __builtin_ctz(lanes);
     sh = _mm256_add_epi64(sh, to_int(h));
     sr = _mm256_add_epi64(sr, to_int(r2));
     sy = _mm256_add_epi64(sy, bi);
@@ -252,7 +253,7 @@ void inverse_transform_avx2(u64*, std::int64_t, const Prime&, const double*) {}
 void multiply_entries_avx2(u64*, const u64*, std::int64_t, const Prime&, u64) {}
 }  // namespace longmult::ntt
 namespace longmult {
-std::int64_t frac_sums_avx2(const cell_t*, const cell_t*, std::int64_t, u64*) { return 0; }
+std::int64_t frac_sums_avx2(const cell_t*, const cell_t*, std::int64_t, u64*, std::int64_t*, int&) { return 0; }
 }  // namespace longmult
 
 #endif

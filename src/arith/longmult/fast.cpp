@@ -203,6 +203,10 @@ void add_frac_parts(const Cells& X, const Cells& Y, FracParts& f, Walks& walks) 
   const std::int64_t d = -std::int64_t{decimals};
   const std::int64_t last = std::min(Y.s.hi, d - 1);
   u128 sumH = 0, sumR = 0, sumY = 0;
+  const auto wrap = [&](std::int64_t i, u64 b, u64 r2) {  // for h = B - 1 and r2 + b > B
+    const std::int64_t k = d - i;
+    if (k - 2 > X.s.lo) f.wraps += walks.reaches(k - 2, b, static_cast<i128>(kB - r2)) ? 1 : 0;  // else L_i = 0
+  };
   const auto pass = [&](std::int64_t i) {
     const u64 b = static_cast<u64>(Y.c[i]);  // b = 0 adds nothing and cannot wrap
     const std::int64_t k = d - i;
@@ -213,20 +217,30 @@ void add_frac_parts(const Cells& X, const Cells& Y, FracParts& f, Walks& walks) 
     sumH += h;
     sumR += r2;
     sumY += b;
-    if (h != kB - 1 || r2 + b <= kB || k - 2 <= X.s.lo) return;  // cannot wrap, or L_i = 0
-    f.wraps += walks.reaches(k - 2, b, static_cast<i128>(kB - r2)) ? 1 : 0;
+    if (h == kB - 1 && r2 + b > kB) wrap(i, b, r2);
   };
   std::int64_t i = Y.s.lo;
   if (std::min(longmult_units, cpu_units()) >= Units::avx2) {
     const std::int64_t vlo = std::max(i, d - 1 - X.s.hi), vhi = std::min(last, d - 2 - X.s.lo);
     for (; i < vlo && i <= last; ++i) pass(i);
-    while (i <= vhi) {
+    while (i + 4 <= vhi + 1) {
       u64 sums[3] = {};
-      i += frac_sums_avx2(X.c + (d - i - 1), Y.c + i, vhi - i + 1, sums);
+      std::int64_t may[kFracWraps];
+      int nmay = 0;
+      const std::int64_t i0 = i;
+      const std::int64_t done = frac_sums_avx2(X.c + (d - i - 1), Y.c + i, vhi - i + 1, sums, may, nmay);
+      if (done == 0) break;
+      i += done;
       sumH += sums[0];
       sumR += sums[1];
       sumY += sums[2];
-      for (const std::int64_t stop = std::min(i + 4, vhi + 1); i < stop; ++i) pass(i);  // one may wrap
+      for (int w = 0; w < nmay; ++w) {
+        const std::int64_t p = i0 + may[w];
+        const auto b = static_cast<u64>(Y.c[p]);
+        u64 r2 = 0;
+        mul_divmod_base(static_cast<u64>(X.c[d - p - 2]), b, r2);
+        wrap(p, b, r2);
+      }
     }
   }
   for (; i <= last; ++i) pass(i);

@@ -44,11 +44,14 @@ inline u64 mul_divmod_base(u64 x, u64 y, u64& r) {
 // For n passes of the truncated product (fast.cpp), the j-th with the cells
 // x1 = x[-j] and x2 = x[-j - 1] of X and b = y[j] of Y: the sums of
 // h = (x1 b mod B + floor(x2 b / B)) mod B, of x2 b mod B and of b, into
-// sums[0 .. 2], four passes at a time on AVX2 with FMA. Stops before the first
-// four that hold a pass with h = B - 1 and x2 b mod B + b > B, which may wrap;
-// returns the number of passes summed. Called only when cpu_units() has AVX2,
-// with n below 2^29.
-std::int64_t frac_sums_avx2(const cell_t* x, const cell_t* y, std::int64_t n, u64 sums[3]);
+// sums[0 .. 2], four passes at a time on AVX2 with FMA, and the passes j with
+// h = B - 1 and x2 b mod B + b > B, which may wrap, into may[nmay++]. Stops
+// when fewer than four places are left in may (kFracWraps in all) or fewer
+// than four passes; returns the number of passes summed. Called only when
+// cpu_units() has AVX2, with n below 2^29.
+inline constexpr int kFracWraps = 64;
+std::int64_t frac_sums_avx2(const cell_t* x, const cell_t* y, std::int64_t n, u64 sums[3], std::int64_t* may,
+                            int& nmay);
 
 // Array positions lo .. hi; empty when hi < lo.
 struct Span {
