@@ -448,6 +448,23 @@ TEST(KernelEdges, DivisorsAgreeWithNativeDivision) {
   }
 }
 
+// The walks keep what they learn for the next product with the same X. In
+// 1/3 times 1/3 every third pass may wrap and its walk runs to X's last cell;
+// with that cell one more, the same walks end the other way.
+TEST(KernelEdges, WalksForgetWhenXChanges) {
+  use_kernels(false);
+  set_precision(400, 5);
+  for (const cell_t last : {cell_t{3333333333}, cell_t{3333333334}}) {
+    EXPECT_TRUE(longmult_of("1/3 times 1/3, X's last cell " + std::to_string(last), false, [&](Reg* r) {
+      for (int k = 0; k < 3; ++k) {
+        for (std::int64_t i = 0; i < ncells(); ++i) r[k].cells[i] = k < 2 && i < -decimals ? 3333333333 : 0;
+        r[k].top = -1;
+      }
+      r[0].cells[0] = last;
+    }));
+  }
+}
+
 // The truncated passes four at a time against the same sums pass by pass,
 // with the products whose quotient estimate falls short or over planted as
 // both the first and the second cell of X of a pass; the passes that may wrap

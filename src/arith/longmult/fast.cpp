@@ -80,7 +80,8 @@ Cells cells_of(const Reg& R) {
 // more cells (x = 0: no). A walk thus follows X's cells for as long as they
 // are the base-B digits of T/b.
 //
-// The walks of one product share their answers. Two fractions t/b and t'/b'
+// The walks of one product share their answers, and so do those of the
+// products that follow with the same X (the terms of a series). Two fractions t/b and t'/b'
 // with b, b' < B that differ do so by at least 1/(b b') > B^-2, so they
 // cannot share two more digits: at each position at most one fraction stays
 // undecided for two cells or more. That state is remembered with its answer
@@ -93,6 +94,11 @@ class Walks {
   explicit Walks(const Cells& X) : X_(X) {
     const auto n = static_cast<std::size_t>(X.s.hi + 2);
     if (memo_.size() < n) memo_.resize(n);
+    const cell_t* c = X.c + X.s.lo;
+    if (generation_ != 0 && X.s.lo == span_.lo && X.s.hi == span_.hi && std::equal(c, c + X.s.size(), cells_.begin()))
+      return;  // the same X: its states hold
+    cells_.assign(c, c + X.s.size());
+    span_ = X.s;
     if (++generation_ == 0) {  // wrapped: forget every stale state
       std::fill(memo_.begin(), memo_.end(), State{});
       generation_ = 1;
@@ -142,11 +148,15 @@ class Walks {
   static thread_local std::vector<State> memo_;
   static thread_local std::vector<Step> path_;
   static thread_local std::uint32_t generation_;
+  static thread_local std::vector<cell_t> cells_;  // X's cells, from span_.lo, that the states are of
+  static thread_local Span span_;
 };
 
 thread_local std::vector<Walks::State> Walks::memo_;
 thread_local std::vector<Walks::Step> Walks::path_;
 thread_local std::uint32_t Walks::generation_ = 0;
+thread_local std::vector<cell_t> Walks::cells_;
+thread_local Span Walks::span_{0, -1};
 
 // The first pass of the reference that meets ALARM("MULT") or
 // ALARM("LONGMULT"), with the alarm's name; -1 when every pass fits. Pass i
