@@ -229,16 +229,33 @@ void residues(const void* ctx, int q) {
   }
 }
 
-// The columns of a product split on the vector units, in two halves.
+// Column v = r1 + p1 t with t = (r2 - r1) / p1 mod p2, below p1 p2, from its
+// residues r1 < p1 and r2 < p2, split into base B as (a B + b) B + l.
+void split_column(u64 r1, u64 r2, u64& l, u64& b, u64& a) {
+  const Prime& P2 = kPrimes[1];
+  const u64 p1 = kPrimes[0].p, p2 = P2.p;
+  constexpr u64 inv1 = mul_mod(kInvP1, static_cast<u64>((u128{1} << 52) % kPrimes[1].p), kPrimes[1].p);  // R / p1
+  u64 t = mont(r2 + p2 - (r1 >= p2 ? r1 - p2 : r1), inv1, P2);
+  t -= p2 & (u64{0} - static_cast<u64>(t >= p2));  // as often as not: no branch
+  const u64 h = divmod_base(r1 + static_cast<u128>(p1) * t, l);
+  a = h / kB;
+  b = h - a * kB;
+}
+
+// The columns of a product split into base B, l into r1s, b into r2s and a
+// into as, in two halves: on the vector units all but the last n mod 4, in
+// plain C++ all.
 struct CrtJob {
   u64 *r1s, *r2s, *as;
   std::int64_t n;
+  Units units;
 };
 void crt_half(const void* ctx, int q) {
   const CrtJob& J = *static_cast<const CrtJob*>(ctx);
   const std::int64_t mid = (J.n / 2) & ~std::int64_t{3};
-  const std::int64_t lo = q == 0 ? 0 : mid;
-  crt_columns_avx2(J.r1s + lo, J.r2s + lo, J.as + lo, (q == 0 ? mid : J.n) - lo);
+  const std::int64_t lo = q == 0 ? 0 : mid, hi = q == 0 ? mid : J.n;
+  if (J.units != Units::plain) return crt_columns_avx2(J.r1s + lo, J.r2s + lo, J.as + lo, hi - lo);
+  for (std::int64_t i = lo; i < hi; ++i) split_column(J.r1s[i], J.r2s[i], J.r1s[i], J.r2s[i], J.as[i]);
 }
 
 }  // namespace
@@ -315,40 +332,19 @@ bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
     if (work[q].size() < static_cast<std::size_t>(L)) work[q].resize(static_cast<std::size_t>(L));
   }
   run_pair(residues, &job, L >= kPairLength);
-  // v = r1 + p1 t with t = (r2 - r1) / p1 mod p2, below p1 p2.
-  const Prime& P2 = kPrimes[1];
-  const u64 p1 = kPrimes[0].p, p2 = P2.p;
-  constexpr u64 inv1 = mul_mod(kInvP1, static_cast<u64>((u128{1} << 52) % kPrimes[1].p), kPrimes[1].p);  // R / p1
   const std::int64_t c0 = xs.lo + ty.lo, lo = std::max(from, c0), hi = tx.hi + ty.hi;
   u64* r1s = work[0].data() + (lo - c0);
   u64* r2s = work[1].data() + (lo - c0);
-  const auto column = [&](std::int64_t i) {
-    const u64 r1 = r1s[i], r2 = r2s[i];
-    u64 t = mont(r2 + p2 - (r1 >= p2 ? r1 - p2 : r1), inv1, P2);
-    t -= p2 & (u64{0} - static_cast<u64>(t >= p2));  // as often as not: no branch
-    return r1 + static_cast<u128>(p1) * t;
-  };
-  if (units == Units::plain) {
-    add_columns(acc, lo, hi, [&](std::int64_t c) { return column(c - lo); });
-    return true;
-  }
-  // On the vector units the columns come split into base B, but for the
-  // last few.
-  const std::int64_t n = hi - lo + 1, split = n & ~std::int64_t{3};
+  const std::int64_t n = hi - lo + 1, split = units == Units::plain ? n : n & ~std::int64_t{3};
   if (digits.size() < static_cast<std::size_t>(n)) digits.resize(static_cast<std::size_t>(n));
-  const CrtJob crt{r1s, r2s, digits.data(), n};
+  const CrtJob crt{r1s, r2s, digits.data(), n, units};
   run_pair(crt_half, &crt, n >= kPairColumns);
   add_split_columns(acc, lo, hi, [&](std::int64_t c, u64& l, u64& b, u64& a) {
     const std::int64_t i = c - lo;
-    if (i < split) {
-      l = r1s[i];
-      b = r2s[i];
-      a = digits[static_cast<std::size_t>(i)];
-      return;
-    }
-    const u64 h = divmod_base(column(i), l);
-    a = h / kB;
-    b = h - a * kB;
+    if (i >= split) return split_column(r1s[i], r2s[i], l, b, a);  // the last few on the vector units
+    l = r1s[i];
+    b = r2s[i];
+    a = digits[static_cast<std::size_t>(i)];
   });
   return true;
 }

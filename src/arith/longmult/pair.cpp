@@ -4,6 +4,7 @@
 // one back if the second thread has not claimed it yet.
 #include <pthread.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstddef>
@@ -36,19 +37,22 @@ Pair pair;
 constexpr int kSpins = 20'000;
 
 // When the second thread did not claim a posted call, or was slow to make it
-// (its processor busy with other work), this many pairs run in turn before
-// the next is posted.
-// Meanwhile the second thread sleeps rather than spin, so as not to take
-// time from this one where the two share a processor, and is woken this many
-// pairs before the next is posted.
-constexpr int kPauseAfterMiss = 32;
+// (its processor busy with other work, or the thread asleep or just started),
+// the next pairs run in turn: one after a first miss, twice as many after
+// each further one in a row, up to kMostInTurn; a pair made side by side in
+// time ends the run of misses. For a longer pause the second thread sleeps
+// rather than spin, so as not to take time from this one where the two share
+// a processor, and is woken kWakeAhead pairs before the next is posted.
+constexpr int kMostInTurn = 32;
 constexpr int kWakeAhead = 4;
 int in_turn = 0;  // pairs still to run in turn
+int pause = 0;    // the length of the last pause, 0 after a pair made side by side
 std::atomic<bool> resting{false};
 
 void pause_pairs() {
-  in_turn = kPauseAfterMiss;
-  resting.store(true, std::memory_order_relaxed);
+  pause = pause == 0 ? 1 : std::min(2 * pause, kMostInTurn);
+  in_turn = pause;
+  if (pause > kWakeAhead) resting.store(true, std::memory_order_relaxed);
 }
 
 void* serve(void*) {
@@ -122,7 +126,10 @@ void run_pair(void (*fn)(const void*, int), const void* ctx, bool parallel) {
   pair.state.store(kIdle, std::memory_order_relaxed);
   // A second thread that took more than twice as long as this one shares its
   // processor with other work: the next pairs run in turn.
-  if (std::chrono::steady_clock::now() - made > made - start) pause_pairs();
+  if (std::chrono::steady_clock::now() - made > made - start)
+    pause_pairs();
+  else
+    pause = 0;
 }
 
 }  // namespace longmult::ntt
