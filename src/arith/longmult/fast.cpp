@@ -81,14 +81,15 @@ Cells cells_of(const Reg& R) {
 // are the base-B digits of T/b.
 //
 // The walks of one product share their answers, and so do those of the
-// products that follow with the same X (the terms of a series). Two fractions t/b and t'/b'
-// with b, b' < B that differ do so by at least 1/(b b') > B^-2, so they
-// cannot share two more digits: at each position at most one fraction stays
-// undecided for two cells or more. That state is remembered with its answer
-// when the walk ends, and a walk that reaches a remembered state stops. Each
-// walk then runs at most two cells of its own before it settles or meets a
-// state it is the first to reach, so all the walks of a product together visit
-// O(cells of X + cells of Y) cells, whatever the pattern of the operands.
+// products that follow with the same X (the terms of a series). Two
+// fractions t/b and t'/b' with b, b' < B that differ do so by at least
+// 1/(b b') > B^-2, so they cannot share two more digits: at each position at
+// most one fraction stays undecided for two cells or more. That state is
+// remembered with its answer when the walk ends, and a walk that reaches a
+// remembered state stops. Each walk then runs at most two cells of its own
+// before it settles or meets a state it is the first to reach, so all the
+// walks of a product together visit O(cells of X + cells of Y) cells,
+// whatever the pattern of the operands.
 class Walks {
  public:
   explicit Walks(const Cells& X) : X_(X) {

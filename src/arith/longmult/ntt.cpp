@@ -237,9 +237,7 @@ void split_column(u64 r1, u64 r2, u64& l, u64& b, u64& a) {
   constexpr u64 inv1 = mul_mod(kInvP1, static_cast<u64>((u128{1} << 52) % kPrimes[1].p), kPrimes[1].p);  // R / p1
   u64 t = mont(r2 + p2 - (r1 >= p2 ? r1 - p2 : r1), inv1, P2);
   t -= p2 & (u64{0} - static_cast<u64>(t >= p2));  // as often as not: no branch
-  const u64 h = divmod_base(r1 + static_cast<u128>(p1) * t, l);
-  a = h / kB;
-  b = h - a * kB;
+  split_base(r1 + static_cast<u128>(p1) * t, l, b, a);
 }
 
 // The columns of a product split into base B, l into r1s, b into r2s and a

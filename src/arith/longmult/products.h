@@ -109,14 +109,17 @@ void add_split_columns(Acc& acc, std::int64_t from, std::int64_t to, Split split
   while (k != 0) settle(c++, 0);
 }
 
+// col = (a B + b) B + l, l, b < B, for col < B^2 2^64.
+inline void split_base(u128 col, u64& l, u64& b, u64& a) {
+  const u64 h = divmod_base(col, l);
+  a = h / kB;
+  b = h - a * kB;
+}
+
 // The same for columns given whole by col(c).
 template <class Col>
 void add_columns(Acc& acc, std::int64_t from, std::int64_t to, Col col) {
-  add_split_columns(acc, from, to, [&](std::int64_t c, u64& l, u64& b, u64& a) {
-    const u64 h = divmod_base(col(c), l);
-    a = h / kB;
-    b = h - a * kB;
-  });
+  add_split_columns(acc, from, to, [&](std::int64_t c, u64& l, u64& b, u64& a) { split_base(col(c), l, b, a); });
 }
 
 // v's first n entries, zeroed; v grows as needed and is kept across calls.
