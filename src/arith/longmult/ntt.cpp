@@ -17,9 +17,9 @@ inline u64 reduce(u64 x, u64 p) { return x >= p ? x - p : x; }
 
 // y w mod p in [0, 2p) by Shoup's method, for y < 2^64, w < p and
 // wq = floor(w 2^64 / p): one high and two low products.
-inline u64 shoup(u64 y, u64 w, u64 wq, u64 p) {
-  const u64 q = static_cast<u64>((static_cast<u128>(y) * wq) >> 64);
-  return y * w - q * p;
+inline u64 shoup(u64 y, ShoupFactor f, u64 p) {
+  const u64 q = static_cast<u64>((static_cast<u128>(y) * f.wq) >> 64);
+  return y * f.w - q * p;
 }
 
 // The transforms of ntt.h in plain C++, two stages to a pass over the array,
@@ -42,14 +42,13 @@ inline u64 reduce_lazy(u64 z, u64 p) { return reduce(z - (z >> 50) * p, p); }
 // and their sum below 4p.
 void transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T) {
   const u64 p = P.p, p2 = 2 * p, p4 = 4 * p, p8 = 8 * p;
-  const u64* w = T.fw1.data();
-  const u64* wq = T.fwq.data();
+  const ShoupFactor* w = T.fws.data();
   std::int64_t len = L / 2;
   if ((L & 0x5555555555555555) == 0) {  // an odd number of stages: one alone first
     for (std::int64_t j = 0; j < len; ++j) {
       const u64 x = a[j], y = a[j + len];
       a[j] = x + y;
-      a[j + len] = shoup(x - y + p4, w[len + j], wq[len + j], p);
+      a[j + len] = shoup(x - y + p4, w[len + j], p);
     }
     len /= 2;
   }
@@ -60,24 +59,24 @@ void transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T) {
       for (std::int64_t j = 0; j < m; ++j) {
         const u64 x0 = x[j], x1 = x[j + m], x2 = x[j + 2 * m], x3 = x[j + 3 * m];
         const u64 y0 = x0 + x2, y1 = x1 + x3;
-        const u64 y2 = shoup(x0 - x2 + p4, w[2 * m + j], wq[2 * m + j], p);
-        const u64 y3 = shoup(x1 - x3 + p4, w[3 * m + j], wq[3 * m + j], p);
+        const u64 y2 = shoup(x0 - x2 + p4, w[2 * m + j], p);
+        const u64 y3 = shoup(x1 - x3 + p4, w[3 * m + j], p);
         u64 z0 = y0 + y1;
         z0 = z0 >= p8 ? z0 - p8 : z0;
         x[j] = z0 >= p4 ? z0 - p4 : z0;
-        x[j + m] = shoup(y0 - y1 + p8, w[m + j], wq[m + j], p);
+        x[j + m] = shoup(y0 - y1 + p8, w[m + j], p);
         x[j + 2 * m] = y2 + y3;
-        x[j + 3 * m] = shoup(y2 - y3 + p2, w[m + j], wq[m + j], p);
+        x[j + 3 * m] = shoup(y2 - y3 + p2, w[m + j], p);
       }
     }
   }
   // The stages of length 2 and 1, where only w^1 of length 2 is not 1, with
   // the reduction to [0, p).
-  const u64 w3 = w[3], wq3 = wq[3];
+  const ShoupFactor w3 = w[3];
   for (std::int64_t b = 0; b < L; b += 4) {
     u64* x = a + b;
     const u64 y0 = x[0] + x[2], y2 = x[0] - x[2] + p4;  // below 8p
-    const u64 y1 = x[1] + x[3], y3 = shoup(x[1] - x[3] + p4, w3, wq3, p);
+    const u64 y1 = x[1] + x[3], y3 = shoup(x[1] - x[3] + p4, w3, p);
     x[0] = reduce_lazy(y0 + y1, p);
     x[1] = reduce_lazy(y0 - y1 + p8, p);
     x[2] = reduce_lazy(y2 + y3, p);
@@ -91,15 +90,14 @@ void transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T) {
 // correction until the end.
 void inverse_transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T) {
   const u64 p = P.p, p2 = 2 * p, p4 = 4 * p;
-  const u64* w = T.iv1.data();
-  const u64* wq = T.ivq.data();
+  const ShoupFactor* w = T.ivs.data();
   // The stages of length 1 and 2, where only w^-1 of length 2 is not 1; from
   // entries below 2p to entries below 8p.
-  const u64 w3 = w[3], wq3 = wq[3];
+  const ShoupFactor w3 = w[3];
   for (std::int64_t b = 0; b < L; b += 4) {
     u64* x = a + b;
     const u64 y0 = x[0] + x[1], y1 = x[0] - x[1] + p2;
-    const u64 y2 = x[2] + x[3], y3 = shoup(x[2] - x[3] + p2, w3, wq3, p);
+    const u64 y2 = x[2] + x[3], y3 = shoup(x[2] - x[3] + p2, w3, p);
     x[0] = y0 + y2;
     x[2] = y0 - y2 + p4;
     x[1] = y1 + y3;
@@ -113,11 +111,11 @@ void inverse_transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tabl
     for (std::int64_t b = 0; b < L; b += 4 * m) {
       u64* x = a + b;
       for (std::int64_t j = 0; j < m; ++j) {
-        const u64 x0 = x[j], v1 = shoup(x[j + m], w[m + j], wq[m + j], p);
-        const u64 x2 = x[j + 2 * m], v3 = shoup(x[j + 3 * m], w[m + j], wq[m + j], p);
+        const u64 x0 = x[j], v1 = shoup(x[j + m], w[m + j], p);
+        const u64 x2 = x[j + 2 * m], v3 = shoup(x[j + 3 * m], w[m + j], p);
         const u64 y0 = x0 + v1, y1 = x0 - v1 + p2, y2 = x2 + v3, y3 = x2 - v3 + p2;
-        const u64 v2 = shoup(y2, w[2 * m + j], wq[2 * m + j], p);
-        const u64 v3b = shoup(y3, w[3 * m + j], wq[3 * m + j], p);
+        const u64 v2 = shoup(y2, w[2 * m + j], p);
+        const u64 v3b = shoup(y3, w[3 * m + j], p);
         u64 z0 = y0 + v2, z2 = y0 - v2 + p2, z1 = y1 + v3b, z3 = y1 - v3b + p2;
         if (last) z0 = reduce_lazy(z0, p), z1 = reduce_lazy(z1, p), z2 = reduce_lazy(z2, p), z3 = reduce_lazy(z3, p);
         x[j] = z0;
@@ -129,7 +127,7 @@ void inverse_transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tabl
   }
   if (m < L) {  // m = L / 2
     for (std::int64_t j = 0; j < m; ++j) {
-      const u64 x0 = a[j], v = shoup(a[j + m], w[m + j], wq[m + j], p);
+      const u64 x0 = a[j], v = shoup(a[j + m], w[m + j], p);
       a[j] = reduce_lazy(x0 + v, p);
       a[j + m] = reduce_lazy(x0 - v + p2, p);
     }
@@ -282,21 +280,30 @@ const Tables& tables_for(int q, std::int64_t L, Units units) {
     for (std::int64_t n = 1; n <= L; n *= 2)
       T.unscale.push_back(mul_mod(r2, pow_mod(static_cast<u64>(n) % p, p - 2, p), p));
   }
-  const auto done = static_cast<std::int64_t>(T.fw1.size());
+  const auto done = static_cast<std::int64_t>(T.fws.size());
   if (units != Units::ifma && done < L) {
-    for (auto* v : {&T.fw1, &T.fwq, &T.iv1, &T.ivq}) v->resize(static_cast<std::size_t>(L));
+    T.fws.resize(static_cast<std::size_t>(L));
+    T.ivs.resize(static_cast<std::size_t>(L));
     const WideDivisor byP(p);
     u64 rem = 0;
+    const auto shoup_factor = [&](u64 wr) {  // from w R
+      const u64 w = reduce(mont(wr, 1, P), p);
+      u64 wq = 0;
+      byP.divrem(static_cast<u128>(w) << 64, wq, rem);
+      return ShoupFactor{w, wq};
+    };
     for (auto e = static_cast<std::size_t>(std::max<std::int64_t>(done, 1)); e < static_cast<std::size_t>(L); ++e) {
-      T.fw1[e] = reduce(mont(T.fw[e], 1, P), p);  // w^j R / R
-      T.iv1[e] = reduce(mont(T.iv[e], 1, P), p);
-      byP.divrem(static_cast<u128>(T.fw1[e]) << 64, T.fwq[e], rem);
-      byP.divrem(static_cast<u128>(T.iv1[e]) << 64, T.ivq[e], rem);
+      T.fws[e] = shoup_factor(T.fw[e]);
+      T.ivs[e] = shoup_factor(T.iv[e]);
     }
   }
   if (units == Units::avx2 && static_cast<std::int64_t>(T.fwd.size()) < L) {
-    T.fwd.assign(T.fw1.begin(), T.fw1.begin() + L);
-    T.ivd.assign(T.iv1.begin(), T.iv1.begin() + L);
+    T.fwd.resize(static_cast<std::size_t>(L));
+    T.ivd.resize(static_cast<std::size_t>(L));
+    for (std::size_t e = 0; e < static_cast<std::size_t>(L); ++e) {
+      T.fwd[e] = static_cast<double>(T.fws[e].w);
+      T.ivd[e] = static_cast<double>(T.ivs[e].w);
+    }
   }
   return T;
 }

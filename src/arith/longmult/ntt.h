@@ -69,12 +69,17 @@ using Array = std::vector<T, LineAllocator<T>>;
 
 // Per prime, the twiddle factors of every stage, w^j R mod p for j < len at
 // entries len .. 2 len - 1, w a primitive (2 len)-th root of unity (fw) or its
-// inverse (iv); the same factors w^j themselves with floor(w^j 2^64 / p) for
-// Shoup's multiplication (fw1 and fwq, iv1 and ivq), and as doubles for the
-// AVX2 kernels (fwd and ivd); and for each length L = 2^k the factor
-// R^2 / L mod p that undoes the scaling of a transform and its inverse.
+// inverse (iv); the same factors w^j themselves side by side with
+// floor(w^j 2^64 / p) for Shoup's multiplication (fws and ivs: one load
+// stream for both), and as doubles for the AVX2 kernels (fwd and ivd); and
+// for each length L = 2^k the factor R^2 / L mod p that undoes the scaling of
+// a transform and its inverse.
+struct ShoupFactor {
+  u64 w, wq;
+};
 struct Tables {
-  Array<u64> fw, iv, fw1, fwq, iv1, ivq, unscale;
+  Array<u64> fw, iv, unscale;
+  Array<ShoupFactor> fws, ivs;
   Array<double> fwd, ivd;
 };
 // The tables for transforms of up to L entries modulo prime q, with those
