@@ -1,11 +1,13 @@
 // Microbenchmarks of the arithmetic kernels ADD, MULT, DIV and LONGMULT on
-// registers of 10 to 10^4 cells, fast and reference forms. Cells per second
-// are reported as items.
+// registers of 10 to 10^4 cells, fast and reference forms, and of the fast
+// LONGMULT up to 30,000 cells on each kind of vector unit the processor has.
+// Cells per second are reported as items.
 #include <benchmark/benchmark.h>
 
 #include <random>
 
 #include "arith/arith.h"
+#include "arith/longmult/fast.h"
 
 namespace {
 
@@ -72,6 +74,23 @@ void BM_LONGMULT(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
+// The fast LONGMULT on the kernels of each vector unit the processor has
+// (0 plain, 1 AVX2, 2 AVX-512 IFMA), for their ratios in one run. The first
+// factor stays the same, as in a series.
+void BM_LONGMULT_units(benchmark::State& state) {
+  set_cells(state.range(0));
+  const auto units = static_cast<Units>(state.range(1));
+  if (units > cpu_units()) return state.SkipWithError("the processor lacks these units");
+  const Units saved = longmult_units;
+  longmult_units = units;
+  Reg A, B, C;
+  fill(A, 1);
+  fill(B, 2);
+  for (auto _ : state) LONGMULT(A, B, C);
+  longmult_units = saved;
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
 // Arguments: cells, reference (0 or 1)[, factor or divisor].
 void Sizes(benchmark::internal::Benchmark* b) {
   for (std::int64_t ref : {0, 1})
@@ -88,6 +107,11 @@ void LongSizes(benchmark::internal::Benchmark* b) {
       if (ref == 0 || n <= 1000) b->Args({n, ref});  // the reference takes seconds at 10^4
 }
 
+void UnitSizes(benchmark::internal::Benchmark* b) {
+  for (std::int64_t n : {1000, 3000, 10000, 30000})
+    for (std::int64_t u : {0, 1, 2}) b->Args({n, u});
+}
+
 }  // namespace
 
 BENCHMARK(BM_ADD)->Apply(Sizes)->ArgNames({"cells", "ref"});
@@ -95,4 +119,5 @@ BENCHMARK(BM_MULT)->Apply(ScalarSizes)->ArgNames({"cells", "ref", "m"});
 BENCHMARK(BM_DIV)->Apply(ScalarSizes)->ArgNames({"cells", "ref", "m"});
 BENCHMARK(BM_LONGMULT)->Apply(LongSizes)->ArgNames({"cells", "ref"})->Unit(benchmark::kMicrosecond);
 
+BENCHMARK(BM_LONGMULT_units)->Apply(UnitSizes)->ArgNames({"cells", "units"})->Unit(benchmark::kMicrosecond);
 BENCHMARK_MAIN();
