@@ -229,7 +229,13 @@ AVX2_TARGET std::int64_t frac_sums_avx2(const cell_t* x, const cell_t* y, std::i
     h = _mm256_sub_pd(h, _mm256_and_pd(_mm256_cmp_pd(h, base, _CMP_GE_OQ), base));
     const __m256d wrap =
         _mm256_and_pd(_mm256_cmp_pd(h, top, _CMP_EQ_OQ), _mm256_cmp_pd(_mm256_add_pd(r2, b), base, _CMP_GT_OQ));
-    for (int lanes = _mm256_movemask_pd(wrap); lanes != 0; lanes &= lanes - 1) may[nmay++] = j + __builtin_ctz(lanes);
+    // Every lane written, the count moved past those that may wrap: no
+    // branch to mispredict where a pattern makes every third pass one.
+    const int lanes = _mm256_movemask_pd(wrap);
+    for (int k = 0; k < 4; ++k) {
+      may[nmay] = j + k;
+      nmay += (lanes >> k) & 1;
+    }
     sh = _mm256_add_epi64(sh, to_int(h));
     sr = _mm256_add_epi64(sr, to_int(r2));
     sy = _mm256_add_epi64(sy, bi);

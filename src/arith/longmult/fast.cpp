@@ -214,9 +214,20 @@ void add_frac_parts(const Cells& X, const Cells& Y, FracParts& f, Walks& walks) 
   const std::int64_t d = -std::int64_t{decimals};
   const std::int64_t last = std::min(Y.s.hi, d - 1);
   u128 sumH = 0, sumR = 0, sumY = 0;
-  const auto wrap = [&](std::int64_t i, u64 b, u64 r2) {  // for h = B - 1 and r2 + b > B
-    const std::int64_t k = d - i;
-    if (k - 2 > X.s.lo) f.wraps += walks.reaches(k - 2, b, static_cast<i128>(kB - r2)) ? 1 : 0;  // else L_i = 0
+  // The passes with h = B - 1 and r2 + b > B, which may wrap: rare without a
+  // pattern, every third pass for X = 1/3. They are listed without a branch
+  // and walked in batches.
+  std::int64_t may[kFracWraps];
+  int nmay = 0;
+  const auto settle = [&](std::int64_t from) {  // may[] relative to pass `from`
+    for (int w = 0; w < nmay; ++w) {
+      const std::int64_t i = from + may[w], k = d - i;
+      const auto b = static_cast<u64>(Y.c[i]);
+      u64 r2 = 0;
+      mul_divmod_base(X[k - 2], b, r2);
+      if (k - 2 > X.s.lo) f.wraps += walks.reaches(k - 2, b, static_cast<i128>(kB - r2)) ? 1 : 0;  // else L_i = 0
+    }
+    nmay = 0;
   };
   const auto pass = [&](std::int64_t i) {
     const u64 b = static_cast<u64>(Y.c[i]);  // b = 0 adds nothing and cannot wrap
@@ -228,16 +239,17 @@ void add_frac_parts(const Cells& X, const Cells& Y, FracParts& f, Walks& walks) 
     sumH += h;
     sumR += r2;
     sumY += b;
-    if (h == kB - 1 && r2 + b > kB) wrap(i, b, r2);
+    may[nmay] = i;
+    nmay += static_cast<int>((h == kB - 1) & (r2 + b > kB));
+    if (nmay == kFracWraps) settle(0);
   };
   std::int64_t i = Y.s.lo;
   if (std::min(longmult_units, cpu_units()) >= Units::avx2) {
     const std::int64_t vlo = std::max(i, d - 1 - X.s.hi), vhi = std::min(last, d - 2 - X.s.lo);
     for (; i < vlo && i <= last; ++i) pass(i);
+    settle(0);
     while (i + 4 <= vhi + 1) {
       u64 sums[3] = {};
-      std::int64_t may[kFracWraps];
-      int nmay = 0;
       const std::int64_t i0 = i;
       const std::int64_t done = frac_sums_avx2(X.c + (d - i - 1), Y.c + i, vhi - i + 1, sums, may, nmay);
       if (done == 0) break;
@@ -245,16 +257,11 @@ void add_frac_parts(const Cells& X, const Cells& Y, FracParts& f, Walks& walks) 
       sumH += sums[0];
       sumR += sums[1];
       sumY += sums[2];
-      for (int w = 0; w < nmay; ++w) {
-        const std::int64_t p = i0 + may[w];
-        const auto b = static_cast<u64>(Y.c[p]);
-        u64 r2 = 0;
-        mul_divmod_base(static_cast<u64>(X.c[d - p - 2]), b, r2);
-        wrap(p, b, r2);
-      }
+      settle(i0);
     }
   }
   for (; i <= last; ++i) pass(i);
+  settle(0);
   f.sumA += static_cast<i128>(sumH * kB + sumR);
   f.sumY += static_cast<i128>(sumY);
 }
