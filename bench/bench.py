@@ -61,7 +61,7 @@ TASKS = [
          lambda D: f"scale={D}; e(1)\n", lambda D: ["e.py", str(D)]),
     task("sqrt(2)", 16, [D3, D4, D5], lambda D: script(D, 11, 16, 2, 2), "sqrt2",
          lambda D: f"scale={D}; sqrt(2)\n", lambda D: ["sqrt2.py", str(D)]),
-    task("exp(pi/10)", 15, [D3, D4], lambda D: script(D, 11, 14, 12, 10, 3, 15, 2),
+    task("exp(pi/10)", 15, [D3, D4, D5], lambda D: script(D, 11, 14, 12, 10, 3, 15, 2),
          "exp_pi_over_10", lambda D: f"scale={D}; e(a(1)*4/10)\n"),
     task("exp(pi*sqrt(163))", 17, [D3, D4, D5], lambda D: script(D, 20, 17, 163, 2),
          "exp_pi_sqrt163", lambda D: f"scale={D}; e(4*a(1)*sqrt(163))\n",
@@ -80,7 +80,7 @@ TASKS = [
     task("sqrt(9)", 16, [D4, D5], lambda D: script(D, 11, 16, 9, 2), plain="sqrt(2)"),
     task("sqrt(144)", 16, [D4], lambda D: script(D, 11, 16, 144, 2), plain="sqrt(2)"),
     task("sqrt(2.25)", 16, [D4], lambda D: script(D, 11, 16, 2.25, 2), plain="sqrt(2)"),
-    task("exp(1/3)", 15, [D4], lambda D: script(D, 11, 1, 1, 12, 3, 3, 15, 2), plain="exp(pi/10)"),
+    task("exp(1/3)", 15, [D4, D5], lambda D: script(D, 11, 1, 1, 12, 3, 3, 15, 2), plain="exp(pi/10)"),
     task("exp(1/7)", 15, [D4], lambda D: script(D, 11, 1, 1, 12, 7, 3, 15, 2), plain="exp(pi/10)"),
 ]
 
