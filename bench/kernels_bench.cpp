@@ -1,13 +1,15 @@
 // Microbenchmarks of the arithmetic kernels ADD, MULT, DIV and LONGMULT on
 // registers of 10 to 10^4 cells, fast and reference forms, and of the fast
-// LONGMULT up to 30,000 cells on each kind of vector unit the processor has.
-// Cells per second are reported as items.
+// LONGMULT of 100 to 30,000 cells and of the transforms behind it on each
+// kind of vector unit the processor has. Cells (or butterflies) per second
+// are reported as items.
 #include <benchmark/benchmark.h>
 
 #include <random>
 
 #include "arith/arith.h"
 #include "arith/longmult/fast.h"
+#include "arith/longmult/ntt.h"
 
 namespace {
 
@@ -91,6 +93,36 @@ void BM_LONGMULT_units(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
+// A transform and its inverse of 2^k entries modulo the first prime, on each
+// kind of unit the processor has; the butterflies (k 2^(k-1) to a transform)
+// per second are reported as items.
+void BM_transforms(benchmark::State& state) {
+  using namespace longmult::ntt;
+  const std::int64_t L = std::int64_t{1} << state.range(0);
+  const auto units = static_cast<Units>(state.range(1));
+  if (units > cpu_units()) return state.SkipWithError("the processor lacks these units");
+  const Prime& P = kPrimes[0];
+  const Tables& T = tables_for(0, L, Units::avx2);  // the factors of every kernel but IFMA's
+  const Tables& V = tables_for(0, L, Units::ifma);  // and IFMA's, with the same entries
+  Array<longmult::u64> a(static_cast<std::size_t>(L));
+  std::mt19937_64 rng(1);
+  for (auto& x : a) x = rng() % P.p;
+  for (auto _ : state) {
+    if (units == Units::ifma) {
+      transform_vector(a.data(), L, P, V.fw.data());
+      inverse_transform_vector(a.data(), L, P, V.iv.data());
+    } else if (units == Units::avx2) {
+      transform_avx2(a.data(), L, P, T.fwd.data());
+      inverse_transform_avx2(a.data(), L, P, T.ivd.data());
+    } else {
+      transform_scalar(a.data(), L, P, T);
+      inverse_transform_scalar(a.data(), L, P, T);
+    }
+    benchmark::DoNotOptimize(a.data());
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0) * L);
+}
+
 // Arguments: cells, reference (0 or 1)[, factor or divisor].
 void Sizes(benchmark::internal::Benchmark* b) {
   for (std::int64_t ref : {0, 1})
@@ -108,8 +140,13 @@ void LongSizes(benchmark::internal::Benchmark* b) {
 }
 
 void UnitSizes(benchmark::internal::Benchmark* b) {
-  for (std::int64_t n : {1000, 3000, 10000, 30000})
+  for (std::int64_t n : {100, 300, 1000, 3000, 10000, 30000})
     for (std::int64_t u : {0, 1, 2}) b->Args({n, u});
+}
+
+void TransformSizes(benchmark::internal::Benchmark* b) {
+  for (std::int64_t k : {10, 13, 15, 17})
+    for (std::int64_t u : {0, 1, 2}) b->Args({k, u});
 }
 
 }  // namespace
@@ -120,4 +157,5 @@ BENCHMARK(BM_DIV)->Apply(ScalarSizes)->ArgNames({"cells", "ref", "m"});
 BENCHMARK(BM_LONGMULT)->Apply(LongSizes)->ArgNames({"cells", "ref"})->Unit(benchmark::kMicrosecond);
 
 BENCHMARK(BM_LONGMULT_units)->Apply(UnitSizes)->ArgNames({"cells", "units"})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_transforms)->Apply(TransformSizes)->ArgNames({"log2_entries", "units"});
 BENCHMARK_MAIN();

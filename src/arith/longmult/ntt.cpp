@@ -36,6 +36,8 @@ static_assert(kPrimes[0].p < (u64{1} << 50) && (u64{1} << 50) - kPrimes[0].p < (
 static_assert(kPrimes[1].p < (u64{1} << 50) && (u64{1} << 50) - kPrimes[1].p < (u64{1} << 40));
 inline u64 reduce_lazy(u64 z, u64 p) { return reduce(z - (z >> 50) * p, p); }
 
+}  // namespace
+
 // The forward transform, by decimation in frequency. A pass over two stages
 // takes entries below 4p: the sums of the first stage are below 8p, the sum
 // of sums below 16p, brought back below 4p; Shoup's products are below 2p
@@ -133,6 +135,8 @@ void inverse_transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tabl
     }
   }
 }
+
+namespace {
 
 // a := a b / L mod p, below 2p, for a, b < p. The product t = a b (below
 // p^2 < 2^100) is reduced by Barrett's method, q = floor(floor(t / 2^48)

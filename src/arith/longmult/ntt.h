@@ -87,6 +87,10 @@ struct Tables {
 // that calls add_product_ntt only.
 const Tables& tables_for(int q, std::int64_t L, Units units);
 
+// The portable transforms (ntt.cpp), for L >= 16 entries below p, with the
+// Shoup factors of tables_for(q, L, Units::plain).
+void transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T);
+void inverse_transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T);
 // The kernels on the vector units, for L >= 16 entries below p; called only
 // when cpu_units() has them. transform: the transform of a in bit-reversed order,
 // by decimation in frequency (x, y -> x + y, (x - y) w^j). inverse_transform:
