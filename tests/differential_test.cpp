@@ -460,14 +460,16 @@ TEST(KernelEdges, WalksForgetWhenXChanges) {
     if (cpu_units() < units) continue;
     use_kernels(false, units);
     for (const cell_t last : {cell_t{3333333333}, cell_t{3333333334}}) {
-      EXPECT_TRUE(longmult_of("1/3 times 1/3, X's last cell " + std::to_string(last), false, [&](Reg* r) {
+      const auto thirds = [&](Reg* r) {
         for (int k = 0; k < 3; ++k) {
           for (std::int64_t i = 0; i < ncells(); ++i) r[k].cells[i] = k < 2 && i < -decimals ? 3333333333 : 0;
           r[k].top = -1;
         }
         r[0].cells[0] = last;
         r[0].cells[ncells() / 2] = 3333333334;
-      })) << "units " << static_cast<int>(units);
+      };
+      EXPECT_TRUE(longmult_of("1/3 times 1/3, X's last cell " + std::to_string(last), false, thirds))
+          << "units " << static_cast<int>(units);
     }
   }
 }
