@@ -164,13 +164,16 @@ fail_with() {
 }
 # pane DESCRIPTION SCRIPT [ARGS...]: runs the shell commands SCRIPT in a fresh
 # pane, with the program as $0, $1 the file for its exit status, ARGS from $2.
+# The tmux server outlives this script when it is killed: a program that
+# spins for ever (a faulty build) is stopped after five minutes of processor
+# time rather than left running.
 pane() {
   how=$1 seen=''
   rm -f "$tmp/status"
   sock=$tmp/tmux-${#socks[@]}
   socks+=("$sock")
   tm start-server \; set-option -g remain-on-exit on \; new-session -d -s calc -x 100 -y 60 \
-    bash -c "$2" "$prog" "$tmp/status" "${@:3}" || fail_with "tmux could not start the program"
+    bash -c "ulimit -t 300; $2" "$prog" "$tmp/status" "${@:3}" || fail_with "tmux could not start the program"
 }
 # waits SECONDS COMMAND...: waits up to SECONDS for COMMAND to succeed.
 waits() {
