@@ -142,36 +142,38 @@ AVX2_TARGET void multiply_entries_avx2(u64* a, const u64* b, std::int64_t L, con
   for (std::int64_t i = 0; i < L; i += 4) store(a + i, mulmod(mulmod(load(a + i), load(b + i), m), cc, m));
 }
 
-// x b = q B + r for cells x, b below B, as in mul_divmod_base: e = floor(h / B)
-// for h = x b rounded is within one of q (x b / B below 10^10, three
-// roundings), and h - e B, an integer below 2^36 in size, comes exactly from
-// the FMA, as does its sum with l = x b - h; then one correction either way.
-AVX2_TARGET inline void split_at_base(__m256d x, __m256d b, __m256d& q, __m256d& r) {
-  const __m256d base = _mm256_set1_pd(static_cast<double>(kB)), zero = _mm256_setzero_pd();
-  const __m256d h = _mm256_mul_pd(x, b);
-  const __m256d l = _mm256_fmsub_pd(x, b, h);
-  __m256d e = _mm256_round_pd(_mm256_mul_pd(h, _mm256_set1_pd(1e-10)), _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
-  __m256d t = _mm256_add_pd(_mm256_fnmadd_pd(e, base, h), l);
-  const __m256d under = _mm256_cmp_pd(t, zero, _CMP_LT_OQ);
-  t = _mm256_add_pd(t, _mm256_and_pd(under, base));
-  e = _mm256_sub_pd(e, _mm256_and_pd(under, _mm256_set1_pd(1.0)));
-  const __m256d over = _mm256_cmp_pd(t, base, _CMP_GE_OQ);
-  r = _mm256_sub_pd(t, _mm256_and_pd(over, base));
-  q = _mm256_add_pd(e, _mm256_and_pd(over, _mm256_set1_pd(1.0)));
-}
-
-// x = q B + r for integers x in [0, 2^53): e = floor(x / B) estimated is
-// within one of q, and x - e B (below 2^35 in size) is exact by the FMA.
-AVX2_TARGET inline void split_small(__m256d x, __m256d& q, __m256d& r) {
+// q and r of x = q B + r from e, floor(x / B) or one either side of it, and
+// t = x - e B, formed exactly: one correction either way.
+AVX2_TARGET inline void settle_split(__m256d e, __m256d t, __m256d& q, __m256d& r) {
   const __m256d base = _mm256_set1_pd(static_cast<double>(kB)), one = _mm256_set1_pd(1.0);
-  __m256d e = _mm256_round_pd(_mm256_mul_pd(x, _mm256_set1_pd(1e-10)), _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
-  __m256d t = _mm256_fnmadd_pd(e, base, x);
   const __m256d under = _mm256_cmp_pd(t, _mm256_setzero_pd(), _CMP_LT_OQ);
   t = _mm256_add_pd(t, _mm256_and_pd(under, base));
   e = _mm256_sub_pd(e, _mm256_and_pd(under, one));
   const __m256d over = _mm256_cmp_pd(t, base, _CMP_GE_OQ);
   r = _mm256_sub_pd(t, _mm256_and_pd(over, base));
   q = _mm256_add_pd(e, _mm256_and_pd(over, one));
+}
+// floor(x / B) estimated as floor(x 10^-10) in doubles; the callers bound its error.
+AVX2_TARGET inline __m256d estimate_quotient(__m256d x) {
+  return _mm256_round_pd(_mm256_mul_pd(x, _mm256_set1_pd(1e-10)), _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+}
+
+// x b = q B + r for cells x, b below B, as in mul_divmod_base: e = floor(h / B)
+// for h = x b rounded is within one of q (x b / B below 10^10, three
+// roundings), and h - e B, an integer below 2^36 in size, comes exactly from
+// the FMA, as does its sum with l = x b - h.
+AVX2_TARGET inline void split_at_base(__m256d x, __m256d b, __m256d& q, __m256d& r) {
+  const __m256d h = _mm256_mul_pd(x, b);
+  const __m256d l = _mm256_fmsub_pd(x, b, h);
+  const __m256d e = estimate_quotient(h);
+  settle_split(e, _mm256_add_pd(_mm256_fnmadd_pd(e, _mm256_set1_pd(static_cast<double>(kB)), h), l), q, r);
+}
+
+// x = q B + r for integers x in [0, 2^53): e = floor(x / B) estimated is
+// within one of q, and x - e B (below 2^35 in size) is exact by the FMA.
+AVX2_TARGET inline void split_small(__m256d x, __m256d& q, __m256d& r) {
+  const __m256d e = estimate_quotient(x);
+  settle_split(e, _mm256_fnmadd_pd(e, _mm256_set1_pd(static_cast<double>(kB)), x), q, r);
 }
 
 // The column v = r1 + p1 t, t = (r2 - r1) / p1 mod p2, in base B: with
