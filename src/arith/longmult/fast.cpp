@@ -28,8 +28,9 @@
 // as each L_i lies in [0, Y_i), J B^2 lies in an interval narrower than B^2.
 //
 // The products themselves are in products.cpp (blocks and the choice of
-// kernel), columns.cpp, packed.cpp (GMP), ntt.cpp (transforms), vector.cpp
-// (AVX-512 IFMA) and avx2.cpp (AVX2).
+// kernel), columns.cpp, packed.cpp (GMP), ntt.cpp (transforms), wide.cpp
+// (the transforms' product in plain C++), vector.cpp (AVX-512 IFMA) and
+// avx2.cpp (AVX2).
 #include "arith/longmult/fast.h"
 
 #include <algorithm>

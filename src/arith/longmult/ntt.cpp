@@ -1,6 +1,6 @@
 // Products by number-theoretic transforms modulo two primes: the tables, the
-// portable transforms, and the product itself, which keeps the transform of
-// its first factor for the next product with the same cells.
+// portable transforms, and the product on the vector units, which keeps the
+// transform of its first factor for the next product with the same cells.
 #include "arith/longmult/ntt.h"
 
 #include <algorithm>
@@ -13,15 +13,6 @@ namespace {
 // out the work of a product.
 Tables tables[2];
 
-inline u64 reduce(u64 x, u64 p) { return x >= p ? x - p : x; }
-
-// y w mod p in [0, 2p) by Shoup's method, for y < 2^64, w < p and
-// wq = floor(w 2^64 / p): one high and two low products.
-inline u64 shoup(u64 y, ShoupFactor f, u64 p) {
-  const u64 q = static_cast<u64>((static_cast<u128>(y) * f.wq) >> 64);
-  return y * f.w - q * p;
-}
-
 // The transforms of ntt.h in plain C++, two stages to a pass over the array,
 // four entries at a time: half the loads and stores of one stage at a time,
 // and half the passes over the longest arrays, which outgrow the caches near
@@ -29,19 +20,15 @@ inline u64 shoup(u64 y, ShoupFactor f, u64 p) {
 // of p, since Shoup's product takes any y below 2^64 and the entries stay far
 // below that; they are reduced to [0, p) at the end, so that they come out as
 // on the vector units.
-
-// z mod p for z < 2^56: z - floor(z / 2^50) p = (z mod 2^50) + floor(z /
-// 2^50) (2^50 - p) is below 2^50 + 2^46 < 2p, as p is just below 2^50.
-static_assert(kPrimes[0].p < (u64{1} << 50) && (u64{1} << 50) - kPrimes[0].p < (u64{1} << 40));
-static_assert(kPrimes[1].p < (u64{1} << 50) && (u64{1} << 50) - kPrimes[1].p < (u64{1} << 40));
-inline u64 reduce_lazy(u64 z, u64 p) { return reduce(z - (z >> 50) * p, p); }
+static_assert(kPrimes[0].bits == 50 && 65 * ((u64{1} << 50) - kPrimes[0].p) < (u64{1} << 50));
+static_assert(kPrimes[1].bits == 50 && 65 * ((u64{1} << 50) - kPrimes[1].p) < (u64{1} << 50));
 
 }  // namespace
 
 // The forward transform, by decimation in frequency. A pass over two stages
 // takes entries below 4p: the sums of the first stage are below 8p, the sum
 // of sums below 16p, brought back below 4p; Shoup's products are below 2p
-// and their sum below 4p.
+// and their sum below 4p. For p below 2^58 all of it stays below 2^62.
 void transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T) {
   const u64 p = P.p, p2 = 2 * p, p4 = 4 * p, p8 = 8 * p;
   const ShoupFactor* w = T.fws.data();
@@ -79,17 +66,17 @@ void transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T) {
     u64* x = a + b;
     const u64 y0 = x[0] + x[2], y2 = x[0] - x[2] + p4;  // below 8p
     const u64 y1 = x[1] + x[3], y3 = shoup(x[1] - x[3] + p4, w3, p);
-    x[0] = reduce_lazy(y0 + y1, p);
-    x[1] = reduce_lazy(y0 - y1 + p8, p);
-    x[2] = reduce_lazy(y2 + y3, p);
-    x[3] = reduce_lazy(y2 - y3 + p2, p);
+    x[0] = reduce_lazy(y0 + y1, P);
+    x[1] = reduce_lazy(y0 - y1 + p8, P);
+    x[2] = reduce_lazy(y2 + y3, P);
+    x[3] = reduce_lazy(y2 - y3 + p2, P);
   }
 }
 
 // The inverse, by decimation in time. Each stage adds at most 2p to the
 // bound of the entries (x + v and x - v + 2p, v = y w below 2p), so that from
 // entries below 2p they stay below 44p after 20 stages, and need no
-// correction until the end.
+// correction until the end (44p < 2^64 for p below 2^58).
 void inverse_transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T) {
   const u64 p = P.p, p2 = 2 * p, p4 = 4 * p;
   const ShoupFactor* w = T.ivs.data();
@@ -119,7 +106,7 @@ void inverse_transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tabl
         const u64 v2 = shoup(y2, w[2 * m + j], p);
         const u64 v3b = shoup(y3, w[3 * m + j], p);
         u64 z0 = y0 + v2, z2 = y0 - v2 + p2, z1 = y1 + v3b, z3 = y1 - v3b + p2;
-        if (last) z0 = reduce_lazy(z0, p), z1 = reduce_lazy(z1, p), z2 = reduce_lazy(z2, p), z3 = reduce_lazy(z3, p);
+        if (last) z0 = reduce_lazy(z0, P), z1 = reduce_lazy(z1, P), z2 = reduce_lazy(z2, P), z3 = reduce_lazy(z3, P);
         x[j] = z0;
         x[j + m] = z1;
         x[j + 2 * m] = z2;
@@ -130,34 +117,33 @@ void inverse_transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tabl
   if (m < L) {  // m = L / 2
     for (std::int64_t j = 0; j < m; ++j) {
       const u64 x0 = a[j], v = shoup(a[j + m], w[m + j], p);
-      a[j] = reduce_lazy(x0 + v, p);
-      a[j + m] = reduce_lazy(x0 - v + p2, p);
+      a[j] = reduce_lazy(x0 + v, P);
+      a[j + m] = reduce_lazy(x0 - v + p2, P);
     }
   }
 }
 
-namespace {
-
-// a := a b / L mod p, below 2p, for a, b < p. The product t = a b (below
-// p^2 < 2^100) is reduced by Barrett's method, q = floor(floor(t / 2^48)
-// floor(2^104 / p) / 2^56), which falls at most 2 short of floor(t / p), so
-// that r = t - q p is below 3p; then r / 2^k for L = 2^k needs no product
-// by 1/2^k: as 2^k divides p - 1, r + m p for m = -r mod 2^k is a multiple
-// of 2^k, and its quotient (r + m) / 2^k + m (p - 1) / 2^k is below
+// a := a b / 2^k mod p. With p < 2^b, the product t = a b (below p^2 <
+// 2^2b) is reduced by Barrett's method, q = floor(floor(t / 2^(b-2))
+// floor(2^(2b+4) / p) / 2^(b+6)), which falls at most 2 short of
+// floor(t / p), so that r = t - q p is below 3p; then r / 2^k needs no
+// product by 1/2^k: as 2^k divides p - 1, r + m p for m = -r mod 2^k is a
+// multiple of 2^k, and its quotient (r + m) / 2^k + m (p - 1) / 2^k is below
 // 3p / 2^k + p.
-void multiply_entries_scalar(u64* a, const u64* b, std::int64_t L, const Prime& P) {
-  const u64 p = P.p, mu = static_cast<u64>((u128{1} << 104) / p);
-  int k = 0;
-  while ((std::int64_t{1} << k) < L) ++k;
-  const u64 mask = static_cast<u64>(L) - 1, pk = (p - 1) >> k;
-  for (std::int64_t i = 0; i < L; ++i) {
+void multiply_entries_scalar(u64* a, const u64* b, std::int64_t n, const Prime& P, int k) {
+  const u64 p = P.p, mu = static_cast<u64>((u128{1} << (2 * P.bits + 4)) / p);
+  const unsigned down = P.bits - 2, shift = P.bits + 6;
+  const u64 mask = (u64{1} << k) - 1, pk = (p - 1) >> k;
+  for (std::int64_t i = 0; i < n; ++i) {
     const u128 t = static_cast<u128>(a[i]) * b[i];
-    const u64 q = static_cast<u64>((static_cast<u128>(static_cast<u64>(t >> 48)) * mu) >> 56);
+    const u64 q = static_cast<u64>((static_cast<u128>(static_cast<u64>(t >> down)) * mu) >> shift);
     const u64 r = static_cast<u64>(t) - q * p;
     const u64 m = (0 - r) & mask;
     a[i] = ((r + m) >> k) + m * pk;
   }
 }
+
+namespace {
 
 // The transforms of the first factor of the last product, with its cells, and
 // the working arrays of the second factor.
@@ -201,10 +187,8 @@ void residues(const void* ctx, int q) {
   const auto forward = [&](u64* a) {
     if (J.units == Units::ifma)
       transform_vector(a, L, Pq, T.fw.data());
-    else if (J.units == Units::avx2)
-      transform_avx2(a, L, Pq, T.fwd.data());
     else
-      transform_scalar(a, L, Pq, T);
+      transform_avx2(a, L, Pq, T.fwd.data());
   };
   u64* x = prepared.x[q].data();
   if (!J.kept) {
@@ -222,12 +206,9 @@ void residues(const void* ctx, int q) {
   if (J.units == Units::ifma) {
     multiply_entries_vector(a, x, L, Pq, c);
     inverse_transform_vector(a, L, Pq, T.iv.data());
-  } else if (J.units == Units::avx2) {
+  } else {
     multiply_entries_avx2(a, x, L, Pq, c);
     inverse_transform_avx2(a, L, Pq, T.ivd.data());
-  } else {
-    multiply_entries_scalar(a, x, L, Pq);
-    inverse_transform_scalar(a, L, Pq, T);
   }
 }
 
@@ -243,19 +224,16 @@ void split_column(u64 r1, u64 r2, u64& l, u64& b, u64& a) {
 }
 
 // The columns of a product split into base B, l into r1s, b into r2s and a
-// into as, in two halves: on the vector units all but the last n mod 4, in
-// plain C++ all.
+// into as, all but the last n mod 4, in two halves.
 struct CrtJob {
   u64 *r1s, *r2s, *as;
   std::int64_t n;
-  Units units;
 };
 void crt_half(const void* ctx, int q) {
   const CrtJob& J = *static_cast<const CrtJob*>(ctx);
   const std::int64_t mid = (J.n / 2) & ~std::int64_t{3};
   const std::int64_t lo = q == 0 ? 0 : mid, hi = q == 0 ? mid : J.n;
-  if (J.units != Units::plain) return crt_columns_avx2(J.r1s + lo, J.r2s + lo, J.as + lo, hi - lo);
-  for (std::int64_t i = lo; i < hi; ++i) split_column(J.r1s[i], J.r2s[i], J.r1s[i], J.r2s[i], J.as[i]);
+  crt_columns_avx2(J.r1s + lo, J.r2s + lo, J.as + lo, hi - lo);
 }
 
 }  // namespace
@@ -317,6 +295,7 @@ const Tables& tables_for(int q, std::int64_t L, Units units) {
 bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from,
                      Units units) {
   using namespace ntt;
+  if (units == Units::plain) return add_product_wide(acc, X, bx, tx, Y, ty, from);
   int k = 4;
   while ((std::int64_t{1} << k) < tx.size() + ty.size() - 1) ++k;
   if (k > kMaxLog) return false;
@@ -344,9 +323,9 @@ bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   const std::int64_t c0 = xs.lo + ty.lo, lo = std::max(from, c0), hi = tx.hi + ty.hi;
   u64* r1s = work[0].data() + (lo - c0);
   u64* r2s = work[1].data() + (lo - c0);
-  const std::int64_t n = hi - lo + 1, split = units == Units::plain ? n : n & ~std::int64_t{3};
+  const std::int64_t n = hi - lo + 1, split = n & ~std::int64_t{3};
   if (digits.size() < static_cast<std::size_t>(n)) digits.resize(static_cast<std::size_t>(n));
-  const CrtJob crt{r1s, r2s, digits.data(), n, units};
+  const CrtJob crt{r1s, r2s, digits.data(), n};
   run_pair(crt_half, &crt, n >= kPairColumns);
   add_split_columns(acc, lo, hi, [&](std::int64_t c, u64& l, u64& b, u64& a) {
     const std::int64_t i = c - lo;

@@ -1,9 +1,12 @@
 // Number-theoretic transforms modulo two primes below 2^50, shared by the
 // portable kernel (ntt.cpp) and those for AVX-512 IFMA (vector.cpp) and for
 // AVX2 (avx2.cpp). All give their entries in [0, p), the same entries, so
-// that a transform made by one serves another.
+// that a transform made by one serves another. The portable products go
+// through three primes below 2^58 instead, with two cells to an entry
+// (wide.cpp), on the same portable kernel.
 #pragma once
 
+#include <bit>
 #include <new>
 #include <vector>
 
@@ -16,16 +19,17 @@ namespace longmult::ntt {
 // through Montgomery's reduction with R = 2^52, which on operands below 2p
 // (< 2^51) gives a result below 2p.
 struct Prime {
-  u64 p;     // the prime, with 2^30 | p - 1
-  u64 g;     // a generator of the multiplicative group modulo p
-  u64 pinv;  // -1/p mod 2^52
+  u64 p;          // the prime, with 2^22 | p - 1
+  u64 g;          // a generator of the multiplicative group modulo p
+  u64 pinv;       // -1/p mod 2^52
+  unsigned bits;  // p < 2^bits, and 2^bits - p < 2^bits / 65
 };
 inline constexpr u64 kMask52 = (u64{1} << 52) - 1;
 
 constexpr Prime make_prime(u64 p, u64 g) {
   u64 inv = 1;  // 1/p mod 2^64 by Newton's iteration
   for (int i = 0; i < 6; ++i) inv *= 2 - p * inv;
-  return {p, g, (0 - inv) & kMask52};
+  return {p, g, (0 - inv) & kMask52, static_cast<unsigned>(std::bit_width(p))};
 }
 inline constexpr Prime kPrimes[2] = {make_prime(1'125'845'146'009'601, 3), make_prime(1'125'844'072'267'777, 5)};
 
@@ -52,6 +56,12 @@ inline u64 mont(u64 a, u64 b, const Prime& P) {
   return static_cast<u64>((t >> 52) + (mp >> 52) + ((lo + (static_cast<u64>(mp) & kMask52)) >> 52));
 }
 
+inline u64 reduce(u64 x, u64 p) { return x >= p ? x - p : x; }
+
+// z mod p for z < 2^(bits + 6): z - floor(z / 2^bits) p = (z mod 2^bits) +
+// floor(z / 2^bits) (2^bits - p) is below 2^bits + 63 (2^bits - p) < 2p.
+inline u64 reduce_lazy(u64 z, const Prime& P) { return reduce(z - (z >> P.bits) * P.p, P.p); }
+
 // Arrays on whole cache lines, so that no vector of entries straddles two.
 template <class T>
 struct LineAllocator {
@@ -77,6 +87,12 @@ using Array = std::vector<T, LineAllocator<T>>;
 struct ShoupFactor {
   u64 w, wq;
 };
+// y w mod p in [0, 2p) by Shoup's method, for y < 2^64, w < p < 2^63 and
+// wq = floor(w 2^64 / p): one high and two low products.
+inline u64 shoup(u64 y, ShoupFactor f, u64 p) {
+  const u64 q = static_cast<u64>((static_cast<u128>(y) * f.wq) >> 64);
+  return y * f.w - q * p;
+}
 struct Tables {
   Array<u64> fw, iv, unscale;
   Array<ShoupFactor> fws, ivs;
@@ -87,10 +103,14 @@ struct Tables {
 // that calls add_product_ntt only.
 const Tables& tables_for(int q, std::int64_t L, Units units);
 
-// The portable transforms (ntt.cpp), for L >= 16 entries below p, with the
-// Shoup factors of tables_for(q, L, Units::plain).
+// The portable transforms (ntt.cpp), for L >= 16 entries, with the Shoup
+// factors of tables_for(q, L, Units::plain) or their like for another prime
+// below 2^58: transform_scalar takes entries below 4p, the inverse entries
+// below 2p, and both give entries in [0, p).
 void transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T);
 void inverse_transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T);
+// a := a b / 2^k mod p, below 2p, for n entries a, b < p, 2 <= k, 2^k | p - 1.
+void multiply_entries_scalar(u64* a, const u64* b, std::int64_t n, const Prime& P, int k);
 // The kernels on the vector units, for L >= 16 entries below p; called only
 // when cpu_units() has them. transform: the transform of a in bit-reversed order,
 // by decimation in frequency (x, y -> x + y, (x - y) w^j). inverse_transform:
@@ -108,6 +128,9 @@ void multiply_entries_avx2(u64* a, const u64* b, std::int64_t L, const Prime& P,
 // (a B + b) B + l, with l into r1s, b into r2s and a into as; the last n mod 4
 // entries are left as they were.
 void crt_columns_avx2(u64* r1s, u64* r2s, u64* as, std::int64_t n);
+
+// The product of add_product_ntt on the portable kernel (wide.cpp).
+bool add_product_wide(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from);
 
 // fn(ctx, 0) and fn(ctx, 1), the first on a second thread when `parallel`
 // and the process may use two processors (pair.cpp); returns when both are
