@@ -452,25 +452,31 @@ TEST(KernelEdges, DivisorsAgreeWithNativeDivision) {
 // 1/3 times 1/3 every third pass may wrap and its walk runs to X's last cell;
 // with that cell one more, the same walks end the other way. A cell one more
 // in the middle of X turns the answers of the walks from above it, so that
-// each walk must start at its own pass. With 300 cells the passes that may
-// wrap outnumber the places to list them at once.
+// each walk must start at its own pass. With 600 cells the passes that may
+// wrap outnumber the places to list them at once, and the plain passes go in
+// two halves; with Y's lower cells 1, which cannot wrap, all the passes that
+// may wrap are in the upper half.
 TEST(KernelEdges, WalksForgetWhenXChanges) {
-  set_precision(3000, 5);
+  set_precision(6000, 5);
   for (Units units : {Units::plain, Units::avx2, Units::ifma}) {
     if (cpu_units() < units) continue;
     use_kernels(false, units);
-    for (const cell_t last : {cell_t{3333333333}, cell_t{3333333334}}) {
-      const auto thirds = [&](Reg* r) {
-        for (int k = 0; k < 3; ++k) {
-          for (std::int64_t i = 0; i < ncells(); ++i) r[k].cells[i] = k < 2 && i < -decimals ? 3333333333 : 0;
-          r[k].top = -1;
-        }
-        r[0].cells[0] = last;
-        r[0].cells[ncells() / 2] = 3333333334;
-      };
-      EXPECT_TRUE(longmult_of("1/3 times 1/3, X's last cell " + std::to_string(last), false, thirds))
-          << "units " << static_cast<int>(units);
-    }
+    for (const cell_t last : {cell_t{3333333333}, cell_t{3333333334}})
+      for (const cell_t low : {cell_t{3333333333}, cell_t{1}}) {
+        const auto thirds = [&](Reg* r) {
+          for (int k = 0; k < 3; ++k) {
+            for (std::int64_t i = 0; i < ncells(); ++i) r[k].cells[i] = k < 2 && i < -decimals ? 3333333333 : 0;
+            r[k].top = -1;
+          }
+          r[0].cells[0] = last;
+          r[0].cells[ncells() / 2] = 3333333334;
+          for (std::int64_t i = 0; i < -decimals / 2; ++i) r[1].cells[i] = low;
+        };
+        EXPECT_TRUE(longmult_of(
+            "1/3 times 1/3, X's last cell " + std::to_string(last) + ", Y's lower cells " + std::to_string(low), false,
+            thirds))
+            << "units " << static_cast<int>(units);
+      }
   }
 }
 

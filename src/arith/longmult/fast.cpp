@@ -38,6 +38,7 @@
 #include <optional>
 #include <vector>
 
+#include "arith/longmult/ntt.h"
 #include "arith/longmult/products.h"
 
 namespace {
@@ -210,6 +211,50 @@ struct FracParts {
 // (x1, x2 the cells k - 1 and k - 2 of X, b = Y_i), a_i = h B + r2 with
 // h = (r1 + q2) mod B; all of it in 64-bit products. As r2 + b < 2B, a_i + b
 // can pass B^2 only when h = B - 1 and r2 + b > B; then B^2 - a_i = B - r2.
+// Returns whether pass i may wrap.
+inline bool pass_parts(const Cells& X, u64 b, std::int64_t k, u64& h, u64& r2) {
+  u64 r1 = 0;
+  mul_divmod_base(X[k - 1], b, r1);
+  h = r1 + mul_divmod_base(X[k - 2], b, r2);
+  h -= kB & (u64{0} - static_cast<u64>(h >= kB));  // as often as not: no branch
+  return (h == kB - 1) & (r2 + b > kB);
+}
+
+// The sums of h, r2 and b over a run of passes, with the passes that may
+// wrap listed in full; a long run goes in two halves side by side.
+struct PassSums {
+  u128 h = 0, r = 0, y = 0;
+  std::int64_t nmay = 0;
+};
+struct HalfPasses {
+  const Cells *X, *Y;
+  std::int64_t d, lo, mid, hi;  // the first half lo .. mid - 1, the second mid .. hi
+  PassSums* sums;               // of the second half and the first
+  std::int64_t* may;            // room for a place per pass, from lo
+};
+void half_passes(const void* ctx, int t) {
+  const HalfPasses& J = *static_cast<const HalfPasses*>(ctx);
+  const std::int64_t lo = t == 0 ? J.mid : J.lo, hi = t == 0 ? J.hi : J.mid - 1;
+  PassSums& s = J.sums[t];
+  std::int64_t* may = J.may + (lo - J.lo);
+  for (std::int64_t i = lo; i <= hi; ++i) {
+    const u64 b = static_cast<u64>(J.Y->c[i]);
+    u64 h = 0, r2 = 0;
+    const bool wraps = pass_parts(*J.X, b, J.d - i, h, r2);
+    s.h += h;
+    s.r += r2;
+    s.y += b;
+    may[s.nmay] = i;
+    s.nmay += static_cast<std::int64_t>(wraps);
+  }
+}
+
+// Plain runs of at least this many passes go in two halves.
+constexpr std::int64_t kPairPasses = 500;
+
+// The passes that may wrap of the halves, kept across calls.
+thread_local std::vector<std::int64_t> listed;
+
 // On AVX2 the passes whose cells of X lie within its span go four at a time.
 void add_frac_parts(const Cells& X, const Cells& Y, FracParts& f, Walks& walks) {
   const std::int64_t d = -std::int64_t{decimals};
@@ -220,28 +265,26 @@ void add_frac_parts(const Cells& X, const Cells& Y, FracParts& f, Walks& walks) 
   // and walked in batches.
   std::int64_t may[kFracWraps];
   int nmay = 0;
+  const auto walk = [&](std::int64_t i) {
+    const std::int64_t k = d - i;
+    const auto b = static_cast<u64>(Y.c[i]);
+    u64 r2 = 0;
+    mul_divmod_base(X[k - 2], b, r2);
+    if (k - 2 > X.s.lo) f.wraps += walks.reaches(k - 2, b, static_cast<i128>(kB - r2)) ? 1 : 0;  // else L_i = 0
+  };
   const auto settle = [&](std::int64_t from) {  // may[] relative to pass `from`
-    for (int w = 0; w < nmay; ++w) {
-      const std::int64_t i = from + may[w], k = d - i;
-      const auto b = static_cast<u64>(Y.c[i]);
-      u64 r2 = 0;
-      mul_divmod_base(X[k - 2], b, r2);
-      if (k - 2 > X.s.lo) f.wraps += walks.reaches(k - 2, b, static_cast<i128>(kB - r2)) ? 1 : 0;  // else L_i = 0
-    }
+    for (int w = 0; w < nmay; ++w) walk(from + may[w]);
     nmay = 0;
   };
   const auto pass = [&](std::int64_t i) {
     const u64 b = static_cast<u64>(Y.c[i]);  // b = 0 adds nothing and cannot wrap
-    const std::int64_t k = d - i;
-    u64 r1 = 0, r2 = 0;
-    mul_divmod_base(X[k - 1], b, r1);
-    u64 h = r1 + mul_divmod_base(X[k - 2], b, r2);
-    h -= kB & (u64{0} - static_cast<u64>(h >= kB));  // as often as not: no branch
+    u64 h = 0, r2 = 0;
+    const bool wraps = pass_parts(X, b, d - i, h, r2);
     sumH += h;
     sumR += r2;
     sumY += b;
     may[nmay] = i;
-    nmay += static_cast<int>((h == kB - 1) & (r2 + b > kB));
+    nmay += static_cast<int>(wraps);
     if (nmay == kFracWraps) settle(0);
   };
   std::int64_t i = Y.s.lo;
@@ -260,6 +303,20 @@ void add_frac_parts(const Cells& X, const Cells& Y, FracParts& f, Walks& walks) 
       sumY += sums[2];
       settle(i0);
     }
+  }
+  if (const std::int64_t n = last - i + 1; n >= kPairPasses) {
+    if (listed.size() < static_cast<std::size_t>(n)) listed.resize(static_cast<std::size_t>(n));
+    PassSums halves[2];
+    const HalfPasses job{&X, &Y, d, i, i + n / 2, last, halves, listed.data()};
+    ntt::run_pair(half_passes, &job, true);
+    for (int t = 0; t < 2; ++t) {
+      sumH += halves[t].h;
+      sumR += halves[t].r;
+      sumY += halves[t].y;
+      const std::int64_t* at = listed.data() + (t == 0 ? n / 2 : 0);
+      for (std::int64_t w = 0; w < halves[t].nmay; ++w) walk(at[w]);
+    }
+    i = last + 1;
   }
   for (; i <= last; ++i) pass(i);
   settle(0);
