@@ -1,23 +1,24 @@
-// Products by transforms on the portable kernel: modulo three primes below
-// 2^58, with two cells to an entry.
+// Products by transforms on the portable kernel: modulo primes below 2^58,
+// with C = 2 or 3 cells to an entry and C + 1 primes.
 //
-// An entry X_2i + B X_2i+1 is below B^2 = 10^20 and a column of entries below
-// m 10^40 for m < 2^20 pairs, within the product of the three primes (about
-// 2^174). Against two primes below 2^50 with a cell to an entry, the
-// transforms have half the entries, and there are three of them for two: the
-// two threads take a prime each and half of the third. A transform of L
-// entries splits after its first stage into two of L/2 entries, the residues
-// modulo x^(L/2) - 1 (the sums a_j + a_(j+L/2)) and modulo x^(L/2) + 1 (the
-// differences times w^j); each half is made from the factors' cells alone,
-// and the last stage of the inverse, which joins them, is made with the
-// Chinese remainders.
+// An entry of C cells is below B^C, a column of entries below m B^2C for
+// m < 2^20 pairs: below 2^153 for two cells, within the product of three
+// primes (about 2^174), and below 2^219 for three, within that of four
+// (about 2^232). Against two primes below 2^50 with a cell to an entry (the
+// vector units), the transforms have a half or a third of the entries. With
+// three cells the two threads take two primes each. With two each takes a
+// prime and half of the third: a transform of L entries splits after its
+// first stage into two of L/2 entries, the residues modulo x^(L/2) - 1 (the
+// sums a_j + a_(j+L/2)) and modulo x^(L/2) + 1 (the differences times w^j),
+// each made from the factors' cells alone; the last stage of the inverse,
+// which joins them, is made with the Chinese remainders. Each product takes
+// the form whose transforms are the shorter work.
 //
-// Entry column k of the product gathers the parts X_2i Y_2j (cell column
-// c0 + 2k), X_2i+1 Y_2j + X_2i Y_2j+1 (c0 + 2k + 1) and X_2i+1 Y_2j+1
-// (c0 + 2k + 2), c0 the sum of the first cells. The entry columns from the
-// first whose cells are all wanted give every wanted column but the part
-// X_2i+1 Y_2j+1 of the entry column before, and, when the first wanted column
-// is odd, that column whole; these few pairs are summed apart.
+// Entry column k of the product gathers the pairs X_(Ci+a) Y_(Cj+b) with
+// i + j = k, which belong to cell column c0 + Ck + a + b, c0 the sum of the
+// first cells. The entry columns from the first whose cells are all wanted
+// give every wanted column but the pairs of the entry columns before that
+// reach up into them; these few are summed apart.
 #include <algorithm>
 
 #include "arith/longmult/ntt.h"
@@ -26,36 +27,63 @@ namespace longmult {
 namespace ntt {
 namespace {
 
-inline constexpr Prime kWide[3] = {make_prime(288'230'376'126'545'921, 6), make_prime(288'230'376'097'185'793, 5),
-                                   make_prime(288'230'376'059'437'057, 5)};
+inline constexpr Prime kWide[4] = {make_prime(288'230'376'126'545'921, 6), make_prime(288'230'376'097'185'793, 5),
+                                   make_prime(288'230'376'059'437'057, 5), make_prime(288'230'376'051'048'449, 3)};
 constexpr bool wide_prime(const Prime& P) {
   return P.bits == 58 && 65 * ((u64{1} << 58) - P.p) < (u64{1} << 58) && (P.p - 1) % (u64{1} << 22) == 0;
 }
-static_assert(wide_prime(kWide[0]) && wide_prime(kWide[1]) && wide_prime(kWide[2]));
-static_assert(kWide[0].p > kWide[1].p && kWide[1].p > kWide[2].p);  // r0 < 2 p1, r0 < 2 p2
+static_assert(wide_prime(kWide[0]) && wide_prime(kWide[1]) && wide_prime(kWide[2]) && wide_prime(kWide[3]));
+static_assert(kWide[0].p > kWide[1].p && kWide[1].p > kWide[2].p && kWide[2].p > kWide[3].p);  // r0 < 2 p_q
 
-// The longest transform has 2^20 entries (2^21 cells), as on the vector units.
+// The longest transform has 2^20 entries, as on the vector units.
 inline constexpr int kWideMaxLog = 20;
 
 constexpr ShoupFactor shoup_factor(u64 w, u64 p) { return {w, static_cast<u64>((static_cast<u128>(w) << 64) / p)}; }
 
-// The Chinese remainders by Garner's method: v = t1 + p0 t2 + p0 p1 t3 with
-// t1 = r0, t2 = (r1 - t1) / p0 mod p1, t3 = (r2 - t1 - p0 t2) / (p0 p1) mod p2.
-constexpr u64 kP0 = kWide[0].p, kP1 = kWide[1].p, kP2 = kWide[2].p;
+// The Chinese remainders by Garner's method: v = t0 + p0 (t1 + p1 (t2 + p2 t3))
+// with t0 = r0 and each t_q = (r_q - (the sum so far)) / (p0 .. p_(q-1)) mod p_q.
+constexpr u64 kP0 = kWide[0].p, kP1 = kWide[1].p, kP2 = kWide[2].p, kP3 = kWide[3].p;
 constexpr ShoupFactor kInv0In1 = shoup_factor(pow_mod(kP0 % kP1, kP1 - 2, kP1), kP1);
 constexpr ShoupFactor kP0In2 = shoup_factor(kP0 % kP2, kP2);
 constexpr ShoupFactor kInv01In2 = shoup_factor(pow_mod(mul_mod(kP0 % kP2, kP1 % kP2, kP2), kP2 - 2, kP2), kP2);
-// p0 and p0 p1 in base B: p0 = D1 B + D0, p0 p1 = ((Q3 B + Q2) B + Q1) B + Q0.
-constexpr u64 kD0 = kP0 % kB, kD1 = kP0 / kB;
-constexpr u128 kP01 = static_cast<u128>(kP0) * kP1;
-constexpr u64 kQ0 = static_cast<u64>(kP01 % kB), kQ1 = static_cast<u64>(kP01 / kB % kB),
-              kQ2 = static_cast<u64>(kP01 / kB / kB % kB), kQ3 = static_cast<u64>(kP01 / kB / kB / kB);
-static_assert(kQ3 < kB);
+constexpr ShoupFactor kP0In3 = shoup_factor(kP0 % kP3, kP3);
+constexpr ShoupFactor kP01In3 = shoup_factor(mul_mod(kP0 % kP3, kP1 % kP3, kP3), kP3);
+constexpr ShoupFactor kInv012In3 =
+    shoup_factor(pow_mod(mul_mod(mul_mod(kP0 % kP3, kP1 % kP3, kP3), kP2 % kP3, kP3), kP3 - 2, kP3), kP3);
+
+// The base-B digits of p0, p0 p1 and p0 p1 p2.
+struct Digits {
+  u64 d[6] = {};
+  constexpr Digits(u64 a, u64 b, u64 c) {
+    // (a b c) in base 2^64 limbs, then divided by B limb by limb.
+    u64 l[3] = {};
+    const u128 ab = static_cast<u128>(a) * b;
+    u128 t = static_cast<u128>(static_cast<u64>(ab)) * c;
+    l[0] = static_cast<u64>(t);
+    t = (t >> 64) + static_cast<u128>(static_cast<u64>(ab >> 64)) * c;
+    l[1] = static_cast<u64>(t);
+    l[2] = static_cast<u64>(t >> 64);
+    for (u64& digit : d) {
+      u128 r = 0;
+      for (int i = 2; i >= 0; --i) {
+        const u128 cur = (r << 64) | l[i];
+        l[i] = static_cast<u64>(cur / kB);
+        r = cur % kB;
+      }
+      digit = static_cast<u64>(r);
+    }
+  }
+};
+constexpr Digits kD0(kP0, 1, 1), kD01(kP0, kP1, 1), kD012(kP0, kP1, kP2);
+static_assert(kD0.d[2] == 0 && kD01.d[4] == 0 && kD012.d[5] != 0);
 
 // Per prime, the Shoup factors as in Tables::fws and ivs (the rest unused),
-// and B mod p as a Shoup factor.
-Tables tables[3];
-constexpr ShoupFactor kBIn[3] = {shoup_factor(kB, kP0), shoup_factor(kB, kP1), shoup_factor(kB, kP2)};
+// and B and B^2 mod p as Shoup factors.
+Tables tables[4];
+constexpr ShoupFactor kBIn[4] = {shoup_factor(kB, kP0), shoup_factor(kB, kP1), shoup_factor(kB, kP2),
+                                 shoup_factor(kB, kP3)};
+constexpr ShoupFactor kB2In[4] = {shoup_factor(mul_mod(kB, kB, kP0), kP0), shoup_factor(mul_mod(kB, kB, kP1), kP1),
+                                  shoup_factor(mul_mod(kB, kB, kP2), kP2), shoup_factor(mul_mod(kB, kB, kP3), kP3)};
 
 const Tables& tables_for(int q, std::int64_t L) {
   Tables& T = tables[q];
@@ -85,69 +113,72 @@ const Tables& tables_for(int q, std::int64_t L) {
 }
 
 // The transforms of the first factor of the last product, with its cells
-// (the third prime's as its two halves), and the second factor's. From the
-// second product with the same first factor on, its entries are kept divided
-// by L as Shoup factors, so that each product of entries takes one Shoup
-// product.
+// (the third prime's, with two cells to an entry, as its two halves), and
+// the second factor's. From the second product with the same first factor
+// on, its entries are kept divided by L as Shoup factors, so that each
+// product of entries takes one Shoup product.
 struct Prepared {
   std::vector<cell_t> cells;
-  int k = -1;
+  int C = 0, k = -1;
   bool factors = false;  // xf holds the factors of x
-  Array<u64> x[3];
-  Array<ShoupFactor> xf[3];
+  Array<u64> x[4];
+  Array<ShoupFactor> xf[4];
 };
 Prepared prepared;
-Array<u64> work[3];
+Array<u64> work[4];
 Array<u64> outs[3];  // l, b and a of each cell from the first wanted one
 
 struct Job {
   const cell_t* X;
   const cell_t* Y;
   Span xs, ty;
+  int C;
   std::int64_t L;
   int k;
   bool kept, square, factors;
-  const Tables* T[3];
 };
 
-// The n entries of cells c[s.lo .. s.hi], two to an entry, modulo p (below
-// B + 2p < 4p), into e[0 .. n), n = ceil(s.size() / 2).
-void load_entries(u64* e, const cell_t* c, Span s, int q) {
+std::int64_t entries(Span s, int C) { return (s.size() + C - 1) / C; }
+
+// Entry i of the cells at[0 .. n), C to an entry, modulo p (below 4p).
+inline u64 entry(const cell_t* at, std::int64_t n, std::int64_t i, int C, int q) {
   const u64 p = kWide[q].p;
-  const ShoupFactor b = kBIn[q];
-  const std::int64_t pairs = s.size() / 2;
-  const cell_t* at = c + s.lo;
-  for (std::int64_t i = 0; i < pairs; ++i)
-    e[i] = static_cast<u64>(at[2 * i]) + shoup(static_cast<u64>(at[2 * i + 1]), b, p);
-  if (s.size() % 2 != 0) e[pairs] = static_cast<u64>(at[2 * pairs]);
+  const std::int64_t c = C * i;
+  u64 e = static_cast<u64>(at[c]);
+  if (c + 1 < n) e += shoup(static_cast<u64>(at[c + 1]), kBIn[q], p);
+  if (C == 3 && c + 2 < n) e += reduce(shoup(static_cast<u64>(at[c + 2]), kB2In[q], p), p);
+  return e;
 }
 
-// The transform (unreduced entries below 4p) of the cells of s into a: for
-// half < 0 the whole of L entries, else half 0 or 1 of the third prime's,
-// L/2 entries. The halves are made from the entries e_j: e_j + e_(j+L/2)
-// and (e_j - e_(j+L/2)) w^j.
+// The entries of cells c[s.lo .. s.hi] into e[0 .. entries).
+void load_entries(u64* e, const cell_t* c, Span s, int C, int q) {
+  const std::int64_t n = entries(s, C);
+  for (std::int64_t i = 0; i < n; ++i) e[i] = entry(c + s.lo, s.size(), i, C, q);
+}
+
+// The transform (entries in [0, p)) of the cells of s into a: for half < 0
+// the whole of L entries, else half 0 or 1 of the third prime's, L/2 entries.
+// The halves are made from the entries e_j: e_j + e_(j+L/2) and
+// (e_j - e_(j+L/2)) w^j.
 void forward(u64* a, const cell_t* c, Span s, const Job& J, int q, int half) {
   const Prime& P = kWide[q];
-  const std::int64_t n = (s.size() + 1) / 2;
+  const Tables& T = tables[q];
+  const std::int64_t n = entries(s, J.C);
   if (half < 0) {
-    load_entries(a, c, s, q);
+    load_entries(a, c, s, J.C, q);
     std::fill(a + n, a + J.L, u64{0});
-    return transform_scalar(a, J.L, P, *J.T[q]);
+    return transform_scalar(a, J.L, P, T);
   }
   const std::int64_t h = J.L / 2, over = std::max<std::int64_t>(n - h, 0);
   const u64 p = P.p, p4 = 4 * p;
   // The entries from h up go to a[0 ..) first; each entry below h then joins
   // the one h above it, read from a[j] before a[j] is written.
-  if (over > 0) load_entries(a, c, {s.lo + 2 * h, s.hi}, q);
+  if (over > 0) load_entries(a, c, {s.lo + J.C * h, s.hi}, J.C, q);
   std::fill(a + over, a + h, u64{0});
-  const ShoupFactor* w = J.T[q]->fws.data() + h;
-  const cell_t* at = c + s.lo;
-  const ShoupFactor b = kBIn[q];
+  const ShoupFactor* w = T.fws.data() + h;
   const std::int64_t low = std::min(n, h);
   for (std::int64_t j = 0; j < low; ++j) {
-    const std::int64_t i = s.lo + 2 * j;
-    const u64 e = static_cast<u64>(at[2 * j]) + (i + 1 <= s.hi ? shoup(static_cast<u64>(at[2 * j + 1]), b, p) : 0);
-    const u64 f = a[j];
+    const u64 e = entry(c + s.lo, s.size(), j, J.C, q), f = a[j];
     if (half == 0) {
       const u64 z = e + f;
       a[j] = z >= p4 ? z - p4 : z;
@@ -155,11 +186,11 @@ void forward(u64* a, const cell_t* c, Span s, const Job& J, int q, int half) {
       a[j] = shoup(e - f + p4, w[j], p);
     }
   }
-  transform_scalar(a, h, P, *J.T[q]);
+  transform_scalar(a, h, P, T);
 }
 
-// The residues of the product modulo a prime (q < 2, half < 0) or one half of
-// the third prime's, into work[q].
+// The residues of the product modulo prime q (half < 0) or one half of the
+// third prime's (two cells to an entry), into work[q].
 void lane(const Job& J, int q, int half) {
   const Prime& P = kWide[q];
   const std::int64_t off = half < 0 ? 0 : half * (J.L / 2), n = half < 0 ? J.L : J.L / 2;
@@ -186,63 +217,103 @@ void lane(const Job& J, int q, int half) {
     }
     for (std::int64_t i = 0; i < n; ++i) a[i] = shoup(a[i], f[i], P.p);
   }
-  inverse_transform_scalar(a, n, P, *J.T[q]);
+  inverse_transform_scalar(a, n, P, tables[q]);
 }
 
 void residues(const void* ctx, int t) {
   const Job& J = *static_cast<const Job*>(ctx);
   lane(J, t, -1);
-  lane(J, 2, t);
+  if (J.C == 3)
+    lane(J, t + 2, -1);
+  else
+    lane(J, 2, t);
 }
 
-// The cells from..to of the wanted entry columns k2 .. K, with the pairs
-// summed apart: extra_from at `from` when that is odd (from c0), extra_k2 at
-// c0 + 2 k2.
+// The cells from..to of the wanted entry columns, kf .. K. The pairs of
+// the entry columns below kf that reach cell `from` or above are summed
+// apart, in two halves, into extra[t][c - from].
 struct CrtJob {
-  std::int64_t L, c0, from, to, k2, K;
-  u128 extra_from, extra_k2;
+  const cell_t* X;
+  const cell_t* Y;
+  Span xs, ty;
+  int C;
+  std::int64_t L, c0, from, to, kf, K;
   const ShoupFactor* iv;  // the third prime's factors of its last inverse stage
+  u128 (*extra)[4];
 };
 
-// Entry column k as v = p0 + B p1 + B^2 p2 + B^3 p3, each part below 2^93.
+// Half t of those pairs: entry columns kf - 2 and kf - 1, each split by the
+// entries of X.
+void add_extra(const CrtJob& J, int t) {
+  const int C = J.C;
+  const std::int64_t nxe = entries(J.xs, C), nye = entries(J.ty, C);
+  const auto cell = [](const cell_t* c, Span s, std::int64_t i) -> u64 { return i <= s.hi ? c[i] : 0; };
+  for (std::int64_t kb = std::max<std::int64_t>(J.kf - 2, 0); kb < J.kf; ++kb) {
+    const std::int64_t first = std::max<std::int64_t>(0, kb - (nye - 1)), last = std::min(kb, nxe - 1);
+    const std::int64_t mid = first + (last - first + 1) / 2;
+    const std::int64_t base = J.c0 + C * kb;  // the cell of the pairs u = v = 0
+    for (std::int64_t i = t == 0 ? first : mid; i <= (t == 0 ? mid - 1 : last); ++i)
+      for (int u = 0; u < C; ++u)
+        for (int v = std::max<std::int64_t>(0, J.from - base - u); v < C; ++v)
+          J.extra[t][base + u + v - J.from] +=
+              static_cast<u128>(cell(J.X, J.xs, J.xs.lo + C * i + u)) * cell(J.Y, J.ty, J.ty.lo + C * (kb - i) + v);
+  }
+}
+
+// Entry column k as the sum of pos[i] B^i, each below 2^93.
 struct Parts {
-  u128 p0 = 0, p1 = 0, p2 = 0, p3 = 0;
+  u128 pos[6] = {};
 };
 Parts parts(const CrtJob& J, std::int64_t k) {
-  if (k < J.k2 || k > J.K) return {};
-  const std::int64_t h = J.L / 2, j = k < h ? k : k - h;
-  const u64 r0 = work[0][static_cast<std::size_t>(k)], r1 = work[1][static_cast<std::size_t>(k)];
-  const u64 x = work[2][static_cast<std::size_t>(j)];
-  const u64 v = shoup(work[2][static_cast<std::size_t>(h + j)], J.iv[j], kP2);
-  const u64 r2 = reduce_lazy(k < h ? x + v : x - v + 2 * kP2, kWide[2]);
-  const u64 t2 = reduce(shoup(r1 + kP1 - reduce(r0, kP1), kInv0In1, kP1), kP1);
-  const u64 u = reduce(r0, kP2) + shoup(t2, kP0In2, kP2);  // t1 + p0 t2 mod p2, below 3 p2
-  const u64 t3 = reduce(shoup(r2 + 3 * kP2 - u, kInv01In2, kP2), kP2);
-  const u64 t1h = r0 / kB, t1l = r0 - t1h * kB;
-  return {t1l + static_cast<u128>(t2) * kD0 + static_cast<u128>(t3) * kQ0,
-          t1h + static_cast<u128>(t2) * kD1 + static_cast<u128>(t3) * kQ1, static_cast<u128>(t3) * kQ2,
-          static_cast<u128>(t3) * kQ3};
+  if (k < J.kf || k > J.K) return {};
+  const auto at = static_cast<std::size_t>(k);
+  const u64 r0 = work[0][at], r1 = work[1][at];
+  u64 r2 = work[2][at];
+  if (J.C == 2) {  // the last inverse stage of the third prime's halves
+    const std::int64_t h = J.L / 2, j = k < h ? k : k - h;
+    const u64 x = work[2][static_cast<std::size_t>(j)];
+    const u64 v = shoup(work[2][static_cast<std::size_t>(h + j)], J.iv[j], kP2);
+    r2 = reduce_lazy(k < h ? x + v : x - v + 2 * kP2, kWide[2]);
+  }
+  const u64 t1 = reduce(shoup(r1 + kP1 - reduce(r0, kP1), kInv0In1, kP1), kP1);
+  const u64 s2 = reduce(r0, kP2) + shoup(t1, kP0In2, kP2);  // t0 + p0 t1 mod p2, below 3 p2
+  const u64 t2 = reduce(shoup(r2 + 3 * kP2 - s2, kInv01In2, kP2), kP2);
+  const u64 t0h = r0 / kB, t0l = r0 - t0h * kB;
+  Parts v;
+  v.pos[0] = t0l + static_cast<u128>(t1) * kD0.d[0] + static_cast<u128>(t2) * kD01.d[0];
+  v.pos[1] = t0h + static_cast<u128>(t1) * kD0.d[1] + static_cast<u128>(t2) * kD01.d[1];
+  v.pos[2] = static_cast<u128>(t2) * kD01.d[2];
+  v.pos[3] = static_cast<u128>(t2) * kD01.d[3];
+  if (J.C == 3) {
+    const u64 r3 = work[3][at];
+    // t0 + p0 t1 + p0 p1 t2 mod p3, below 5 p3
+    const u64 s3 = reduce(r0, kP3) + shoup(t1, kP0In3, kP3) + shoup(t2, kP01In3, kP3);
+    const u64 t3 = reduce(shoup(r3 + 5 * kP3 - s3, kInv012In3, kP3), kP3);
+    for (int i = 0; i < 6; ++i) v.pos[i] += static_cast<u128>(t3) * kD012.d[i];
+  }
+  return v;
 }
 
-// The cells in two halves of the entry columns they come from.
+// The cells in two halves of the entry columns they come from: cell
+// c0 + C k + i takes pos[i] of entry column k and pos[C + i] of k - 1.
 void crt_half(const void* ctx, int t) {
   const CrtJob& J = *static_cast<const CrtJob*>(ctx);
-  const std::int64_t kS = (J.from - J.c0) / 2, kE = (J.to - J.c0) / 2, mid = kS + (kE - kS + 1) / 2;
+  const int C = J.C;
+  const std::int64_t kS = (J.from - J.c0) / C, kE = (J.to - J.c0) / C, mid = kS + (kE - kS + 1) / 2;
   const std::int64_t lo = t == 0 ? kS : mid, hi = t == 0 ? mid - 1 : kE;
   Parts prev = parts(J, lo - 1);
   u64 *l = outs[0].data(), *b = outs[1].data(), *a = outs[2].data();
-  const auto put = [&](std::int64_t c, u128 s) {
-    if (c < J.from || c > J.to) return;
-    const auto i = static_cast<std::size_t>(c - J.from);
-    split_base(s, l[i], b[i], a[i]);
-  };
   for (std::int64_t k = lo; k <= hi; ++k) {
     const Parts cur = parts(J, k);
-    const std::int64_t c = J.c0 + 2 * k;
-    put(c, cur.p0 + prev.p2 + (k == J.k2 ? J.extra_k2 : 0));
-    put(c + 1, cur.p1 + prev.p3 + (c + 1 == J.from ? J.extra_from : 0));
+    for (int i = 0; i < C; ++i) {
+      const std::int64_t c = J.c0 + C * k + i;
+      if (c < J.from || c > J.to) continue;
+      const auto o = static_cast<std::size_t>(c - J.from);
+      split_base(cur.pos[i] + prev.pos[C + i], l[o], b[o], a[o]);
+    }
     prev = cur;
   }
+  add_extra(J, t);
 }
 
 // Transforms of at least kPairLength entries run side by side, and so do the
@@ -254,35 +325,36 @@ constexpr std::int64_t kPairCells = 300;
 }  // namespace
 
 bool add_product_wide(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from) {
-  const auto entries = [](Span s) { return (s.size() + 1) / 2; };
-  int k = 5;
-  while ((std::int64_t{1} << k) < entries(tx) + entries(ty) - 1) ++k;
+  // The form with the shorter work for each thread: one and a half
+  // transforms of 2^k2 entries, or two of 2^k3.
+  const auto log_length = [&](int C, int least) {
+    int k = least;
+    while ((std::int64_t{1} << k) < entries(tx, C) + entries(ty, C) - 1) ++k;
+    return k;
+  };
+  const int k2 = log_length(2, 5), k3 = log_length(3, 4);
+  const int C = 4 * k3 * (std::int64_t{1} << k3) < 3 * k2 * (std::int64_t{1} << k2) ? 3 : 2;
+  const int k = C == 3 ? k3 : k2;
   if (k > kWideMaxLog) return false;
   const std::int64_t L = std::int64_t{1} << k;
+  const int primes = C + 1;
   const bool square = X == Y && tx.lo == ty.lo && tx.hi == ty.hi;
   // As in add_product_ntt: X reaches down to L/2 + 1 entries of its block when
   // Y leaves room, so that its transform serves the next products.
   Span xs = tx;
-  if (!square && 2 * entries(ty) <= L) xs.lo = std::max(bx.lo, std::min(tx.lo, tx.hi - L));
+  if (!square && 2 * entries(ty, C) <= L) xs.lo = std::max(bx.lo, std::min(tx.lo, tx.hi - C * (L / 2)));
   const auto nx = static_cast<std::size_t>(xs.size());
-  const bool kept = prepared.k == k && prepared.cells.size() == nx &&
+  const bool kept = prepared.C == C && prepared.k == k && prepared.cells.size() == nx &&
                     std::equal(prepared.cells.begin(), prepared.cells.end(), X + xs.lo);
   if (!kept) {
     prepared.cells.assign(X + xs.lo, X + xs.hi + 1);
+    prepared.C = C;
     prepared.k = k;
     prepared.factors = false;
   }
-  const Job job{X,
-                Y,
-                xs,
-                ty,
-                L,
-                k,
-                kept,
-                square,
-                kept && prepared.factors,
-                {&tables_for(0, L), &tables_for(1, L), &tables_for(2, L)}};
-  for (int q = 0; q < 3; ++q) {
+  const Job job{X, Y, xs, ty, C, L, k, kept, square, kept && prepared.factors};
+  for (int q = 0; q < primes; ++q) {
+    tables_for(q, L);
     if (prepared.x[q].size() < static_cast<std::size_t>(L)) prepared.x[q].resize(static_cast<std::size_t>(L));
     if (kept && prepared.xf[q].size() < static_cast<std::size_t>(L)) prepared.xf[q].resize(static_cast<std::size_t>(L));
     if (work[q].size() < static_cast<std::size_t>(L)) work[q].resize(static_cast<std::size_t>(L));
@@ -293,25 +365,18 @@ bool add_product_wide(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t*
   // The wanted cells, from `from` to one above the top column (the entry
   // columns' parts reach that far; the product's value stops below it).
   const std::int64_t c0 = xs.lo + ty.lo, to = tx.hi + ty.hi + 1;
-  const std::int64_t r = from - c0, k2 = (r + 1) / 2, K = entries(xs) + entries(ty) - 2;
-  // The pairs of entry column k2 - 1 that reach from: X_2i+1 Y_2j+1, and when r
-  // is odd those of column `from` itself.
-  u128 extra_from = 0, extra_k2 = 0;
-  if (k2 > 0) {
-    const auto cell = [](const cell_t* c, Span s, std::int64_t i) -> u64 { return i <= s.hi ? c[i] : 0; };
-    const std::int64_t kb = k2 - 1;
-    for (std::int64_t i = std::max<std::int64_t>(0, kb - (entries(ty) - 1)); i <= std::min(kb, entries(xs) - 1); ++i) {
-      const std::int64_t xi = xs.lo + 2 * i, yj = ty.lo + 2 * (kb - i);
-      const u64 x0 = cell(X, xs, xi), x1 = cell(X, xs, xi + 1), y0 = cell(Y, ty, yj), y1 = cell(Y, ty, yj + 1);
-      extra_k2 += static_cast<u128>(x1) * y1;
-      if (r % 2 != 0) extra_from += static_cast<u128>(x1) * y0 + static_cast<u128>(x0) * y1;
-    }
-  }
+  const std::int64_t nxe = entries(xs, C), nye = entries(ty, C);
+  const std::int64_t kf = (from - c0 + C - 1) / C, K = nxe + nye - 2;
+  u128 extra[2][4] = {};
+  const CrtJob crt{X, Y, xs, ty, C, L, c0, from, to, kf, K, tables[2].ivs.data() + L / 2, extra};
   const auto cells = static_cast<std::size_t>(to - from + 1);
   for (auto& o : outs)
     if (o.size() < cells) o.resize(cells);
-  const CrtJob crt{L, c0, from, to, k2, K, extra_from, extra_k2, tables[2].ivs.data() + L / 2};
   run_pair(crt_half, &crt, to - from + 1 >= kPairCells);
+  for (std::size_t o = 0; o < 4 && o < cells; ++o) {  // the pairs summed apart, into their cells
+    const u128 s = (static_cast<u128>(outs[2][o]) * kB + outs[1][o]) * kB + outs[0][o] + extra[0][o] + extra[1][o];
+    split_base(s, outs[0][o], outs[1][o], outs[2][o]);
+  }
   add_split_columns(acc, from, to, [&](std::int64_t c, u64& l, u64& b, u64& a) {
     const auto i = static_cast<std::size_t>(c - from);
     l = outs[0][i];
