@@ -2,8 +2,8 @@
 // portable kernel (ntt.cpp) and those for AVX-512 IFMA (vector.cpp) and for
 // AVX2 (avx2.cpp). All give their entries in [0, p), the same entries, so
 // that a transform made by one serves another. The portable products go
-// through three primes below 2^58 instead, with two cells to an entry
-// (wide.cpp), on the same portable kernel.
+// through three or four primes below 2^58 instead, with two or three cells
+// to an entry (wide.cpp), on the same portable kernel.
 #pragma once
 
 #include <bit>
