@@ -151,14 +151,15 @@ testing::AssertionResult long_shape(Operands& ops, int round) {
 }
 
 // The terms of a series as EXP forms them: one long X times Y's whose lengths
-// straddle each change of method and each doubling of the transform's
-// length, with random cells and with cells of 10^10 - 1 (the columns closest
-// to the bound that sizes fields and primes). Each product runs three times,
-// the last after a change of one cell of X that reaches the result: a
-// transform of X kept from before must be seen to be stale.
+// straddle each change of method and each doubling of the transform's length
+// (on the portable path, of two cells to an entry or three), with random
+// cells and with cells of 10^10 - 1 (the columns closest to the bound that
+// sizes fields and primes). Each product runs three times, the last after a
+// change of one cell of X that reaches the result: a transform of X kept from
+// before must be seen to be stale.
 testing::AssertionResult series_terms(Operands& ops, int round) {
-  static const std::int64_t kLengths[] = {108, 109, 127, 128,  163,  164,  200, 346,
-                                          347, 630, 640, 1022, 1023, 1024, 1150};
+  static const std::int64_t kLengths[] = {108, 109, 127, 128, 129, 163, 164,  200,  346,  347,  384, 385,
+                                          512, 513, 630, 640, 768, 769, 1022, 1023, 1024, 1025, 1150};
   constexpr int n = static_cast<int>(std::size(kLengths));
   set_precision(12'000, 20);
   const std::int64_t d = -decimals;
@@ -355,7 +356,7 @@ const Row kProducts[] = {
     {"LONGMULT_many_cells", 2060,
      [](Operands& ops, int round) { return random_product(ops, round, round < 2000 ? 40 : 400, false); }},
     {"LONGMULT_long_shapes", 70, long_shape},
-    {"LONGMULT_series_terms", 30, series_terms},
+    {"LONGMULT_series_terms", 46, series_terms},
     {"LONGMULT_longest", 2, longest},
 };
 
@@ -477,6 +478,27 @@ TEST(KernelEdges, WalksForgetWhenXChanges) {
             thirds))
             << "units " << static_cast<int>(units);
       }
+  }
+}
+
+// A transform of X kept from the last product serves only products of its
+// own form: on the portable path 200 cells of X times 257 cells take
+// transforms of 2^8 entries of two cells, and times 385 cells transforms of
+// 2^8 entries of three, with the same cells of X.
+TEST(KernelEdges, KeptTransformServesItsOwnForm) {
+  set_precision(0, 6000);
+  Operands ops("Kept form");
+  for (Units units : {Units::plain, Units::avx2, Units::ifma}) {
+    if (cpu_units() < units) continue;
+    use_kernels(false, units);
+    for (const std::int64_t sy : {257, 385})
+      EXPECT_TRUE(longmult_of("200 cells times " + std::to_string(sy), false,
+                              [&](Reg* r) {
+                                Operands same("Kept form X");
+                                long_operand(same, r[0], 0, 199, false);
+                                long_operand(ops, r[1], 0, sy - 1, false);
+                              }))
+          << "units " << static_cast<int>(units);
   }
 }
 
