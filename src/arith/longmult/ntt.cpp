@@ -298,7 +298,7 @@ bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   if (units == Units::plain) return add_product_wide(acc, X, bx, tx, Y, ty, from);
   int k = 4;
   while ((std::int64_t{1} << k) < tx.size() + ty.size() - 1) ++k;
-  if (k > kMaxLog) return false;
+  if (k > kMaxLog) return add_product_wide(acc, X, bx, tx, Y, ty, from);  // two or three cells to an entry
   const std::int64_t L = std::int64_t{1} << k;
   const bool square = X == Y && tx.lo == ty.lo && tx.hi == ty.hi;
   // X reaches down to L/2 + 1 cells of its block when Y leaves room: then the

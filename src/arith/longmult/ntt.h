@@ -44,7 +44,9 @@ constexpr u64 pow_mod(u64 a, u64 e, u64 p) {
 inline constexpr u64 kInvP1 = pow_mod(kPrimes[0].p % kPrimes[1].p, kPrimes[1].p - 2, kPrimes[1].p);
 
 // The longest transform, 2^20 entries: its tables and arrays take 56 bytes an
-// entry, and they are kept for the next product. Longer products go to GMP.
+// entry, and they are kept for the next product. Longer products go to the
+// portable products, whose entries hold two or three cells, and beyond
+// those to GMP.
 inline constexpr int kMaxLog = 20;
 
 // a b / R mod p, below 2p, for a b < R p.
