@@ -267,16 +267,10 @@ const Tables& tables_for(int q, std::int64_t L, Units units) {
     T.fws.resize(static_cast<std::size_t>(L));
     T.ivs.resize(static_cast<std::size_t>(L));
     const WideDivisor byP(p);
-    u64 rem = 0;
-    const auto shoup_factor = [&](u64 wr) {  // from w R
-      const u64 w = reduce(mont(wr, 1, P), p);
-      u64 wq = 0;
-      byP.divrem(static_cast<u128>(w) << 64, wq, rem);
-      return ShoupFactor{w, wq};
-    };
+    const auto from_mont = [&](u64 wr) { return shoup_factor(reduce(mont(wr, 1, P), p), byP); };  // from w R
     for (auto e = static_cast<std::size_t>(std::max<std::int64_t>(done, 1)); e < static_cast<std::size_t>(L); ++e) {
-      T.fws[e] = shoup_factor(T.fw[e]);
-      T.ivs[e] = shoup_factor(T.iv[e]);
+      T.fws[e] = from_mont(T.fw[e]);
+      T.ivs[e] = from_mont(T.iv[e]);
     }
   }
   if (units == Units::avx2 && static_cast<std::int64_t>(T.fwd.size()) < L) {

@@ -95,6 +95,12 @@ inline u64 shoup(u64 y, ShoupFactor f, u64 p) {
   const u64 q = static_cast<u64>((static_cast<u128>(y) * f.wq) >> 64);
   return y * f.w - q * p;
 }
+// w < p with its quotient, by p's divisor.
+inline ShoupFactor shoup_factor(u64 w, const WideDivisor& byP) {
+  u64 wq = 0, rem = 0;
+  byP.divrem(static_cast<u128>(w) << 64, wq, rem);
+  return {w, wq};
+}
 struct Tables {
   Array<u64> fw, iv, unscale;
   Array<ShoupFactor> fws, ivs;

@@ -38,18 +38,19 @@ static_assert(kWide[0].p > kWide[1].p && kWide[1].p > kWide[2].p && kWide[2].p >
 // The longest transform has 2^20 entries, as on the vector units.
 inline constexpr int kWideMaxLog = 20;
 
-constexpr ShoupFactor shoup_factor(u64 w, u64 p) { return {w, static_cast<u64>((static_cast<u128>(w) << 64) / p)}; }
+// w with its quotient, at compile time.
+constexpr ShoupFactor shoup_constant(u64 w, u64 p) { return {w, static_cast<u64>((static_cast<u128>(w) << 64) / p)}; }
 
 // The Chinese remainders by Garner's method: v = t0 + p0 (t1 + p1 (t2 + p2 t3))
 // with t0 = r0 and each t_q = (r_q - (the sum so far)) / (p0 .. p_(q-1)) mod p_q.
 constexpr u64 kP0 = kWide[0].p, kP1 = kWide[1].p, kP2 = kWide[2].p, kP3 = kWide[3].p;
-constexpr ShoupFactor kInv0In1 = shoup_factor(pow_mod(kP0 % kP1, kP1 - 2, kP1), kP1);
-constexpr ShoupFactor kP0In2 = shoup_factor(kP0 % kP2, kP2);
-constexpr ShoupFactor kInv01In2 = shoup_factor(pow_mod(mul_mod(kP0 % kP2, kP1 % kP2, kP2), kP2 - 2, kP2), kP2);
-constexpr ShoupFactor kP0In3 = shoup_factor(kP0 % kP3, kP3);
-constexpr ShoupFactor kP01In3 = shoup_factor(mul_mod(kP0 % kP3, kP1 % kP3, kP3), kP3);
+constexpr ShoupFactor kInv0In1 = shoup_constant(pow_mod(kP0 % kP1, kP1 - 2, kP1), kP1);
+constexpr ShoupFactor kP0In2 = shoup_constant(kP0 % kP2, kP2);
+constexpr ShoupFactor kInv01In2 = shoup_constant(pow_mod(mul_mod(kP0 % kP2, kP1 % kP2, kP2), kP2 - 2, kP2), kP2);
+constexpr ShoupFactor kP0In3 = shoup_constant(kP0 % kP3, kP3);
+constexpr ShoupFactor kP01In3 = shoup_constant(mul_mod(kP0 % kP3, kP1 % kP3, kP3), kP3);
 constexpr ShoupFactor kInv012In3 =
-    shoup_factor(pow_mod(mul_mod(mul_mod(kP0 % kP3, kP1 % kP3, kP3), kP2 % kP3, kP3), kP3 - 2, kP3), kP3);
+    shoup_constant(pow_mod(mul_mod(mul_mod(kP0 % kP3, kP1 % kP3, kP3), kP2 % kP3, kP3), kP3 - 2, kP3), kP3);
 
 // The base-B digits of p0, p0 p1 and p0 p1 p2.
 struct Digits {
@@ -80,10 +81,10 @@ static_assert(kD0.d[2] == 0 && kD01.d[4] == 0 && kD012.d[5] != 0);
 // Per prime, the Shoup factors as in Tables::fws and ivs (the rest unused),
 // and B and B^2 mod p as Shoup factors.
 Tables tables[4];
-constexpr ShoupFactor kBIn[4] = {shoup_factor(kB, kP0), shoup_factor(kB, kP1), shoup_factor(kB, kP2),
-                                 shoup_factor(kB, kP3)};
-constexpr ShoupFactor kB2In[4] = {shoup_factor(mul_mod(kB, kB, kP0), kP0), shoup_factor(mul_mod(kB, kB, kP1), kP1),
-                                  shoup_factor(mul_mod(kB, kB, kP2), kP2), shoup_factor(mul_mod(kB, kB, kP3), kP3)};
+constexpr ShoupFactor kBIn[4] = {shoup_constant(kB, kP0), shoup_constant(kB, kP1), shoup_constant(kB, kP2),
+                                 shoup_constant(kB, kP3)};
+constexpr ShoupFactor kB2In[4] = {shoup_constant(mul_mod(kB, kB, kP0), kP0), shoup_constant(mul_mod(kB, kB, kP1), kP1),
+                                  shoup_constant(mul_mod(kB, kB, kP2), kP2), shoup_constant(mul_mod(kB, kB, kP3), kP3)};
 
 const Tables& tables_for(int q, std::int64_t L) {
   Tables& T = tables[q];
@@ -93,18 +94,13 @@ const Tables& tables_for(int q, std::int64_t L) {
   T.fws.resize(static_cast<std::size_t>(L));
   T.ivs.resize(static_cast<std::size_t>(L));
   const WideDivisor byP(P.p);
-  const auto factor = [&](u64 w) {
-    u64 wq = 0, rem = 0;
-    byP.divrem(static_cast<u128>(w) << 64, wq, rem);
-    return ShoupFactor{w, wq};
-  };
   for (std::int64_t len = std::max<std::int64_t>(old, 1); len < L; len *= 2) {
     const u64 w = pow_mod(P.g, (P.p - 1) / static_cast<u64>(2 * len), P.p);
-    const ShoupFactor fw = factor(w), fi = factor(pow_mod(w, P.p - 2, P.p));
+    const ShoupFactor fw = shoup_factor(w, byP), fi = shoup_factor(pow_mod(w, P.p - 2, P.p), byP);
     u64 x = 1, y = 1;
     for (std::int64_t j = 0; j < len; ++j) {
-      T.fws[static_cast<std::size_t>(len + j)] = factor(x);
-      T.ivs[static_cast<std::size_t>(len + j)] = factor(y);
+      T.fws[static_cast<std::size_t>(len + j)] = shoup_factor(x, byP);
+      T.ivs[static_cast<std::size_t>(len + j)] = shoup_factor(y, byP);
       x = reduce(shoup(x, fw, P.p), P.p);
       y = reduce(shoup(y, fi, P.p), P.p);
     }
@@ -207,13 +203,8 @@ void lane(const Job& J, int q, int half) {
     ShoupFactor* f = prepared.xf[q].data() + off;
     if (!J.factors) {  // x / L mod p, and its quotient
       const WideDivisor byP(P.p);
-      const ShoupFactor unscale = shoup_factor(pow_mod(pow_mod(2, static_cast<u64>(J.k), P.p), P.p - 2, P.p), P.p);
-      for (std::int64_t i = 0; i < n; ++i) {
-        const u64 w = reduce(shoup(x[i], unscale, P.p), P.p);
-        u64 wq = 0, rem = 0;
-        byP.divrem(static_cast<u128>(w) << 64, wq, rem);
-        f[i] = {w, wq};
-      }
+      const ShoupFactor unscale = shoup_constant(pow_mod(pow_mod(2, static_cast<u64>(J.k), P.p), P.p - 2, P.p), P.p);
+      for (std::int64_t i = 0; i < n; ++i) f[i] = shoup_factor(reduce(shoup(x[i], unscale, P.p), P.p), byP);
     }
     for (std::int64_t i = 0; i < n; ++i) a[i] = shoup(a[i], f[i], P.p);
   }
