@@ -2,7 +2,7 @@
 # The program as its users meet it, one check a run:
 #   cli PROGRAM VERSION        the command line
 #   man PROGRAM MANPAGE        the manual page against the program
-#   install BUILD_DIR MANPAGE VERSION SOURCE_DIR
+#   install BUILD_DIR MANPAGE VERSION SOURCE_DIR HARDENED
 #                              `cmake --install` and the Debian package
 #   session PROGRAM            a calculation typed at a terminal
 #   progress PROGRAM           the progress line of --progress at a terminal
@@ -124,11 +124,13 @@ check_man() {
 # The program in bin, the compressed manual page in share/man/man1, and the
 # licence and the changelog in share/doc/fixcalc of a fresh prefix, where a
 # shell and man look for them; a Debian package of the same files under /usr
-# that depends on the GMP runtime library. The program, its manual page, the
-# package and its changelog all have the project's VERSION, and so has the
-# newest entry of CHANGELOG.md.
+# that depends on the GMP runtime library and that Debian's checker, lintian
+# (where it is installed), accepts without an error or a warning, and when
+# HARDENED is 1 (a build with all of Debian's hardening) without a note on
+# hardening. The program, its manual page, the package and its changelog
+# all have the project's VERSION, and so has the newest entry of CHANGELOG.md.
 check_install() {
-  local build=$1 page=$2 version=$3 source=$4 log deb newest
+  local build=$1 page=$2 version=$3 source=$4 hardened=$5 log deb newest status
   # holds ROOT PREFIX WHAT: only the program, which computes and tells its
   # version, the manual, the licence and the changelog.
   holds() {
@@ -172,6 +174,15 @@ check_install() {
   for field in Maintainer Description; do
     [ -n "$(dpkg-deb -f "$deb" $field)" ] || bad "the package has no $field"
   done
+  if command -v lintian >/dev/null; then
+    # lintian warns on standard error when run as root; its findings are on standard output.
+    log=$(lintian -I --fail-on error,warning "$deb" 2>"$tmp/lintian.err")
+    status=$?
+    [ $status = 0 ] && { [ "$hardened" != 1 ] || ! grep -q ': hardening-' <<<"$log"; } ||
+      bad "lintian (status $status) finds fault with the package:"$'\n'"$log"$'\n'"$(cat "$tmp/lintian.err")"
+  else
+    echo "lintian is not installed (scripts/setup.sh installs it): the package is not checked by it"
+  fi
 }
 
 # At a terminal: the program runs in a tmux pane, on a server of its own.
