@@ -25,9 +25,10 @@ endfunction()
 
 # The changelog is made of lines of four kinds after its preamble (the text
 # before the first version): "## VERSION (YYYY-MM-DD)", "- " starting an item,
-# two blanks continuing one, and empty lines. Anything else stops the
-# configuration, naming the line, rather than giving a package whose
-# changelog dpkg cannot read.
+# two blanks continuing one, and empty lines, none longer than 78 characters
+# (80 in Debian's changelog, with the two blanks more it indents items by).
+# Anything else stops the configuration, naming the line, rather than giving
+# a package whose changelog dpkg cannot read or lintian warns about.
 function(debian_changelog markdown out maintainer)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${markdown})
   file(STRINGS ${markdown} lines)
@@ -37,6 +38,10 @@ function(debian_changelog markdown out maintainer)
   set(number 0)
   foreach(line IN LISTS lines)
     math(EXPR number "${number} + 1")
+    string(LENGTH "${line}" length)
+    if(length GREATER 78 AND NOT trailer STREQUAL "")
+      message(FATAL_ERROR "${markdown}:${number}: longer than 78 characters: ${line}")
+    endif()
     if(line MATCHES "^## ([0-9][0-9A-Za-z.+~]*) \\(([0-9][0-9][0-9][0-9])-([0-9][0-9])-([0-9][0-9])\\)$")
       set(version ${CMAKE_MATCH_1})
       set(year ${CMAKE_MATCH_2})
@@ -53,6 +58,8 @@ function(debian_changelog markdown out maintainer)
       list(GET months ${index} month_name)
       string(APPEND text "${trailer}${PROJECT_NAME} (${version}) unstable; urgency=medium\n\n")
       set(trailer "\n -- ${maintainer}  ${weekday}, ${dd} ${month_name} ${year} 00:00:00 +0000\n\n")
+    elseif(line MATCHES "^## ")
+      message(FATAL_ERROR "${markdown}:${number}: not a version '## VERSION (YYYY-MM-DD)': ${line}")
     elseif(trailer STREQUAL "")
       continue()  # the preamble
     elseif(line MATCHES "^- (.*)$")
