@@ -3,6 +3,8 @@
 # Runs as root (or with sudo available) on Debian.
 set -euo pipefail
 packages=(cmake ninja-build g++ clang clang-format libclang-rt-dev libgmp-dev libgtest-dev libbenchmark-dev bc python3 groff-base tmux dpkg-dev)
+# Debian's package checker, which the package's test runs.
+packages+=(lintian)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

@@ -2,7 +2,8 @@
 # The program as its users meet it, one check a run:
 #   cli PROGRAM VERSION        the command line
 #   man PROGRAM MANPAGE        the manual page against the program
-#   install BUILD_DIR MANPAGE  `cmake --install` and the Debian package
+#   install BUILD_DIR MANPAGE VERSION SOURCE_DIR HARDENED
+#                              `cmake --install` and the Debian package
 #   session PROGRAM            a calculation typed at a terminal
 #   progress PROGRAM           the progress line of --progress at a terminal
 # The checks at a terminal need tmux; without it they are skipped (status 77).
@@ -52,7 +53,9 @@ check_cli() {
   done
   run '' --version
   ends 0 --version
-  echo "fixcalc $version" | cmp -s - "$tmp/out" || bad "--version printed '$(cat "$tmp/out")', not the line 'fixcalc $version'"
+  [ "$(head -1 "$tmp/out")" = "fixcalc $version" ] || bad "--version printed '$(cat "$tmp/out")', not first the line 'fixcalc $version'"
+  grep -q '^Copyright (c) [0-9]' "$tmp/out" && grep -q 'MIT licence' "$tmp/out" ||
+    bad "--version does not name the copyright and the MIT licence: '$(cat "$tmp/out")'"
 
   # Not understood: the argument named is the first other than --progress.
   for args in -h -v --helpx --HELP '--help extra' '--version --help' '--progress --version' '--progress -q'; do
@@ -118,20 +121,41 @@ check_man() {
     bad "the manual's COMMANDS differ from the program's echoes (- manual, + program):"$'\n'"$(diff <(echo "$documented") <(echo "$echoed"))"
 }
 
-# The program in bin and the compressed manual page in share/man/man1 of a
-# fresh prefix, where a shell and man look for them; a Debian package of the
-# same two files under /usr that depends on the GMP runtime library.
+# The program in bin, the compressed manual page in share/man/man1, and the
+# licence and the changelog in share/doc/fixcalc of a fresh prefix, where a
+# shell and man look for them; a Debian package of the same files under /usr
+# that depends on the GMP runtime library and that Debian's checker, lintian
+# (where it is installed), accepts without an error or a warning, and when
+# HARDENED is 1 (a build with all of Debian's hardening) without a note on
+# hardening. The program, its manual page, the package and its changelog
+# all have the project's VERSION, and so has the newest entry of CHANGELOG.md.
 check_install() {
-  local build=$1 page=$2 log deb
-  # holds ROOT PREFIX WHAT: only the program, which computes, and the manual.
+  local build=$1 page=$2 version=$3 source=$4 hardened=$5 log deb newest status
+  # holds ROOT PREFIX WHAT: only the program, which computes and tells its
+  # version, the manual, the licence and the changelog.
   holds() {
-    local files
+    local files doc=$1/$2share/doc/fixcalc
     files=$(cd "$1" && find . -type f | sort)
-    [ "$files" = "./$2bin/fixcalc"$'\n'"./$2share/man/man1/fixcalc.1.gz" ] ||
-      bad "$3 holds other files than the program and its manual page:"$'\n'"$files"
+    [ "$files" = "$(printf './%s\n' "$2bin/fixcalc" "$2share/doc/fixcalc/changelog.gz" \
+                      "$2share/doc/fixcalc/copyright" "$2share/man/man1/fixcalc.1.gz")" ] ||
+      bad "$3 holds other files than the program, its manual page, licence and changelog:"$'\n'"$files"
     printf '0\n1\n1\n7\n2\n-1\n' | "$1/$2bin/fixcalc" | grep -qx '          7 ' || bad "$3: the program does not compute"
+    [ "$("$1/$2bin/fixcalc" --version | head -1)" = "fixcalc $version" ] || bad "$3: the program is not version $version"
     gzip -dc "$1/$2share/man/man1/fixcalc.1.gz" | cmp -s - "$page" || bad "$3: the manual page differs from $page"
+    gzip -dc "$1/$2share/man/man1/fixcalc.1.gz" | head -1 | grep -q "^\.TH FIXCALC 1 [-0-9]* \"fixcalc $version\" " ||
+      bad "$3: the manual page is not of version $version"
+    # The changelog in the format dpkg reads, newest entry first.
+    gzip -dc "$doc/changelog.gz" >"$tmp/changelog" &&
+      [ "$(dpkg-parsechangelog -l "$tmp/changelog" -S Version 2>&1)" = "$version" ] ||
+      bad "$3: the changelog's newest entry is not version $version:"$'\n'"$(head -3 "$tmp/changelog")"
+    # The licence's text as LICENSE has it, below its title and copyright line.
+    grep -qx 'License: Expat' "$doc/copyright" &&
+      grep -qx "Copyright: $(sed -n 's/^Copyright (c) //p' "$source/LICENSE")" "$doc/copyright" &&
+      sed -n 's/^ //p' "$doc/copyright" | sed 's/^\.$//' | cmp -s - <(tail -n +5 "$source/LICENSE") ||
+      bad "$3: the copyright file does not hold the MIT (Expat) licence of LICENSE"
   }
+  newest=$(sed -n 's/^## \([^ ]*\) (.*/\1/p' "$source/CHANGELOG.md" | head -1)
+  [ "$newest" = "$version" ] || bad "the newest version in CHANGELOG.md is '$newest', not the project's $version"
   log=$(cmake --install "$build" --prefix "$tmp/prefix" 2>&1) || { echo "FAIL cmake --install:"$'\n'"$log"; exit 1; }
   holds "$tmp/prefix" "" "the installation"
   if command -v man >/dev/null &&
@@ -145,10 +169,20 @@ check_install() {
   [ -f "$deb" ] || { echo "FAIL no package in $tmp/package: $(ls "$tmp/package")"; exit 1; }
   dpkg-deb -x "$deb" "$tmp/unpacked"
   holds "$tmp/unpacked" usr/ "the package"
+  [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || bad "the package is version $(dpkg-deb -f "$deb" Version), not $version"
   grep -Eq '(^|, )libgmp10( |,|$)' <<<"$(dpkg-deb -f "$deb" Depends)" || bad "the package does not depend on libgmp10"
   for field in Maintainer Description; do
     [ -n "$(dpkg-deb -f "$deb" $field)" ] || bad "the package has no $field"
   done
+  if command -v lintian >/dev/null; then
+    # lintian warns on standard error when run as root; its findings are on standard output.
+    log=$(lintian -I --fail-on error,warning "$deb" 2>"$tmp/lintian.err")
+    status=$?
+    [ $status = 0 ] && { [ "$hardened" != 1 ] || ! grep -q ': hardening-' <<<"$log"; } ||
+      bad "lintian (status $status) finds fault with the package:"$'\n'"$log"$'\n'"$(cat "$tmp/lintian.err")"
+  else
+    echo "lintian is not installed (scripts/setup.sh installs it): the package is not checked by it"
+  fi
 }
 
 # At a terminal: the program runs in a tmux pane, on a server of its own.

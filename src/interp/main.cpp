@@ -15,8 +15,8 @@
 #include "interp/interp.h"
 #include "interp/progress.h"
 
-#ifndef FIXCALC_VERSION
-#error "FIXCALC_VERSION must be defined by the build"
+#if !defined(FIXCALC_VERSION) || !defined(FIXCALC_COPYRIGHT)
+#error "FIXCALC_VERSION and FIXCALC_COPYRIGHT must be defined by the build"
 #endif
 
 namespace {
@@ -100,7 +100,11 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::puts("fixcalc " FIXCALC_VERSION);
+    std::printf("fixcalc %s\nCopyright (c) %s\n", FIXCALC_VERSION, FIXCALC_COPYRIGHT);
+    std::fputs(
+        "MIT licence: free to use, copy, modify and distribute, provided that the\n"
+        "copyright and permission notice is included in all copies; no warranty.\n",
+        stdout);
     return 0;
   }
   bool progress = false;
