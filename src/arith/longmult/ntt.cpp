@@ -156,11 +156,6 @@ Prepared prepared;
 Array<u64> work[2];
 Array<u64> digits;  // the top digits of the columns split on the vector units
 
-// Transforms of at least this many entries run the two primes side by side.
-constexpr std::int64_t kPairLength = 2048;
-// Products with at least this many columns to split share that out as well.
-constexpr std::int64_t kPairColumns = 1000;
-
 // What the residues of one product modulo each prime need: all of it made and
 // sized before the work is shared out, so that the calls allocate nothing.
 struct Job {
@@ -286,13 +281,11 @@ const Tables& tables_for(int q, std::int64_t L, Units units) {
 
 }  // namespace ntt
 
-bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from,
-                     Units units) {
+void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from,
+                     Units units, const Plan& plan) {
   using namespace ntt;
-  if (units == Units::plain) return add_product_wide(acc, X, bx, tx, Y, ty, from);
-  int k = 4;
-  while ((std::int64_t{1} << k) < tx.size() + ty.size() - 1) ++k;
-  if (k > kMaxLog) return add_product_wide(acc, X, bx, tx, Y, ty, from);  // two or three cells to an entry
+  if (plan.cells > 1) return add_product_wide(acc, X, bx, tx, Y, ty, from, plan);
+  const int k = plan.log;
   const std::int64_t L = std::int64_t{1} << k;
   const bool square = X == Y && tx.lo == ty.lo && tx.hi == ty.hi;
   // X reaches down to L/2 + 1 cells of its block when Y leaves room: then the
@@ -313,14 +306,14 @@ bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
     if (P.x[q].size() < static_cast<std::size_t>(L)) P.x[q].resize(static_cast<std::size_t>(L));
     if (work[q].size() < static_cast<std::size_t>(L)) work[q].resize(static_cast<std::size_t>(L));
   }
-  run_pair(residues, &job, L >= kPairLength);
+  run_pair(residues, &job, plan.pair);
   const std::int64_t c0 = xs.lo + ty.lo, lo = std::max(from, c0), hi = tx.hi + ty.hi;
   u64* r1s = work[0].data() + (lo - c0);
   u64* r2s = work[1].data() + (lo - c0);
   const std::int64_t n = hi - lo + 1, split = n & ~std::int64_t{3};
   if (digits.size() < static_cast<std::size_t>(n)) digits.resize(static_cast<std::size_t>(n));
   const CrtJob crt{r1s, r2s, digits.data(), n};
-  run_pair(crt_half, &crt, n >= kPairColumns);
+  run_pair(crt_half, &crt, n >= plan.pair_columns);
   add_split_columns(acc, lo, hi, [&](std::int64_t c, u64& l, u64& b, u64& a) {
     const std::int64_t i = c - lo;
     if (i >= split) return split_column(r1s[i], r2s[i], l, b, a);  // the last few on the vector units
@@ -328,7 +321,6 @@ bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
     b = r2s[i];
     a = digits[static_cast<std::size_t>(i)];
   });
-  return true;
 }
 
 }  // namespace longmult

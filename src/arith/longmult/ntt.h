@@ -10,6 +10,7 @@
 #include <new>
 #include <vector>
 
+#include "arith/longmult/plan.h"
 #include "arith/longmult/products.h"
 
 namespace longmult::ntt {
@@ -42,12 +43,6 @@ constexpr u64 pow_mod(u64 a, u64 e, u64 p) {
 }
 // 1 / p1 mod p2, for the Chinese remainders.
 inline constexpr u64 kInvP1 = pow_mod(kPrimes[0].p % kPrimes[1].p, kPrimes[1].p - 2, kPrimes[1].p);
-
-// The longest transform, 2^20 entries: its tables and arrays take 56 bytes an
-// entry, and they are kept for the next product. Longer products go to the
-// portable products, whose entries hold two or three cells, and beyond
-// those to GMP.
-inline constexpr int kMaxLog = 20;
 
 // a b / R mod p, below 2p, for a b < R p.
 inline u64 mont(u64 a, u64 b, const Prime& P) {
@@ -137,8 +132,10 @@ void multiply_entries_avx2(u64* a, const u64* b, std::int64_t L, const Prime& P,
 // entries are left as they were.
 void crt_columns_avx2(u64* r1s, u64* r2s, u64* as, std::int64_t n);
 
-// The product of add_product_ntt on the portable kernel (wide.cpp).
-bool add_product_wide(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from);
+// The product of add_product_ntt of two or three cells to an entry, in
+// plain C++ (wide.cpp).
+void add_product_wide(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from,
+                      const Plan& plan);
 
 // fn(ctx, 0) and fn(ctx, 1), the first on a second thread when `parallel`
 // and the process may use two processors (pair.cpp); returns when both are

@@ -11,8 +11,8 @@
 // first stage into two of L/2 entries, the residues modulo x^(L/2) - 1 (the
 // sums a_j + a_(j+L/2)) and modulo x^(L/2) + 1 (the differences times w^j),
 // each made from the factors' cells alone; the last stage of the inverse,
-// which joins them, is made with the Chinese remainders. Each product takes
-// the form whose transforms are the shorter work.
+// which joins them, is made with the Chinese remainders. The plan takes the
+// form whose transforms are the shorter work.
 //
 // Entry column k of the product gathers the pairs X_(Ci+a) Y_(Cj+b) with
 // i + j = k, which belong to cell column c0 + Ck + a + b, c0 the sum of the
@@ -34,9 +34,6 @@ constexpr bool wide_prime(const Prime& P) {
 }
 static_assert(wide_prime(kWide[0]) && wide_prime(kWide[1]) && wide_prime(kWide[2]) && wide_prime(kWide[3]));
 static_assert(kWide[0].p > kWide[1].p && kWide[1].p > kWide[2].p && kWide[2].p > kWide[3].p);  // r0 < 2 p_q
-
-// The longest transform has 2^20 entries, as on the vector units.
-inline constexpr int kWideMaxLog = 20;
 
 // w with its quotient, at compile time.
 constexpr ShoupFactor shoup_constant(u64 w, u64 p) { return {w, static_cast<u64>((static_cast<u128>(w) << 64) / p)}; }
@@ -307,26 +304,11 @@ void crt_half(const void* ctx, int t) {
   add_extra(J, t);
 }
 
-// Transforms of at least kPairLength entries run side by side, and so do the
-// remainders of at least kPairCells cells (the thresholds at which the pairs
-// paid in exp(pi/10) and command 17 at 10^4 decimals).
-constexpr std::int64_t kPairLength = 256;
-constexpr std::int64_t kPairCells = 300;
-
 }  // namespace
 
-bool add_product_wide(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from) {
-  // The form with the shorter work for each thread: one and a half
-  // transforms of 2^k2 entries, or two of 2^k3.
-  const auto log_length = [&](int C, int least) {
-    int k = least;
-    while ((std::int64_t{1} << k) < entries(tx, C) + entries(ty, C) - 1) ++k;
-    return k;
-  };
-  const int k2 = log_length(2, 5), k3 = log_length(3, 4);
-  const int C = 4 * k3 * (std::int64_t{1} << k3) < 3 * k2 * (std::int64_t{1} << k2) ? 3 : 2;
-  const int k = C == 3 ? k3 : k2;
-  if (k > kWideMaxLog) return false;
+void add_product_wide(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from,
+                      const Plan& plan) {
+  const int C = plan.cells, k = plan.log;
   const std::int64_t L = std::int64_t{1} << k;
   const int primes = C + 1;
   const bool square = X == Y && tx.lo == ty.lo && tx.hi == ty.hi;
@@ -350,7 +332,7 @@ bool add_product_wide(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t*
     if (kept && prepared.xf[q].size() < static_cast<std::size_t>(L)) prepared.xf[q].resize(static_cast<std::size_t>(L));
     if (work[q].size() < static_cast<std::size_t>(L)) work[q].resize(static_cast<std::size_t>(L));
   }
-  run_pair(residues, &job, L >= kPairLength);
+  run_pair(residues, &job, plan.pair);
   prepared.factors = kept;
 
   // The wanted cells, from `from` to one above the top column (the entry
@@ -363,7 +345,7 @@ bool add_product_wide(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t*
   const auto cells = static_cast<std::size_t>(to - from + 1);
   for (auto& o : outs)
     if (o.size() < cells) o.resize(cells);
-  run_pair(crt_half, &crt, to - from + 1 >= kPairCells);
+  run_pair(crt_half, &crt, to - from + 1 >= plan.pair_columns);
   for (std::size_t o = 0; o < 4 && o < cells; ++o) {  // the pairs summed apart, into their cells
     const u128 s = (static_cast<u128>(outs[2][o]) * kB + outs[1][o]) * kB + outs[0][o] + extra[0][o] + extra[1][o];
     split_base(s, outs[0][o], outs[1][o], outs[2][o]);
@@ -374,7 +356,6 @@ bool add_product_wide(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t*
     b = outs[1][i];
     a = outs[2][i];
   });
-  return true;
 }
 
 }  // namespace ntt
