@@ -137,8 +137,7 @@ AVX2_TARGET void inverse_transform_avx2(u64* a, std::int64_t L, const Prime& P, 
 
 AVX2_TARGET void multiply_entries_avx2(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 c) {
   const Mod m = mod_of(P);
-  const u64 c1 = mont(mont(c, 1, P) % P.p, 1, P) % P.p;  // c / R^2
-  const __m256d cc = _mm256_set1_pd(static_cast<double>(c1));
+  const __m256d cc = _mm256_set1_pd(static_cast<double>(c));
   for (std::int64_t i = 0; i < L; i += 4) store(a + i, mulmod(mulmod(load(a + i), load(b + i), m), cc, m));
 }
 
@@ -182,6 +181,7 @@ AVX2_TARGET inline void split_small(__m256d x, __m256d& q, __m256d& r) {
 // product and sum stays below 2^53 and so exact in doubles.
 AVX2_TARGET void crt_columns_avx2(u64* r1s, u64* r2s, u64* as, std::int64_t n) {
   const Prime &P1 = kPrimes[0], &P2 = kPrimes[1];
+  constexpr u64 kInvP1 = pow_mod(kPrimes[0].p % kPrimes[1].p, kPrimes[1].p - 2, kPrimes[1].p);  // 1 / p1 mod p2
   const Mod m2 = mod_of(P2);
   const __m256d w = _mm256_set1_pd(static_cast<double>(kInvP1));
   const __m256d p1h = _mm256_set1_pd(static_cast<double>(P1.p / kB));

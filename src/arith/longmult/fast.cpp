@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "arith/longmult/ntt.h"
+#include "arith/longmult/plan.h"
 #include "arith/longmult/products.h"
 
 namespace {
@@ -249,9 +250,6 @@ void half_passes(const void* ctx, int t) {
   }
 }
 
-// Plain runs of at least this many passes go in two halves.
-constexpr std::int64_t kPairPasses = 500;
-
 // The passes that may wrap of the halves, kept across calls.
 thread_local std::vector<std::int64_t> listed;
 
@@ -288,7 +286,8 @@ void add_frac_parts(const Cells& X, const Cells& Y, FracParts& f, Walks& walks) 
     if (nmay == kFracWraps) settle(0);
   };
   std::int64_t i = Y.s.lo;
-  if (std::min(longmult_units, cpu_units()) >= Units::avx2) {
+  const Units units = std::min(longmult_units, cpu_units());
+  if (units >= Units::avx2) {
     const std::int64_t vlo = std::max(i, d - 1 - X.s.hi), vhi = std::min(last, d - 2 - X.s.lo);
     for (; i < vlo && i <= last; ++i) pass(i);
     settle(0);
@@ -304,7 +303,7 @@ void add_frac_parts(const Cells& X, const Cells& Y, FracParts& f, Walks& walks) 
       settle(i0);
     }
   }
-  if (const std::int64_t n = last - i + 1; n >= kPairPasses) {
+  if (const std::int64_t n = last - i + 1; n >= tuning(units).pair_passes) {
     if (listed.size() < static_cast<std::size_t>(n)) listed.resize(static_cast<std::size_t>(n));
     PassSums halves[2];
     const HalfPasses job{&X, &Y, d, i, i + n / 2, last, halves, listed.data()};

@@ -1,279 +1,66 @@
-// Products by number-theoretic transforms modulo two primes: the tables, the
-// portable transforms, and the product on the vector units, which keeps the
-// transform of its first factor for the next product with the same cells.
-#include "arith/longmult/ntt.h"
-
+// Products by number-theoretic transforms, in every form of the plan: a cell
+// to an entry modulo two primes below 2^50 on the vector units, C = 2 or 3
+// cells to an entry modulo C + 1 primes below 2^58 in plain C++. One driver
+// for all: the tables of each prime, one cache of the first factor's
+// transforms, the residues modulo each prime shared out between two threads,
+// and the Chinese remainders.
+//
+// With two cells to an entry each thread takes a prime and half of the
+// third: a transform of L entries splits after its first stage into two of
+// L/2 entries, the residues modulo x^(L/2) - 1 (the sums a_j + a_(j+L/2)) and
+// modulo x^(L/2) + 1 (the differences times w^j), each made from the
+// factors' cells alone; the last stage of the inverse, which joins them, is
+// made with the Chinese remainders. With three cells each thread takes two
+// primes, with one cell one.
+//
+// Entry column k of the product gathers the pairs X_(Ci+a) Y_(Cj+b) with
+// i + j = k, which belong to cell column c0 + Ck + a + b, c0 the sum of the
+// first cells. The entry columns from the first whose cells are all wanted
+// give every wanted column but the pairs of the entry columns before that
+// reach up into them; these few are summed apart.
 #include <algorithm>
+
+#include "arith/longmult/ntt.h"
 
 namespace longmult {
 namespace ntt {
 namespace {
 
+// A form: C cells to an entry, modulo the first C + 1 of `primes`, whose
+// tables are tables[slot ..]. The vector units take the first form alone.
+struct Form {
+  int C;
+  const Prime* primes;
+  int slot;
+};
+constexpr Form kForms[4] = {{}, {1, kPrimes, 0}, {2, kWide, 2}, {3, kWide, 2}};
+
 // Written by the thread that calls add_product_ntt alone, before it shares
 // out the work of a product.
-Tables tables[2];
+Tables tables[6];
 
-// The transforms of ntt.h in plain C++, two stages to a pass over the array,
-// four entries at a time: half the loads and stores of one stage at a time,
-// and half the passes over the longest arrays, which outgrow the caches near
-// the core. The entries stay lazy between the stages, below a small multiple
-// of p, since Shoup's product takes any y below 2^64 and the entries stay far
-// below that; they are reduced to [0, p) at the end, so that they come out as
-// on the vector units.
-static_assert(kPrimes[0].bits == 50 && 65 * ((u64{1} << 50) - kPrimes[0].p) < (u64{1} << 50));
-static_assert(kPrimes[1].bits == 50 && 65 * ((u64{1} << 50) - kPrimes[1].p) < (u64{1} << 50));
-
-}  // namespace
-
-// The forward transform, by decimation in frequency. A pass over two stages
-// takes entries below 4p: the sums of the first stage are below 8p, the sum
-// of sums below 16p, brought back below 4p; Shoup's products are below 2p
-// and their sum below 4p. For p below 2^58 all of it stays below 2^62.
-void transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T) {
-  const u64 p = P.p, p2 = 2 * p, p4 = 4 * p, p8 = 8 * p;
-  const ShoupFactor* w = T.fws.data();
-  std::int64_t len = L / 2;
-  if ((L & 0x5555555555555555) == 0) {  // an odd number of stages: one alone first
-    for (std::int64_t j = 0; j < len; ++j) {
-      const u64 x = a[j], y = a[j + len];
-      a[j] = x + y;
-      a[j + len] = shoup(x - y + p4, w[len + j], p);
-    }
-    len /= 2;
-  }
-  for (; len >= 4; len /= 4) {
-    const std::int64_t m = len / 2;  // stages of length 2m and m
-    for (std::int64_t b = 0; b < L; b += 4 * m) {
-      u64* x = a + b;
-      for (std::int64_t j = 0; j < m; ++j) {
-        const u64 x0 = x[j], x1 = x[j + m], x2 = x[j + 2 * m], x3 = x[j + 3 * m];
-        const u64 y0 = x0 + x2, y1 = x1 + x3;
-        const u64 y2 = shoup(x0 - x2 + p4, w[2 * m + j], p);
-        const u64 y3 = shoup(x1 - x3 + p4, w[3 * m + j], p);
-        u64 z0 = y0 + y1;
-        z0 = z0 >= p8 ? z0 - p8 : z0;
-        x[j] = z0 >= p4 ? z0 - p4 : z0;
-        x[j + m] = shoup(y0 - y1 + p8, w[m + j], p);
-        x[j + 2 * m] = y2 + y3;
-        x[j + 3 * m] = shoup(y2 - y3 + p2, w[m + j], p);
-      }
-    }
-  }
-  // The stages of length 2 and 1, where only w^1 of length 2 is not 1, with
-  // the reduction to [0, p).
-  const ShoupFactor w3 = w[3];
-  for (std::int64_t b = 0; b < L; b += 4) {
-    u64* x = a + b;
-    const u64 y0 = x[0] + x[2], y2 = x[0] - x[2] + p4;  // below 8p
-    const u64 y1 = x[1] + x[3], y3 = shoup(x[1] - x[3] + p4, w3, p);
-    x[0] = reduce_lazy(y0 + y1, P);
-    x[1] = reduce_lazy(y0 - y1 + p8, P);
-    x[2] = reduce_lazy(y2 + y3, P);
-    x[3] = reduce_lazy(y2 - y3 + p2, P);
-  }
-}
-
-// The inverse, by decimation in time. Each stage adds at most 2p to the
-// bound of the entries (x + v and x - v + 2p, v = y w below 2p), so that from
-// entries below 2p they stay below 44p after 20 stages, and need no
-// correction until the end (44p < 2^64 for p below 2^58).
-void inverse_transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T) {
-  const u64 p = P.p, p2 = 2 * p, p4 = 4 * p;
-  const ShoupFactor* w = T.ivs.data();
-  // The stages of length 1 and 2, where only w^-1 of length 2 is not 1; from
-  // entries below 2p to entries below 8p.
-  const ShoupFactor w3 = w[3];
-  for (std::int64_t b = 0; b < L; b += 4) {
-    u64* x = a + b;
-    const u64 y0 = x[0] + x[1], y1 = x[0] - x[1] + p2;
-    const u64 y2 = x[2] + x[3], y3 = shoup(x[2] - x[3] + p2, w3, p);
-    x[0] = y0 + y2;
-    x[2] = y0 - y2 + p4;
-    x[1] = y1 + y3;
-    x[3] = y1 - y3 + p2;
-  }
-  // Two stages to a pass, the last pass (or the last stage alone, for an
-  // even number of stages before it) with the reduction to [0, p).
-  std::int64_t m = 4;
-  for (; 4 * m <= L; m *= 4) {
-    const bool last = 4 * m == L;
-    for (std::int64_t b = 0; b < L; b += 4 * m) {
-      u64* x = a + b;
-      for (std::int64_t j = 0; j < m; ++j) {
-        const u64 x0 = x[j], v1 = shoup(x[j + m], w[m + j], p);
-        const u64 x2 = x[j + 2 * m], v3 = shoup(x[j + 3 * m], w[m + j], p);
-        const u64 y0 = x0 + v1, y1 = x0 - v1 + p2, y2 = x2 + v3, y3 = x2 - v3 + p2;
-        const u64 v2 = shoup(y2, w[2 * m + j], p);
-        const u64 v3b = shoup(y3, w[3 * m + j], p);
-        u64 z0 = y0 + v2, z2 = y0 - v2 + p2, z1 = y1 + v3b, z3 = y1 - v3b + p2;
-        if (last) z0 = reduce_lazy(z0, P), z1 = reduce_lazy(z1, P), z2 = reduce_lazy(z2, P), z3 = reduce_lazy(z3, P);
-        x[j] = z0;
-        x[j + m] = z1;
-        x[j + 2 * m] = z2;
-        x[j + 3 * m] = z3;
-      }
-    }
-  }
-  if (m < L) {  // m = L / 2
-    for (std::int64_t j = 0; j < m; ++j) {
-      const u64 x0 = a[j], v = shoup(a[j + m], w[m + j], p);
-      a[j] = reduce_lazy(x0 + v, P);
-      a[j + m] = reduce_lazy(x0 - v + p2, P);
-    }
-  }
-}
-
-// a := a b / 2^k mod p. With p < 2^b, the product t = a b (below p^2 <
-// 2^2b) is reduced by Barrett's method, q = floor(floor(t / 2^(b-2))
-// floor(2^(2b+4) / p) / 2^(b+6)), which falls at most 2 short of
-// floor(t / p), so that r = t - q p is below 3p; then r / 2^k needs no
-// product by 1/2^k: as 2^k divides p - 1, r + m p for m = -r mod 2^k is a
-// multiple of 2^k, and its quotient (r + m) / 2^k + m (p - 1) / 2^k is below
-// 3p / 2^k + p.
-void multiply_entries_scalar(u64* a, const u64* b, std::int64_t n, const Prime& P, int k) {
-  const u64 p = P.p, mu = static_cast<u64>((u128{1} << (2 * P.bits + 4)) / p);
-  const unsigned down = P.bits - 2, shift = P.bits + 6;
-  const u64 mask = (u64{1} << k) - 1, pk = (p - 1) >> k;
-  for (std::int64_t i = 0; i < n; ++i) {
-    const u128 t = static_cast<u128>(a[i]) * b[i];
-    const u64 q = static_cast<u64>((static_cast<u128>(static_cast<u64>(t >> down)) * mu) >> shift);
-    const u64 r = static_cast<u64>(t) - q * p;
-    const u64 m = (0 - r) & mask;
-    a[i] = ((r + m) >> k) + m * pk;
-  }
-}
-
-namespace {
-
-// The transforms of the first factor of the last product, with its cells, and
-// the working arrays of the second factor.
-struct Prepared {
-  std::vector<cell_t> cells;
-  int k = -1;  // the transforms have 2^k entries
-  Array<u64> x[2];
-};
-Prepared prepared;
-Array<u64> work[2];
-Array<u64> digits;  // the top digits of the columns split on the vector units
-
-// Transforms of at least this many entries run the two primes side by side.
-constexpr std::int64_t kPairLength = 2048;
-// Products with at least this many columns to split share that out as well.
-constexpr std::int64_t kPairColumns = 1000;
-
-// What the residues of one product modulo each prime need: all of it made and
-// sized before the work is shared out, so that the calls allocate nothing.
-struct Job {
-  const cell_t* X;
-  const cell_t* Y;
-  Span xs, ty;
-  std::int64_t L;
-  int k;
-  bool kept, square;
-  Units units;
-  const Tables* T[2];
-};
-
-// The residues of the product modulo prime q, into work[q].
-void residues(const void* ctx, int q) {
-  const Job& J = *static_cast<const Job*>(ctx);
-  const Prime& Pq = kPrimes[q];
-  const Tables& T = *J.T[q];
-  const std::int64_t L = J.L;
-  const auto fill = [&](u64* a, const cell_t* c, Span s) {
-    std::copy(c + s.lo, c + s.hi + 1, a);
-    std::fill(a + s.size(), a + L, u64{0});
-  };
-  const auto forward = [&](u64* a) {
-    if (J.units == Units::ifma)
-      transform_vector(a, L, Pq, T.fw.data());
-    else
-      transform_avx2(a, L, Pq, T.fwd.data());
-  };
-  u64* x = prepared.x[q].data();
-  if (!J.kept) {
-    fill(x, J.X, J.xs);
-    forward(x);
-  }
-  u64* a = work[q].data();
-  if (J.square) {
-    std::copy(x, x + L, a);
-  } else {
-    fill(a, J.Y, J.ty);
-    forward(a);
-  }
-  const u64 c = T.unscale[static_cast<std::size_t>(J.k)];
-  if (J.units == Units::ifma) {
-    multiply_entries_vector(a, x, L, Pq, c);
-    inverse_transform_vector(a, L, Pq, T.iv.data());
-  } else {
-    multiply_entries_avx2(a, x, L, Pq, c);
-    inverse_transform_avx2(a, L, Pq, T.ivd.data());
-  }
-}
-
-// Column v = r1 + p1 t with t = (r2 - r1) / p1 mod p2, below p1 p2, from its
-// residues r1 < p1 and r2 < p2, split into base B as (a B + b) B + l.
-void split_column(u64 r1, u64 r2, u64& l, u64& b, u64& a) {
-  const Prime& P2 = kPrimes[1];
-  const u64 p1 = kPrimes[0].p, p2 = P2.p;
-  constexpr u64 inv1 = mul_mod(kInvP1, static_cast<u64>((u128{1} << 52) % kPrimes[1].p), kPrimes[1].p);  // R / p1
-  u64 t = mont(r2 + p2 - (r1 >= p2 ? r1 - p2 : r1), inv1, P2);
-  t -= p2 & (u64{0} - static_cast<u64>(t >= p2));  // as often as not: no branch
-  split_base(r1 + static_cast<u128>(p1) * t, l, b, a);
-}
-
-// The columns of a product split into base B, l into r1s, b into r2s and a
-// into as, all but the last n mod 4, in two halves.
-struct CrtJob {
-  u64 *r1s, *r2s, *as;
-  std::int64_t n;
-};
-void crt_half(const void* ctx, int q) {
-  const CrtJob& J = *static_cast<const CrtJob*>(ctx);
-  const std::int64_t mid = (J.n / 2) & ~std::int64_t{3};
-  const std::int64_t lo = q == 0 ? 0 : mid, hi = q == 0 ? mid : J.n;
-  crt_columns_avx2(J.r1s + lo, J.r2s + lo, J.as + lo, hi - lo);
-}
-
-}  // namespace
-
-const Tables& tables_for(int q, std::int64_t L, Units units) {
-  Tables& T = tables[q];
-  const Prime& P = kPrimes[q];
-  const u64 p = P.p;
-  const auto old = static_cast<std::int64_t>(T.fw.size());
+// The tables for transforms of up to L entries modulo P, with the doubles
+// for the vector units.
+const Tables& tables_for(int slot, const Prime& P, std::int64_t L, bool doubles) {
+  Tables& T = tables[slot];
+  const auto old = static_cast<std::int64_t>(T.fws.size());
   if (old < L) {
-    T.fw.resize(static_cast<std::size_t>(L));
-    T.iv.resize(static_cast<std::size_t>(L));
-    const u64 r = static_cast<u64>((u128{1} << 52) % p);
-    const u64 r2 = mul_mod(r, r, p);
-    for (std::int64_t len = std::max<std::int64_t>(old, 1); len < L; len *= 2) {
-      const u64 w = pow_mod(P.g, (p - 1) / static_cast<u64>(2 * len), p);
-      const u64 wr = reduce(mont(w, r2, P), p);                      // w R
-      const u64 wir = reduce(mont(pow_mod(w, p - 2, p), r2, P), p);  // w^-1 R
-      u64 x = r, y = r;
-      for (std::int64_t j = 0; j < len; ++j, x = reduce(mont(x, wr, P), p), y = reduce(mont(y, wir, P), p)) {
-        T.fw[static_cast<std::size_t>(len + j)] = x;
-        T.iv[static_cast<std::size_t>(len + j)] = y;
-      }
-    }
-    T.unscale.clear();
-    for (std::int64_t n = 1; n <= L; n *= 2)
-      T.unscale.push_back(mul_mod(r2, pow_mod(static_cast<u64>(n) % p, p - 2, p), p));
-  }
-  const auto done = static_cast<std::int64_t>(T.fws.size());
-  if (units != Units::ifma && done < L) {
     T.fws.resize(static_cast<std::size_t>(L));
     T.ivs.resize(static_cast<std::size_t>(L));
-    const WideDivisor byP(p);
-    const auto from_mont = [&](u64 wr) { return shoup_factor(reduce(mont(wr, 1, P), p), byP); };  // from w R
-    for (auto e = static_cast<std::size_t>(std::max<std::int64_t>(done, 1)); e < static_cast<std::size_t>(L); ++e) {
-      T.fws[e] = from_mont(T.fw[e]);
-      T.ivs[e] = from_mont(T.iv[e]);
+    const WideDivisor byP(P.p);
+    for (std::int64_t len = std::max<std::int64_t>(old, 1); len < L; len *= 2) {
+      const u64 w = pow_mod(P.g, (P.p - 1) / static_cast<u64>(2 * len), P.p);
+      const ShoupFactor fw = shoup_factor(w, byP), fi = shoup_factor(pow_mod(w, P.p - 2, P.p), byP);
+      u64 x = 1, y = 1;
+      for (std::int64_t j = 0; j < len; ++j) {
+        T.fws[static_cast<std::size_t>(len + j)] = shoup_factor(x, byP);
+        T.ivs[static_cast<std::size_t>(len + j)] = shoup_factor(y, byP);
+        x = reduce(shoup(x, fw, P.p), P.p);
+        y = reduce(shoup(y, fi, P.p), P.p);
+      }
     }
   }
-  if (units == Units::avx2 && static_cast<std::int64_t>(T.fwd.size()) < L) {
+  if (doubles && static_cast<std::int64_t>(T.fwd.size()) < L) {
     T.fwd.resize(static_cast<std::size_t>(L));
     T.ivd.resize(static_cast<std::size_t>(L));
     for (std::size_t e = 0; e < static_cast<std::size_t>(L); ++e) {
@@ -284,51 +71,355 @@ const Tables& tables_for(int q, std::int64_t L, Units units) {
   return T;
 }
 
+// The base-B digits of a b c.
+struct Digits {
+  u64 d[6] = {};
+  constexpr Digits() = default;
+  constexpr Digits(u64 a, u64 b, u64 c) {
+    // (a b c) in base 2^64 limbs, then divided by B limb by limb.
+    u64 l[3] = {};
+    const u128 ab = static_cast<u128>(a) * b;
+    u128 t = static_cast<u128>(static_cast<u64>(ab)) * c;
+    l[0] = static_cast<u64>(t);
+    t = (t >> 64) + static_cast<u128>(static_cast<u64>(ab >> 64)) * c;
+    l[1] = static_cast<u64>(t);
+    l[2] = static_cast<u64>(t >> 64);
+    for (u64& digit : d) {
+      u128 r = 0;
+      for (int i = 2; i >= 0; --i) {
+        const u128 cur = (r << 64) | l[i];
+        l[i] = static_cast<u64>(cur / kB);
+        r = cur % kB;
+      }
+      digit = static_cast<u64>(r);
+    }
+  }
+};
+
+// The Chinese remainders of n primes by Garner's method: v = t0 + p0 (t1 +
+// p1 (t2 + p2 t3)) with t0 = r0 and each t_q = (r_q - (the sum so far)) /
+// (p0 .. p_(q-1)) mod p_q. For each q the factors 1 / (p0 .. p_(q-1)) and
+// (p0 .. p_(j-1)), j < q, modulo p_q, and the digits of p0 .. p_(q-1).
+struct Garner {
+  u64 p[4] = {};
+  ShoupFactor inv[4] = {}, prod[4][4] = {};
+  Digits digits[4];
+  constexpr Garner(const Prime* P, int n) {
+    for (int q = 0; q < n; ++q) p[q] = P[q].p;
+    for (int q = 1; q < n; ++q) {
+      u64 m = 1;
+      for (int j = 1; j <= q; ++j) {
+        m = mul_mod(m, p[j - 1] % p[q], p[q]);
+        if (j < q) prod[q][j] = shoup_constant(m, p[q]);
+      }
+      inv[q] = shoup_constant(pow_mod(m, p[q] - 2, p[q]), p[q]);
+      digits[q] = Digits(p[0], q > 1 ? p[1] : 1, q > 2 ? p[2] : 1);
+    }
+  }
+};
+constexpr Garner kGarner[4] = {{kPrimes, 0}, {kPrimes, 2}, {kWide, 3}, {kWide, 4}};
+static_assert(kGarner[1].digits[1].d[2] == 0 && kGarner[2].digits[2].d[4] == 0 && kGarner[3].digits[3].d[5] != 0);
+
+// B and B^2 modulo each prime of kWide, for entries of several cells.
+constexpr ShoupFactor kBIn[4] = {shoup_constant(kB, kWide[0].p), shoup_constant(kB, kWide[1].p),
+                                 shoup_constant(kB, kWide[2].p), shoup_constant(kB, kWide[3].p)};
+constexpr ShoupFactor kB2In[4] = {
+    shoup_constant(mul_mod(kB, kB, kWide[0].p), kWide[0].p), shoup_constant(mul_mod(kB, kB, kWide[1].p), kWide[1].p),
+    shoup_constant(mul_mod(kB, kB, kWide[2].p), kWide[2].p), shoup_constant(mul_mod(kB, kB, kWide[3].p), kWide[3].p)};
+
+// The transforms of the first factor of the last product, with its cells
+// and form (the third prime's, with two cells to an entry, as its two
+// halves), and the second factor's. In plain C++, from the second product
+// with the same first factor on, its entries are kept divided by L as Shoup
+// factors, so that each product of entries takes one Shoup product.
+struct Prepared {
+  std::vector<cell_t> cells;
+  int C = 0, k = -1;
+  bool factors = false;  // xf holds the factors of x
+  Array<u64> x[4];
+  Array<ShoupFactor> xf[4];
+};
+Prepared prepared;
+Array<u64> work[4];
+Array<u64> outs[3];  // l, b and a of each cell from the first wanted one
+
+struct Job {
+  const cell_t* X;
+  const cell_t* Y;
+  Span xs, ty;
+  Form form;
+  Units units;
+  std::int64_t L;
+  int k;
+  bool kept, square, factors;
+};
+
+std::int64_t entries(Span s, int C) { return (s.size() + C - 1) / C; }
+
+// Entry i of the cells at[0 .. n), C to an entry, modulo the q-th prime (below 4p).
+inline u64 entry(const cell_t* at, std::int64_t n, std::int64_t i, int C, int q) {
+  const std::int64_t c = C * i;
+  u64 e = static_cast<u64>(at[c]);
+  if (C == 1) return e;
+  const u64 p = kWide[q].p;
+  if (c + 1 < n) e += shoup(static_cast<u64>(at[c + 1]), kBIn[q], p);
+  if (C == 3 && c + 2 < n) e += reduce(shoup(static_cast<u64>(at[c + 2]), kB2In[q], p), p);
+  return e;
+}
+
+// The entries of cells c[s.lo .. s.hi] into e[0 .. entries).
+void load_entries(u64* e, const cell_t* c, Span s, int C, int q) {
+  const std::int64_t n = entries(s, C);
+  for (std::int64_t i = 0; i < n; ++i) e[i] = entry(c + s.lo, s.size(), i, C, q);
+}
+
+// The transform (entries in [0, p)) of the cells of s into a: for half < 0
+// the whole of L entries, else half 0 or 1 of the third prime's, L/2 entries.
+// The halves are made from the entries e_j: e_j + e_(j+L/2) and
+// (e_j - e_(j+L/2)) w^j.
+void forward(u64* a, const cell_t* c, Span s, const Job& J, int q, int half) {
+  const Prime& P = J.form.primes[q];
+  const Tables& T = tables[J.form.slot + q];
+  const std::int64_t n = entries(s, J.form.C);
+  if (half < 0) {
+    load_entries(a, c, s, J.form.C, q);
+    std::fill(a + n, a + J.L, u64{0});
+    if (J.units == Units::plain) return transform_scalar(a, J.L, P, T);
+    return transform_avx2(a, J.L, P, T.fwd.data());
+  }
+  const std::int64_t h = J.L / 2, over = std::max<std::int64_t>(n - h, 0);
+  const u64 p = P.p, p4 = 4 * p;
+  // The entries from h up go to a[0 ..) first; each entry below h then joins
+  // the one h above it, read from a[j] before a[j] is written.
+  if (over > 0) load_entries(a, c, {s.lo + J.form.C * h, s.hi}, J.form.C, q);
+  std::fill(a + over, a + h, u64{0});
+  const ShoupFactor* w = T.fws.data() + h;
+  const std::int64_t low = std::min(n, h);
+  for (std::int64_t j = 0; j < low; ++j) {
+    const u64 e = entry(c + s.lo, s.size(), j, J.form.C, q), f = a[j];
+    if (half == 0) {
+      const u64 z = e + f;
+      a[j] = z >= p4 ? z - p4 : z;
+    } else {
+      a[j] = shoup(e - f + p4, w[j], p);
+    }
+  }
+  transform_scalar(a, h, P, T);
+}
+
+// The residues of the product modulo prime q (half < 0) or one half of the
+// third prime's (two cells to an entry), into work[q].
+void lane(const Job& J, int q, int half) {
+  const Prime& P = J.form.primes[q];
+  const Tables& T = tables[J.form.slot + q];
+  const std::int64_t off = half < 0 ? 0 : half * (J.L / 2), n = half < 0 ? J.L : J.L / 2;
+  u64* x = prepared.x[q].data() + off;
+  u64* a = work[q].data() + off;
+  if (!J.kept) forward(x, J.X, J.xs, J, q, half);
+  if (J.square)
+    std::copy(x, x + n, a);
+  else
+    forward(a, J.Y, J.ty, J, q, half);
+  if (J.units != Units::plain) {
+    multiply_entries_avx2(a, x, n, P, pow_mod(static_cast<u64>(n), P.p - 2, P.p));
+    return inverse_transform_avx2(a, n, P, T.ivd.data());
+  }
+  if (!J.kept) {
+    multiply_entries_scalar(a, x, n, P, J.k);
+  } else {
+    ShoupFactor* f = prepared.xf[q].data() + off;
+    if (!J.factors) {  // x / L mod p, and its quotient
+      const WideDivisor byP(P.p);
+      const ShoupFactor unscale = shoup_constant(pow_mod(pow_mod(2, static_cast<u64>(J.k), P.p), P.p - 2, P.p), P.p);
+      for (std::int64_t i = 0; i < n; ++i) f[i] = shoup_factor(reduce(shoup(x[i], unscale, P.p), P.p), byP);
+    }
+    for (std::int64_t i = 0; i < n; ++i) a[i] = shoup(a[i], f[i], P.p);
+  }
+  inverse_transform_scalar(a, n, P, T);
+}
+
+void residues(const void* ctx, int t) {
+  const Job& J = *static_cast<const Job*>(ctx);
+  lane(J, t, -1);
+  if (J.form.C == 3)
+    lane(J, t + 2, -1);
+  else if (J.form.C == 2)
+    lane(J, 2, t);
+}
+
+// The cells from..to of the wanted entry columns, kf .. K, into l, b and a.
+// The pairs of the entry columns below kf that reach cell `from` or above
+// are summed apart, in two halves, into extra[t][c - from].
+struct CrtJob {
+  const Job* job;
+  std::int64_t c0, from, to, kf, K;
+  u64 *l, *b, *a;
+  u128 (*extra)[4];
+};
+
+// Half t of those pairs: entry columns kf - 2 and kf - 1, each split by the
+// entries of X.
+void add_extra(const CrtJob& J, int t) {
+  const Job& P = *J.job;
+  const int C = P.form.C;
+  const std::int64_t nxe = entries(P.xs, C), nye = entries(P.ty, C);
+  const auto cell = [](const cell_t* c, Span s, std::int64_t i) -> u64 { return i <= s.hi ? c[i] : 0; };
+  for (std::int64_t kb = std::max<std::int64_t>(J.kf - 2, 0); kb < J.kf; ++kb) {
+    const std::int64_t first = std::max<std::int64_t>(0, kb - (nye - 1)), last = std::min(kb, nxe - 1);
+    const std::int64_t mid = first + (last - first + 1) / 2;
+    const std::int64_t base = J.c0 + C * kb;  // the cell of the pairs u = v = 0
+    for (std::int64_t i = t == 0 ? first : mid; i <= (t == 0 ? mid - 1 : last); ++i)
+      for (int u = 0; u < C; ++u)
+        for (int v = std::max<std::int64_t>(0, J.from - base - u); v < C; ++v)
+          J.extra[t][base + u + v - J.from] +=
+              static_cast<u128>(cell(P.X, P.xs, P.xs.lo + C * i + u)) * cell(P.Y, P.ty, P.ty.lo + C * (kb - i) + v);
+  }
+}
+
+// Entry column k as the sum of pos[i] B^i, each below 2^94.
+struct Parts {
+  u128 pos[6] = {};
+};
+template <int C>
+Parts parts(const CrtJob& J, std::int64_t k) {
+  if (k < J.kf || k > J.K) return {};
+  constexpr int n = C + 1;
+  constexpr const Garner& G = kGarner[n - 1];
+  const auto at = static_cast<std::size_t>(k);
+  u64 r[n];
+  for (int q = 0; q < n; ++q) r[q] = work[q][at];
+  if (C == 2) {  // the last inverse stage of the third prime's halves
+    const std::int64_t h = J.job->L / 2, j = k < h ? k : k - h;
+    const u64 x = work[2][static_cast<std::size_t>(j)], p = G.p[2];
+    const u64 v = shoup(work[2][static_cast<std::size_t>(h + j)], tables[4].ivs[static_cast<std::size_t>(h + j)], p);
+    r[2] = reduce_lazy(k < h ? x + v : x - v + 2 * p, kWide[2]);
+  }
+  // t_q from s_q = t0 + p0 t1 + ... mod p_q, below (2q - 1) p_q.
+  u64 t[n] = {r[0]};
+  for (int q = 1; q < n; ++q) {
+    const u64 p = G.p[q];
+    u64 s = reduce(r[0], p);
+    for (int j = 1; j < q; ++j) s += shoup(t[j], G.prod[q][j], p);
+    t[q] = reduce(shoup(r[q] + (2 * q - 1) * p - s, G.inv[q], p), p);
+  }
+  Parts v;
+  v.pos[0] = r[0] % kB;
+  v.pos[1] = r[0] / kB;
+  for (int q = 1; q < n; ++q)
+    for (int i = 0; i < 2 * C; ++i) v.pos[i] += static_cast<u128>(t[q]) * G.digits[q].d[i];
+  return v;
+}
+
+// The cells in two halves of the entry columns they come from: cell
+// c0 + C k + i takes pos[i] of entry column k and pos[C + i] of k - 1. With
+// a cell to an entry, each column is split whole instead, four at a time on
+// the vector units.
+template <int C>
+void crt_cells(const CrtJob& J, int t) {
+  const std::int64_t kS = (J.from - J.c0) / C, kE = (J.to - J.c0) / C;
+  std::int64_t mid = kS + (kE - kS + 1) / 2;
+  if (C == 1) mid = kS + ((mid - kS) & ~std::int64_t{3});
+  std::int64_t k = t == 0 ? kS : mid;
+  const std::int64_t hi = t == 0 ? mid - 1 : kE;
+  if (C == 1) {
+    if (J.job->units != Units::plain) {
+      const std::int64_t n = (hi - k + 1) & ~std::int64_t{3};
+      crt_columns_avx2(J.l + (k - kS), J.b + (k - kS), J.a + (k - kS), n);
+      k += n;
+    }
+    for (; k <= hi; ++k) {
+      const Parts v = parts<1>(J, k);
+      const auto o = static_cast<std::size_t>(k - kS);
+      split_base(v.pos[0] + v.pos[1] * kB, J.l[o], J.b[o], J.a[o]);
+    }
+    return;
+  }
+  Parts prev = parts<C>(J, k - 1);
+  for (; k <= hi; ++k) {
+    const Parts cur = parts<C>(J, k);
+    for (int i = 0; i < C; ++i) {
+      const std::int64_t c = J.c0 + C * k + i;
+      if (c < J.from || c > J.to) continue;
+      const auto o = static_cast<std::size_t>(c - J.from);
+      split_base(cur.pos[i] + prev.pos[C + i], J.l[o], J.b[o], J.a[o]);
+    }
+    prev = cur;
+  }
+  add_extra(J, t);
+}
+
+void crt_half(const void* ctx, int t) {
+  const CrtJob& J = *static_cast<const CrtJob*>(ctx);
+  switch (J.job->form.C) {
+    case 1: return crt_cells<1>(J, t);
+    case 2: return crt_cells<2>(J, t);
+    default: return crt_cells<3>(J, t);
+  }
+}
+
+}  // namespace
 }  // namespace ntt
 
-bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from,
-                     Units units) {
+void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from,
+                     Units units, const Plan& plan) {
   using namespace ntt;
-  if (units == Units::plain) return add_product_wide(acc, X, bx, tx, Y, ty, from);
-  int k = 4;
-  while ((std::int64_t{1} << k) < tx.size() + ty.size() - 1) ++k;
-  if (k > kMaxLog) return add_product_wide(acc, X, bx, tx, Y, ty, from);  // two or three cells to an entry
+  const Form form = kForms[plan.cells];
+  const int C = form.C, k = plan.log;
   const std::int64_t L = std::int64_t{1} << k;
+  if (C > 1) units = Units::plain;
   const bool square = X == Y && tx.lo == ty.lo && tx.hi == ty.hi;
-  // X reaches down to L/2 + 1 cells of its block when Y leaves room: then the
-  // same cells of X, and so the same transform, serve every product of the
-  // run with Y's of about the same length, as the terms of a series times one
-  // factor.
+  // X reaches down to L/2 + 1 entries of its block when Y leaves room: then
+  // the same cells of X, and so the same transform, serve every product of
+  // the run with Y's of about the same length, as the terms of a series
+  // times one factor.
   Span xs = tx;
-  if (!square && 2 * ty.size() <= L) xs.lo = std::max(bx.lo, std::min(tx.lo, tx.hi - L / 2));
+  if (!square && 2 * entries(ty, C) <= L) xs.lo = std::max(bx.lo, std::min(tx.lo, tx.hi - C * (L / 2)));
   Prepared& P = prepared;
   const auto nx = static_cast<std::size_t>(xs.size());
-  const bool kept = P.k == k && P.cells.size() == nx && std::equal(P.cells.begin(), P.cells.end(), X + xs.lo);
+  const bool kept =
+      P.C == C && P.k == k && P.cells.size() == nx && std::equal(P.cells.begin(), P.cells.end(), X + xs.lo);
   if (!kept) {
     P.cells.assign(X + xs.lo, X + xs.hi + 1);
+    P.C = C;
     P.k = k;
+    P.factors = false;
   }
-  Job job{X, Y, xs, ty, L, k, kept, square, units, {&tables_for(0, L, units), &tables_for(1, L, units)}};
-  for (int q = 0; q < 2; ++q) {
+  const Job job{X, Y, xs, ty, form, units, L, k, kept, square, kept && P.factors};
+  for (int q = 0; q <= C; ++q) {
+    tables_for(form.slot + q, form.primes[q], L, units != Units::plain);
     if (P.x[q].size() < static_cast<std::size_t>(L)) P.x[q].resize(static_cast<std::size_t>(L));
+    if (kept && P.xf[q].size() < static_cast<std::size_t>(L)) P.xf[q].resize(static_cast<std::size_t>(L));
     if (work[q].size() < static_cast<std::size_t>(L)) work[q].resize(static_cast<std::size_t>(L));
   }
-  run_pair(residues, &job, L >= kPairLength);
-  const std::int64_t c0 = xs.lo + ty.lo, lo = std::max(from, c0), hi = tx.hi + ty.hi;
-  u64* r1s = work[0].data() + (lo - c0);
-  u64* r2s = work[1].data() + (lo - c0);
-  const std::int64_t n = hi - lo + 1, split = n & ~std::int64_t{3};
-  if (digits.size() < static_cast<std::size_t>(n)) digits.resize(static_cast<std::size_t>(n));
-  const CrtJob crt{r1s, r2s, digits.data(), n};
-  run_pair(crt_half, &crt, n >= kPairColumns);
-  add_split_columns(acc, lo, hi, [&](std::int64_t c, u64& l, u64& b, u64& a) {
-    const std::int64_t i = c - lo;
-    if (i >= split) return split_column(r1s[i], r2s[i], l, b, a);  // the last few on the vector units
-    l = r1s[i];
-    b = r2s[i];
-    a = digits[static_cast<std::size_t>(i)];
+  run_pair(residues, &job, plan.pair);
+  P.factors = kept && units == Units::plain;
+
+  // The wanted cells, from `from` to the top column, and with several cells
+  // to an entry one above (the entry columns' parts reach that far; the
+  // product's value stops below it).
+  const std::int64_t c0 = xs.lo + ty.lo, to = tx.hi + ty.hi + (C > 1 ? 1 : 0);
+  const std::int64_t kf = (from - c0 + C - 1) / C, K = entries(xs, C) + entries(ty, C) - 2;
+  const auto cells = static_cast<std::size_t>(to - from + 1);
+  for (auto& o : outs)
+    if (o.size() < cells) o.resize(cells);
+  // A cell to an entry: l and b in place of the residues they come from.
+  const bool inPlace = C == 1 && units != Units::plain;
+  u64* l = inPlace ? work[0].data() + (from - c0) : outs[0].data();
+  u64* b = inPlace ? work[1].data() + (from - c0) : outs[1].data();
+  u64* a = outs[2].data();
+  u128 extra[2][4] = {};
+  const CrtJob crt{&job, c0, from, to, kf, K, l, b, a, extra};
+  run_pair(crt_half, &crt, to - from + 1 >= plan.pair_columns);
+  for (std::size_t o = 0; C > 1 && o < 4 && o < cells; ++o) {  // the pairs summed apart, into their cells
+    const u128 s = (static_cast<u128>(a[o]) * kB + b[o]) * kB + l[o] + extra[0][o] + extra[1][o];
+    split_base(s, l[o], b[o], a[o]);
+  }
+  add_split_columns(acc, from, to, [&](std::int64_t c, u64& lc, u64& bc, u64& ac) {
+    const auto i = static_cast<std::size_t>(c - from);
+    lc = l[i];
+    bc = b[i];
+    ac = a[i];
   });
-  return true;
 }
 
 }  // namespace longmult

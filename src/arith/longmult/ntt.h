@@ -1,23 +1,27 @@
-// Number-theoretic transforms modulo two primes below 2^50, shared by the
-// portable kernel (ntt.cpp) and those for AVX-512 IFMA (vector.cpp) and for
-// AVX2 (avx2.cpp). All give their entries in [0, p), the same entries, so
-// that a transform made by one serves another. The portable products go
-// through three or four primes below 2^58 instead, with two or three cells
-// to an entry (wide.cpp), on the same portable kernel.
+// Number-theoretic transforms, and the products made with them (ntt.cpp):
+// modulo two primes below 2^50 with a cell to an entry on the vector units
+// (avx2.cpp, vector.cpp), modulo three or four primes below 2^58 with two or
+// three cells to an entry in plain C++ (ntt_plain.cpp). Every kernel gives
+// its entries in [0, p), the same entries for the same prime.
 #pragma once
 
 #include <bit>
 #include <new>
 #include <vector>
 
+#include "arith/longmult/plan.h"
 #include "arith/longmult/products.h"
 
 namespace longmult::ntt {
 
-// A column sum is below m (B-1)^2 < p1 p2 (about 2^100) for any m below
-// 10^10, so its residues give it exactly (Chinese remainders). Products go
-// through Montgomery's reduction with R = 2^52, which on operands below 2p
-// (< 2^51) gives a result below 2p.
+// A column of a cell to an entry is below m (B-1)^2 < p1 p2 (about 2^100)
+// for any m below 10^10 pairs, so its residues modulo kPrimes give it
+// exactly (Chinese remainders). An entry of C cells is below B^C, a column
+// of entries below m B^2C for m < 2^20 pairs: below 2^153 for two cells,
+// within the product of three of kWide (about 2^174), and below 2^219 for
+// three, within that of four (about 2^232). The IFMA kernels multiply by
+// Montgomery's reduction with R = 2^52, which on operands below 2p (< 2^51)
+// gives a result below 2p.
 struct Prime {
   u64 p;          // the prime, with 2^22 | p - 1
   u64 g;          // a generator of the multiplicative group modulo p
@@ -32,6 +36,18 @@ constexpr Prime make_prime(u64 p, u64 g) {
   return {p, g, (0 - inv) & kMask52, static_cast<unsigned>(std::bit_width(p))};
 }
 inline constexpr Prime kPrimes[2] = {make_prime(1'125'845'146'009'601, 3), make_prime(1'125'844'072'267'777, 5)};
+inline constexpr Prime kWide[4] = {make_prime(288'230'376'126'545'921, 6), make_prime(288'230'376'097'185'793, 5),
+                                   make_prime(288'230'376'059'437'057, 5), make_prime(288'230'376'051'048'449, 3)};
+// Each prime is just below a power of two (for the lazy reductions), the
+// first above the others (for Garner's method: r0 < 2 p_q).
+constexpr bool good_primes(const Prime* P, int n, unsigned bits) {
+  for (int q = 0; q < n; ++q)
+    if (P[q].bits != bits || 65 * ((u64{1} << bits) - P[q].p) >= (u64{1} << bits) || (P[q].p - 1) % (1 << 22) != 0 ||
+        (q > 0 && P[q].p >= P[q - 1].p))
+      return false;
+  return true;
+}
+static_assert(good_primes(kPrimes, 2, 50) && good_primes(kWide, 4, 58));
 
 constexpr u64 mul_mod(u64 a, u64 b, u64 p) { return static_cast<u64>(static_cast<u128>(a) * b % p); }
 constexpr u64 pow_mod(u64 a, u64 e, u64 p) {
@@ -40,14 +56,6 @@ constexpr u64 pow_mod(u64 a, u64 e, u64 p) {
     if (e & 1) r = mul_mod(r, a, p);
   return r;
 }
-// 1 / p1 mod p2, for the Chinese remainders.
-inline constexpr u64 kInvP1 = pow_mod(kPrimes[0].p % kPrimes[1].p, kPrimes[1].p - 2, kPrimes[1].p);
-
-// The longest transform, 2^20 entries: its tables and arrays take 56 bytes an
-// entry, and they are kept for the next product. Longer products go to the
-// portable products, whose entries hold two or three cells, and beyond
-// those to GMP.
-inline constexpr int kMaxLog = 20;
 
 // a b / R mod p, below 2p, for a b < R p.
 inline u64 mont(u64 a, u64 b, const Prime& P) {
@@ -79,18 +87,11 @@ struct LineAllocator {
 template <class T>
 using Array = std::vector<T, LineAllocator<T>>;
 
-// Per prime, the twiddle factors of every stage, w^j R mod p for j < len at
-// entries len .. 2 len - 1, w a primitive (2 len)-th root of unity (fw) or its
-// inverse (iv); the same factors w^j themselves side by side with
-// floor(w^j 2^64 / p) for Shoup's multiplication (fws and ivs: one load
-// stream for both), and as doubles for the AVX2 kernels (fwd and ivd); and
-// for each length L = 2^k the factor R^2 / L mod p that undoes the scaling of
-// a transform and its inverse.
+// y w mod p in [0, 2p) by Shoup's method, for y < 2^64, w < p < 2^63 and
+// wq = floor(w 2^64 / p): one high and two low products.
 struct ShoupFactor {
   u64 w, wq;
 };
-// y w mod p in [0, 2p) by Shoup's method, for y < 2^64, w < p < 2^63 and
-// wq = floor(w 2^64 / p): one high and two low products.
 inline u64 shoup(u64 y, ShoupFactor f, u64 p) {
   const u64 q = static_cast<u64>((static_cast<u128>(y) * f.wq) >> 64);
   return y * f.w - q * p;
@@ -101,44 +102,44 @@ inline ShoupFactor shoup_factor(u64 w, const WideDivisor& byP) {
   byP.divrem(static_cast<u128>(w) << 64, wq, rem);
   return {w, wq};
 }
+// w with its quotient, at compile time.
+constexpr ShoupFactor shoup_constant(u64 w, u64 p) { return {w, static_cast<u64>((static_cast<u128>(w) << 64) / p)}; }
+
+// Per prime, the twiddle factors of every stage, w^j for j < len at entries
+// len .. 2 len - 1, w a primitive (2 len)-th root of unity (fws) or its
+// inverse (ivs), side by side with floor(w^j 2^64 / p) for Shoup's
+// multiplication (one load stream for both), and as doubles for the vector
+// kernels (fwd and ivd).
 struct Tables {
-  Array<u64> fw, iv, unscale;
   Array<ShoupFactor> fws, ivs;
   Array<double> fwd, ivd;
 };
-// The tables for transforms of up to L entries modulo prime q, with those
-// the kernels for `units` need; kept and extended as needed, by the thread
-// that calls add_product_ntt only.
-const Tables& tables_for(int q, std::int64_t L, Units units);
 
-// The portable transforms (ntt.cpp), for L >= 16 entries, with the Shoup
-// factors of tables_for(q, L, Units::plain) or their like for another prime
-// below 2^58: transform_scalar takes entries below 4p, the inverse entries
-// below 2p, and both give entries in [0, p).
+// The portable transforms (ntt_plain.cpp), for L >= 16 entries modulo a
+// prime below 2^58: transform_scalar takes entries below 4p, the inverse
+// entries below 2p, and both give entries in [0, p).
 void transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T);
 void inverse_transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T);
 // a := a b / 2^k mod p, below 2p, for n entries a, b < p, 2 <= k, 2^k | p - 1.
 void multiply_entries_scalar(u64* a, const u64* b, std::int64_t n, const Prime& P, int k);
-// The kernels on the vector units, for L >= 16 entries below p; called only
-// when cpu_units() has them. transform: the transform of a in bit-reversed order,
-// by decimation in frequency (x, y -> x + y, (x - y) w^j). inverse_transform:
-// L times the inverse, back to natural order, by decimation in time
-// (x, y -> x + y w^-j, x - y w^-j). multiply_entries: a := a b c / R^2.
-void transform_vector(u64* a, std::int64_t L, const Prime& P, const u64* w);
-void inverse_transform_vector(u64* a, std::int64_t L, const Prime& P, const u64* w);
-void multiply_entries_vector(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 c);
-// The same on AVX2, with the twiddles w^j themselves as doubles (fwd, ivd).
+// The kernels on the vector units, for L >= 16 entries below p < 2^50;
+// called only when cpu_units() has them. transform: the transform of a in
+// bit-reversed order, by decimation in frequency (x, y -> x + y,
+// (x - y) w^j). inverse_transform: L times the inverse, back to natural
+// order, by decimation in time (x, y -> x + y w^-j, x - y w^-j). Both take
+// the twiddles w^j as doubles (fwd, ivd). multiply_entries: a := a b c.
 void transform_avx2(u64* a, std::int64_t L, const Prime& P, const double* w);
 void inverse_transform_avx2(u64* a, std::int64_t L, const Prime& P, const double* w);
 void multiply_entries_avx2(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 c);
-// The columns of a product from their residues r1 < p1 and r2 < p2, four at
-// a time on AVX2 (for every processor that has it), in base B: the column is
-// (a B + b) B + l, with l into r1s, b into r2s and a into as; the last n mod 4
-// entries are left as they were.
+// The columns of a product from their residues r1 < p1 and r2 < p2 modulo
+// the primes of the vector units, four at a time, in base B: the column is
+// (a B + b) B + l, with l into r1s, b into r2s and a into as; the last n mod
+// 4 entries are left as they were.
 void crt_columns_avx2(u64* r1s, u64* r2s, u64* as, std::int64_t n);
-
-// The product of add_product_ntt on the portable kernel (wide.cpp).
-bool add_product_wide(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from);
+// The kernels of AVX-512 IFMA (vector.cpp), with the twiddles w^j R mod p.
+void transform_vector(u64* a, std::int64_t L, const Prime& P, const u64* w);
+void inverse_transform_vector(u64* a, std::int64_t L, const Prime& P, const u64* w);
+void multiply_entries_vector(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 c);
 
 // fn(ctx, 0) and fn(ctx, 1), the first on a second thread when `parallel`
 // and the process may use two processors (pair.cpp); returns when both are

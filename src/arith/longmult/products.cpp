@@ -1,26 +1,14 @@
-// The splitting of operands into blocks at long runs of zero cells, the
-// choice of kernel for each block pair, and the product by the complement.
+// The splitting of operands into blocks at long runs of zero cells, each
+// block pair multiplied as its plan says (plan.cpp), and the product by the
+// complement.
 #include <algorithm>
 
 #include "arith/longmult/fast.h"
+#include "arith/longmult/plan.h"
 #include "arith/longmult/products.h"
 
 namespace longmult {
 namespace {
-
-// Block pairs of at least kTransformPairs pairs of cells go to the
-// transforms on AVX-512 IFMA, and elsewhere those with at least
-// kPairsPerStep pairs for each entry and stage of their transforms (so that a
-// short side times a long one stays with the columns); those too long for
-// the transforms go to GMP. Below that, with AVX-512 IFMA the rows kernel
-// takes them (its sums hold sides up to kRowsAtOnce); without, those with at
-// least kKroneckerPairs pairs and sides of at least kKroneckerSide go to GMP
-// and the others are summed column by column.
-constexpr std::int64_t kKroneckerPairs = 60'000;
-constexpr std::int64_t kKroneckerSide = 64;
-constexpr std::int64_t kTransformPairs = 200'000;
-constexpr std::int64_t kPairsPerStep = 3;
-constexpr std::int64_t kRowsAtOnce = 4095;
 
 // Runs of at least kGap zero cells split an operand into at most kMaxBlocks
 // blocks, multiplied pair by pair (as for 1 + 10^-k times a long number).
@@ -77,22 +65,15 @@ void add_block_product(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span
   const Span tx{std::max(bx.lo, cut - by.hi), bx.hi};
   const Span ty{std::max(by.lo, cut - bx.hi), by.hi};
   const std::int64_t from = std::max(cut, tx.lo + ty.lo);
-  if (tx.size() <= kSmallSide && ty.size() <= kSmallSide) return add_product_small(acc, X, tx, Y, ty, from);
-  const std::int64_t side = std::min(tx.size(), ty.size());
-  const std::int64_t below = std::min(from - tx.lo - ty.lo, side);  // columns left out
-  const std::int64_t pairs = tx.size() * ty.size() - below * (below + 1) / 2;
+  const std::int64_t below = from - tx.lo - ty.lo;  // columns left out
   const Units units = std::min(longmult_units, cpu_units());
-  int k = 4;  // the transforms would have 2^k entries
-  while ((std::int64_t{1} << k) < tx.size() + ty.size() - 1) ++k;
-  const bool transform =
-      units == Units::ifma ? pairs >= kTransformPairs : pairs >= kPairsPerStep * k * (std::int64_t{1} << k);
-  if (transform && add_product_ntt(acc, X, bx, tx, Y, ty, from, units)) return;
-  if (units == Units::ifma && side <= kRowsAtOnce) {
-    add_product_rows(acc, X, tx, Y, ty, from);
-  } else if (side >= kKroneckerSide && pairs >= kKroneckerPairs) {
-    add_product_kronecker(acc, X, tx, Y, ty, from);
-  } else {
-    add_product_columns(acc, X, tx, Y, ty, from);
+  const Plan plan = plan_product(units, tx.size(), ty.size(), below);
+  switch (plan.method) {
+    case Method::small: return add_product_small(acc, X, tx, Y, ty, from);
+    case Method::columns: return add_product_columns(acc, X, tx, Y, ty, from);
+    case Method::rows: return add_product_rows(acc, X, tx, Y, ty, from);
+    case Method::gmp: return add_product_kronecker(acc, X, tx, Y, ty, from);
+    case Method::transform: return add_product_ntt(acc, X, bx, tx, Y, ty, from, units, plan);
   }
 }
 

@@ -153,17 +153,18 @@ void add_product_columns(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Sp
 void add_product_kronecker(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from);
 
 // acc += the columns c >= from of X[bx] * Y[by] by rows of 52-bit
-// multiply-adds, for min(|bx|, |by|) up to 4095; only where the processor
-// has the AVX-512 IFMA units (vector.cpp).
+// multiply-adds, for min(|bx|, |by|) up to kRowsAtOnce; only where the
+// processor has the AVX-512 IFMA units (vector.cpp).
+inline constexpr std::int64_t kRowsAtOnce = 4095;
 void add_product_rows(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from);
 
 // acc += the columns c >= from of X[tx] * Y[ty] by number-theoretic
-// transforms modulo two primes (ntt.cpp), with the kernels for `units`
-// (which the processor must have); false when the product is too long for
-// them. X may be read down
-// to the start of its block bx, whose pairs with Y[ty] below tx must fall in
-// columns below `from`.
-bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from,
-                     Units units);
+// transforms (ntt.cpp) of the plan's length and cells to an entry, on the
+// vector `units` for a cell to an entry (which the processor must have),
+// else in plain C++. X may be read down to the start of its block bx, whose
+// pairs with Y[ty] below tx must fall in columns below `from`.
+struct Plan;
+void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from,
+                     Units units, const Plan& plan);
 
 }  // namespace longmult

@@ -1,0 +1,80 @@
+// The one place where a product's method is chosen (plan.h).
+#include "arith/longmult/plan.h"
+
+#include <algorithm>
+
+#include "arith/longmult/products.h"
+
+namespace longmult {
+namespace {
+
+// What the kernels can take: short spans summed on the stack, the rows' sums
+// of 52-bit halves, and the bounds of the primes, which hold the column sums
+// of up to 2^20 entries (ntt.h, wide.cpp).
+constexpr bool within_kernels(const Tuning& t) {
+  return t.small_side <= kSmallSide && t.rows_side <= kRowsAtOnce && t.max_log <= 20;
+}
+static_assert(within_kernels(kPlainTuning) && within_kernels(kAvx2Tuning) && within_kernels(kIfmaTuning));
+
+// The shortest transforms the kernels take: 2^4 entries, and 2^5 for two
+// cells to an entry, whose transform splits into halves of 2^4.
+constexpr int kLeastLog = 4;
+
+// The log of the length of the transforms of C cells to an entry for a
+// product of nx by ny cells: its entry columns must all fit.
+int log_length(std::int64_t nx, std::int64_t ny, int C, int least) {
+  const std::int64_t n = (nx + C - 1) / C + (ny + C - 1) / C - 1;
+  int k = least;
+  while ((std::int64_t{1} << k) < n) ++k;
+  return k;
+}
+
+}  // namespace
+
+const Tuning& tuning(Units units) {
+  switch (units) {
+    case Units::ifma: return kIfmaTuning;
+    case Units::avx2: return kAvx2Tuning;
+    default: return kPlainTuning;
+  }
+}
+
+Plan plan_product(Units units, std::int64_t nx, std::int64_t ny, std::int64_t below) {
+  const Tuning& t = tuning(units);
+  if (nx <= t.small_side && ny <= t.small_side) return {Method::small};
+  const std::int64_t side = std::min(nx, ny);
+  below = std::min(below, side);
+  const std::int64_t pairs = nx * ny - below * (below + 1) / 2;
+  const int k1 = log_length(nx, ny, 1, kLeastLog);
+  if (pairs >= t.transform_pairs && pairs >= t.pairs_per_step * k1 * (std::int64_t{1} << k1)) {
+    if (units != Units::plain && k1 <= t.max_log)
+      return {Method::transform, 1, k1, (std::int64_t{1} << k1) >= t.pair_entries, t.pair_columns};
+    // In plain C++, or too long for a cell to an entry: the form whose work
+    // for each thread is shorter, one and a half transforms of 2^k2 entries
+    // or two of 2^k3.
+    const int k2 = log_length(nx, ny, 2, kLeastLog + 1), k3 = log_length(nx, ny, 3, kLeastLog);
+    const bool three = 4 * k3 * (std::int64_t{1} << k3) < 3 * k2 * (std::int64_t{1} << k2);
+    const int k = three ? k3 : k2;
+    const Tuning& p = kPlainTuning;
+    if (k <= p.max_log)
+      return {Method::transform, three ? 3 : 2, k, (std::int64_t{1} << k) >= p.pair_entries, p.pair_columns};
+    return {Method::gmp};  // too long for every transform
+  }
+  if (side <= t.rows_side) return {Method::rows};
+  if (side >= t.gmp_side && pairs >= t.gmp_pairs) return {Method::gmp};
+  return {Method::columns};
+}
+
+std::string describe(const Plan& plan) {
+  switch (plan.method) {
+    case Method::small: return "small";
+    case Method::columns: return "columns";
+    case Method::rows: return "rows";
+    case Method::gmp: return "gmp";
+    case Method::transform: break;
+  }
+  return "transform of 2^" + std::to_string(plan.log) + " entries of " + std::to_string(plan.cells) +
+         (plan.cells == 1 ? " cell" : " cells") + (plan.pair ? " on two threads" : "");
+}
+
+}  // namespace longmult

@@ -1,0 +1,36 @@
+// The plan of a product: which method multiplies a pair of blocks of cells,
+// from the units the product may use and the lengths of its factors. Every
+// choice of method is made here, from the numbers of tuning.h; the kernels do
+// what the plan says and hand nothing on to another.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "arith/cpu.h"
+#include "arith/longmult/tuning.h"
+
+namespace longmult {
+
+enum class Method { small, columns, rows, gmp, transform };
+
+struct Plan {
+  Method method = Method::columns;
+  int cells = 0;                  // transform: cells to an entry, 1 on the vector units, 2 or 3 in plain C++
+  int log = 0;                    // transform: 2^log entries
+  bool pair = false;              // transform: its residues on two threads
+  std::int64_t pair_columns = 0;  // transform: its remainders on two threads from this many columns
+};
+
+// The plan for the columns from `from` up of a block pair of nx by ny cells
+// trimmed to those that reach it, `below` of its columns left out (below
+// `from`; they hold 1, 2, ... pairs).
+Plan plan_product(Units units, std::int64_t nx, std::int64_t ny, std::int64_t below);
+
+// The table of the units.
+const Tuning& tuning(Units units);
+
+// "transform of 2^13 entries of 1 cell on two threads", and the like.
+std::string describe(const Plan& plan);
+
+}  // namespace longmult

@@ -1,0 +1,105 @@
+// The plan of products for a grid of shapes on each kind of unit, against
+// tests/arith/data/plan.txt: each line gives a range of lengths and the
+// method the plan takes for all of them, so that a change of a threshold
+// shows as a change of that file. FIXCALC_UPDATE_PLAN=1 rewrites the file
+// from the plan, for a retuning, whose diff is then reviewed.
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include "arith/longmult/plan.h"
+#include "support.h"
+
+namespace {
+
+using longmult::describe;
+using longmult::plan_product;
+
+// Shapes of one parameter n: the block pair's lengths and the columns left out.
+struct Family {
+  const char* name;
+  std::int64_t lo, hi;
+  std::int64_t (*nx)(std::int64_t), (*ny)(std::int64_t), (*below)(std::int64_t);
+};
+std::int64_t same(std::int64_t n) { return n; }
+std::int64_t none(std::int64_t) { return 0; }
+const Family kFamilies[] = {
+    {"n x n", 1, 4'000'000, same, same, none},
+    {"n x n, high half", 1, 4'000'000, same, same, same},
+    {"100000 x n", 1, 100'000, [](std::int64_t) -> std::int64_t { return 100'000; }, same, none},
+    {"n x 64", 64, 4'000'000, same, [](std::int64_t) -> std::int64_t { return 64; }, none},
+};
+
+// The ranges of n over which the plan stays the same: n steps by 1% and a
+// change is placed exactly by bisection.
+std::string ranges(Units units, const char* unitName, const Family& f) {
+  const auto at = [&](std::int64_t n) { return describe(plan_product(units, f.nx(n), f.ny(n), f.below(n))); };
+  std::ostringstream out;
+  std::int64_t start = f.lo;
+  std::string what = at(start);
+  for (std::int64_t n = f.lo; n < f.hi;) {
+    std::int64_t next = std::min(f.hi, std::max(n + 1, n + n / 100));
+    if (at(next) != what) {
+      std::int64_t lo = n, hi = next;  // at(lo) == what != at(hi)
+      while (hi - lo > 1) {
+        const std::int64_t mid = lo + (hi - lo) / 2;
+        (at(mid) == what ? lo : hi) = mid;
+      }
+      out << unitName << ", " << f.name << ": " << start << " .. " << lo << ": " << what << "\n";
+      start = hi;
+      what = at(hi);
+      next = hi;
+    }
+    n = next;
+  }
+  out << unitName << ", " << f.name << ": " << start << " .. " << f.hi << ": " << what << "\n";
+  return out.str();
+}
+
+TEST(Plan, GridAsReviewed) {
+  std::string got;
+  for (const auto& [units, name] : {std::pair{Units::plain, "plain"}, {Units::avx2, "avx2"}, {Units::ifma, "ifma"}})
+    for (const Family& f : kFamilies) got += ranges(units, name, f);
+  const std::string path = std::string(FIXCALC_TESTS_DIR) + "/arith/data/plan.txt";
+  if (const char* update = std::getenv("FIXCALC_UPDATE_PLAN"); update != nullptr && *update == '1') {
+    std::ofstream(path) << got;
+    GTEST_SKIP() << "rewrote " << path;
+  }
+  std::ifstream in(path);
+  ASSERT_TRUE(in) << "no " << path << " (FIXCALC_UPDATE_PLAN=1 writes it)";
+  std::stringstream want;
+  want << in.rdbuf();
+  std::istringstream w(want.str()), g(got);
+  std::string wl, gl;
+  for (int line = 1; w || g; ++line) {
+    wl.clear();
+    gl.clear();
+    std::getline(w, wl);
+    std::getline(g, gl);
+    ASSERT_EQ(gl, wl) << "line " << line << " of " << path << " (FIXCALC_UPDATE_PLAN=1 rewrites it)";
+  }
+}
+
+// The kernels' own limits hold whatever the tables say: a transform never
+// exceeds 2^20 entries, and the rows kernel never meets a side above 4095.
+TEST(Plan, WithinTheKernels) {
+  for (Units units : {Units::plain, Units::avx2, Units::ifma})
+    for (std::int64_t nx : {1, 33, 4095, 4096, 100'000, 3'000'000, 9'000'000})
+      for (std::int64_t ny : {1, 32, 33, 64, 4095, 4096, 200'000, 3'000'000}) {
+        const auto p = plan_product(units, nx, ny, 0);
+        if (p.method == longmult::Method::transform) {
+          EXPECT_LE(p.log, 20) << nx << " x " << ny;
+          const std::int64_t entries = (nx + p.cells - 1) / p.cells + (ny + p.cells - 1) / p.cells - 1;
+          EXPECT_GE(std::int64_t{1} << p.log, entries) << nx << " x " << ny;
+          EXPECT_TRUE(p.cells > 1 || units != Units::plain) << nx << " x " << ny;
+        }
+        if (p.method == longmult::Method::rows) {
+          EXPECT_LE(std::min(nx, ny), 4095) << nx << " x " << ny;
+        }
+        if (p.method == longmult::Method::small) {
+          EXPECT_LE(std::max(nx, ny), 32) << nx << " x " << ny;
+        }
+      }
+}
+
+}  // namespace
