@@ -2,7 +2,7 @@
 # Sets up, checks the format of the sources, builds and runs every test: unit
 # tests and whole-program cases, once in the release build and once more built
 # with AddressSanitizer and UndefinedBehaviorSanitizer, where any report fails
-# the test that caused it.
+# the test that caused it, and once on 64-bit ARM under an emulator.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -22,3 +22,7 @@ cmake --build build-asan
 ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j2 --timeout 300
+
+# The unit tests and the whole-program cases once more on 64-bit ARM: a cross
+# build, run under qemu-aarch64 (scripts/test-arm64.sh).
+bash scripts/test-arm64.sh

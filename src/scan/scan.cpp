@@ -84,6 +84,11 @@ double readreal() {
         x = std::clamp<std::int64_t>(x, std::numeric_limits<std::int32_t>::min(),
                                      std::numeric_limits<std::int32_t>::max());
         double r = std::pow(10.0, static_cast<double>(x)) * m;
+        // Zero times a power of ten beyond range, or a mantissa beyond range
+        // times one that underflows, is not a number, whose sign the echo
+        // shows ("-nan"). The processor chooses it: x86-64 sets it, ARM does
+        // not. The sign is set here, so that every processor echoes the same.
+        if (std::isnan(r)) r = std::copysign(std::numeric_limits<double>::quiet_NaN(), -1.0);
         return negative ? -r : r;
       }
       case 7: malformed("real");
