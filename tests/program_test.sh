@@ -240,14 +240,16 @@ check_session() {
 # writes to the terminal kept in $tmp/log. SCRIPT starts once the log is open.
 logged_pane() {
   : >"$tmp/log"
+  rm -f "$tmp/status.go"
   pane "$1" 'until [ -e "$1.go" ]; do sleep 0.05; done; '"$2" "${@:3}"
   tm pipe-pane -O -t calc "cat >>'$tmp/log'" || fail_with "tmux could not log the pane"
   touch "$tmp/status.go"
 }
-# first_drawn PATTERN: shows, in a fresh pane, the screen as it was when the
-# logged program first drew a progress line holding PATTERN: the log up to the
-# end of that drawing (ESC [ K, ESC 8), written to a terminal of the same size.
-# The check is thus the same however long the line stayed on the screen.
+# first_drawn PATTERN LINE: shows, in a fresh pane, the screen as it was when
+# the logged program first drew a progress line holding PATTERN: the log up to
+# the end of that drawing (ESC [ K, ESC 8), written to a terminal of the same
+# size. Waits until its last line, the line drawn, matches the regular
+# expression LINE. The check is thus the same however long the line stayed.
 first_drawn() {
   python3 - "$tmp/log" "$tmp/replay" "$1" <<'PY' || fail_with "no progress line holding '$1' was drawn"
 import sys
@@ -258,8 +260,9 @@ if end < 0:
     sys.exit(1)
 open(sys.argv[2], "wb").write(log[: end + 5])
 PY
-  pane "$how (replayed)" 'cat "$2"; echo 0 >"$1"; exec sleep 300' "$tmp/replay"
-  waits 10 test -s "$tmp/status" || fail_with "the replay did not end"
+  pane "$how (replayed)" 'cat "$2"; exec sleep 300' "$tmp/replay"
+  last_line() { [[ $(screen | tail -1) =~ $1 ]]; }
+  waits 10 last_line "$2" || fail_with "the progress line is not the last line on the screen"
 }
 
 # --progress on command 17, the line drawn at once (FIXCALC_PROGRESS_DELAY=0),
@@ -280,8 +283,7 @@ check_progress() {
   waits 10 shows "$(sed 's/ *$//' "$tmp/plain.out")" ||
     fail_with "the screen at the end is not the output without --progress (- without, + screen):"$'\n'"$(diff "$tmp/plain.out" <(screen))"
   waits 10 grep -q 'No: 22' "$tmp/log" || fail_with "the log of the terminal is incomplete"
-  first_drawn 'exp term'
-  [[ $(screen | tail -1) =~ $line ]] || fail_with "the progress line is not the last line on the screen"
+  first_drawn 'exp term' "$line"
   [ "$(screen | tail -2 | head -1)" = "r := 163" ] || fail_with "the progress line is not right below the output"
 
   head -4 "$tmp/long.in" >"$tmp/open.in"
@@ -293,8 +295,8 @@ check_progress() {
   tm send-keys -t calc -l -- $'22\n-1\n'
   ends_well 10
   cmp -s "$tmp/status.out" "$tmp/plain.out" || fail_with "the output differs from that without --progress"
-  first_drawn 'exp term'
-  [ "$(screen | grep -c .)" = 1 ] && [[ $(screen | tail -1) =~ $line ]] || fail_with "more than the progress line on the screen"
+  first_drawn 'exp term' "$line"
+  [ "$(screen | grep -c .)" = 1 ] || fail_with "more than the progress line on the screen"
 }
 
 # The ends of a program whose progress line shows: each leaves the screen as
@@ -313,7 +315,7 @@ check_ends() {
   ends_well 60 255
   waits 10 shows "$(sed 's/ *$//' "$tmp/plain.out")" ||
     fail_with "the screen at the end is not the output without --progress (- without, + screen):"$'\n'"$(diff "$tmp/plain.out" <(screen))"
-  grep -q 'sqrt pass' "$tmp/log" || fail_with "no progress line was drawn before the alarm"
+  waits 10 grep -q 'sqrt pass' "$tmp/log" || fail_with "no progress line was drawn before the alarm"
 
   printf '200000\n1\n2\n' >"$tmp/big.in"  # 240 kB of zeros: more than a pipe holds
   held() { [ "$(screen | grep -c .)" = 1 ] && [[ $(screen | tail -1) =~ $held ]]; }
@@ -328,6 +330,7 @@ check_ends() {
   pane "SIGTERM, SIGINT ignored" 'exec 3<>"$1.fifo"
     FIXCALC_PROGRESS_DELAY=0 "$0" --progress "$2" >"$1.fifo" & echo $! >"$1.pid"; wait $!; echo $? >"$1"' "$tmp/big.in"
   waits 30 held || fail_with "no progress line while the output was held"
+  waits 10 test -s "$tmp/status.pid" || fail_with "the shell did not say which process the program is"
   kill -INT "$(cat "$tmp/status.pid")"  # ignored: the shell started it in the background
   kill -TERM "$(cat "$tmp/status.pid")"
   ends_well 10 143
