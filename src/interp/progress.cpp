@@ -154,6 +154,7 @@ void watch_signals() {
     struct sigaction old {};
     if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) sigaddset(&set, sig);
   }
+  if (sigisemptyset(&set)) return;
   pthread_sigmask(SIG_BLOCK, &set, nullptr);  // inherited by every thread started later
   std::thread(die_of_signals, set).detach();
 }
