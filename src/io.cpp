@@ -16,7 +16,7 @@ std::atomic<std::int64_t> progress_done{0};
 
 namespace {
 std::span<std::FILE* const> later_inputs;  // the inputs after `input`
-int no_unwind = 0;                         // NoUnwind objects alive
+thread_local int no_unwind = 0;            // NoUnwind objects alive on this thread
 }  // namespace
 
 void set_inputs(std::span<std::FILE* const> inputs) {

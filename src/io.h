@@ -35,8 +35,9 @@ bool next_input();
 // report a failure and whose C frames an exception must not cross), a
 // NoUnwind lives on the stack, and fatal ends the process itself instead:
 // it flushes the output, calls the exit hook (which erases the progress
-// line), and ends with `status` without unwinding or running destructors,
-// whose owners' frames are still live.
+// line), and ends the process with `status` by _Exit: no unwinding, and no
+// static destructors either, while the frames of GMP and of the routines
+// that called it are still live.
 
 struct Fatal {
   int status;
@@ -44,7 +45,8 @@ struct Fatal {
 
 [[noreturn]] void fatal(int status);
 
-// While one lives, fatal ends the process instead of throwing.
+// While one lives, fatal called on its thread ends the process instead of
+// throwing.
 struct NoUnwind {
   NoUnwind();
   ~NoUnwind();
