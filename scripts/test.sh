@@ -8,6 +8,9 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 # The sources in the house style (.clang-format); `clang-format -i FILE` fixes one.
 git ls-files -z '*.cpp' '*.h' | xargs -0 clang-format --dry-run --Werror
+# No file of src/ includes a header of a higher layer (the check first checks itself).
+bash scripts/check_layers.sh --self-test
+bash scripts/check_layers.sh
 cmake -S . -B build -G Ninja -DFIXCALC_WERROR=ON >/dev/null
 cmake --build build
 # A test that runs past five minutes fails instead of holding the run (the

@@ -6,6 +6,7 @@
 #                              `cmake --install` and the Debian package
 #   session PROGRAM            a calculation typed at a terminal
 #   progress PROGRAM           the progress line of --progress at a terminal
+#   ends PROGRAM               an alarm, SIGINT and SIGTERM while the progress line shows
 # The checks at a terminal need tmux; without it they are skipped (status 77).
 # Usage: program_test.sh CHECK ARGS...
 set -u
@@ -218,11 +219,11 @@ waits() {
   done
 }
 shows() { [ "$(screen)" = "$1" ]; }
-# Waits up to SECONDS for the program to end with status 0, as the shell that
-# ran it says: tmux does not always know it when the pane has died.
+# Waits up to SECONDS for the program to end with STATUS (default 0), as the
+# shell that ran it says: tmux does not always know it when the pane has died.
 ends_well() {
   waits "$1" test -s "$tmp/status" || fail_with "the program did not end"
-  [ "$(cat "$tmp/status")" = 0 ] || fail_with "exit status $(cat "$tmp/status"), expected 0"
+  [ "$(cat "$tmp/status")" = "${2:-0}" ] || fail_with "exit status $(cat "$tmp/status"), expected ${2:-0}"
 }
 
 # Types TEXT and Enter, then waits until the screen shows what a person should
@@ -269,38 +270,109 @@ check_session() {
   session "a file, then the terminal" '"$0" --progress "$2" -; echo $? >"$1"' "$tmp/pair.in"
 }
 
-# --progress on a command of a few seconds: while it runs, the last line on the
-# screen is the progress line, right below the echo of the argument; at the end
-# the screen shows the output without the option. With the output in a file
-# the progress line is all there is, and it is gone after the command.
+# logged_pane DESCRIPTION SCRIPT [ARGS...]: pane, with every byte the program
+# writes to the terminal kept in $tmp/log. SCRIPT starts once the log is open.
+logged_pane() {
+  : >"$tmp/log"
+  rm -f "$tmp/status.go"
+  pane "$1" 'until [ -e "$1.go" ]; do sleep 0.05; done; '"$2" "${@:3}"
+  tm pipe-pane -O -t calc "cat >>'$tmp/log'" || fail_with "tmux could not log the pane"
+  touch "$tmp/status.go"
+}
+# first_drawn PATTERN LINE: shows, in a fresh pane, the screen as it was when
+# the logged program first drew a progress line holding PATTERN: the log up to
+# the end of that drawing (ESC [ K, ESC 8), written to a terminal of the same
+# size. Waits until its last line, the line drawn, matches the regular
+# expression LINE. The check is thus the same however long the line stayed.
+first_drawn() {
+  python3 - "$tmp/log" "$tmp/replay" "$1" <<'PY' || fail_with "no progress line holding '$1' was drawn"
+import sys
+log = open(sys.argv[1], "rb").read()
+at = log.find(sys.argv[3].encode())
+end = log.find(b"\x1b[K\x1b8", at) if at >= 0 else -1
+if end < 0:
+    sys.exit(1)
+open(sys.argv[2], "wb").write(log[: end + 5])
+PY
+  pane "$how (replayed)" 'cat "$2"; exec sleep 300' "$tmp/replay"
+  last_line() { [[ $(screen | tail -1) =~ $1 ]]; }
+  waits 10 last_line "$2" || fail_with "the progress line is not the last line on the screen"
+}
+
+# --progress on command 17, the line drawn at once (FIXCALC_PROGRESS_DELAY=0),
+# so that it shows however fast the machine is: when it first shows the
+# exponential's terms, it is the last line on the screen, right below the
+# echo of the argument; at the end the screen shows the output without the
+# option. With the output in a file the progress line is all there is, and it
+# is gone after the command.
 check_progress() {
   local how plain line='^No: 17 A := exp\(PI\*sqrt\(r\)\);  exp term [0-9]+ of ~[0-9]+ \([0-9]+%\)  [0-9]+ s$'
-  printf '40000\n20\n17\n163\n22\n-1\n' >"$tmp/long.in"
+  printf '20000\n20\n17\n163\n22\n-1\n' >"$tmp/long.in"
   "$prog" <"$tmp/long.in" >"$tmp/plain.out" &
   plain=$!
-  progress() { [[ $(screen | tail -1) =~ $line ]]; }  # the last line on the screen
-  pane "--progress" '"$0" --progress "$2"; echo $? >"$1"' "$tmp/long.in"
-  waits 30 progress || fail_with "no progress line while command 17 ran"
-  [ "$(screen | tail -2 | head -1)" = "r := 163" ] || fail_with "the progress line is not right below the output"
+  logged_pane "--progress" 'FIXCALC_PROGRESS_DELAY=0 "$0" --progress "$2"; echo $? >"$1"' "$tmp/long.in"
   ends_well 60
   wait $plain || fail_with "without --progress the program ended with status $?"
   # tmux may show the end of the output a moment after the program has ended.
   waits 10 shows "$(sed 's/ *$//' "$tmp/plain.out")" ||
     fail_with "the screen at the end is not the output without --progress (- without, + screen):"$'\n'"$(diff "$tmp/plain.out" <(screen))"
+  waits 10 grep -q 'No: 22' "$tmp/log" || fail_with "the log of the terminal is incomplete"
+  first_drawn 'exp term' "$line"
+  [ "$(screen | tail -2 | head -1)" = "r := 163" ] || fail_with "the progress line is not right below the output"
 
   head -4 "$tmp/long.in" >"$tmp/open.in"
-  pane "--progress, output in a file" '"$0" --progress "$2" - >"$1.out"; echo $? >"$1"' "$tmp/open.in"
-  waits 30 progress || fail_with "no progress line while command 17 ran"
-  [ "$(screen | grep -c .)" = 1 ] || fail_with "more than the progress line on the screen"
+  logged_pane "--progress, output in a file" \
+    'FIXCALC_PROGRESS_DELAY=0 "$0" --progress "$2" - >"$1.out"; echo $? >"$1"' "$tmp/open.in"
+  waits 60 grep -q 'exp term' "$tmp/log" || fail_with "no progress line while command 17 ran"
   waits 60 shows '' || fail_with "the progress line stays after the command"
   [ ! -s "$tmp/status" ] || fail_with "the program did not wait for the terminal"
   tm send-keys -t calc -l -- $'22\n-1\n'
   ends_well 10
   cmp -s "$tmp/status.out" "$tmp/plain.out" || fail_with "the output differs from that without --progress"
+  first_drawn 'exp term' "$line"
+  [ "$(screen | grep -c .)" = 1 ] || fail_with "more than the progress line on the screen"
+}
+
+# The ends of a program whose progress line shows: each leaves the screen as
+# it would be without the option. An alarm ends it with status 255 (the line
+# was drawn: the square root's passes begin, FIXCALC_PROGRESS_DELAY=0). Ctrl-C
+# (SIGINT) and SIGTERM make it erase the line and die of the signal (130,
+# 143); an ignored SIGINT stays ignored. There the program is held in a
+# command by its output, a pipe that nobody reads, so that the line shows for
+# as long as the test needs.
+check_ends() {
+  local how held='^No: 2 write\(A\);  [0-9]+ s$'
+  printf '20000\n10\n16\n163\n' >"$tmp/alarm.in"  # E too small for the passes
+  "$prog" <"$tmp/alarm.in" >"$tmp/plain.out"
+  [ $? = 255 ] || { echo "FAIL $tmp/alarm.in does not end with an alarm"; exit 1; }
+  logged_pane "an alarm" 'FIXCALC_PROGRESS_DELAY=0 "$0" --progress "$2"; echo $? >"$1"' "$tmp/alarm.in"
+  ends_well 60 255
+  waits 10 shows "$(sed 's/ *$//' "$tmp/plain.out")" ||
+    fail_with "the screen at the end is not the output without --progress (- without, + screen):"$'\n'"$(diff "$tmp/plain.out" <(screen))"
+  waits 10 grep -q 'sqrt pass' "$tmp/log" || fail_with "no progress line was drawn before the alarm"
+
+  printf '200000\n1\n2\n' >"$tmp/big.in"  # 240 kB of zeros: more than a pipe holds
+  held() { [ "$(screen | grep -c .)" = 1 ] && [[ $(screen | tail -1) =~ $held ]]; }
+  mkfifo "$tmp/status.fifo"
+  pane "Ctrl-C" 'stty -echoctl; trap : INT; exec 3<>"$1.fifo"
+    FIXCALC_PROGRESS_DELAY=0 "$0" --progress "$2" >"$1.fifo"; echo $? >"$1"' "$tmp/big.in"
+  waits 30 held || fail_with "no progress line while the output was held"
+  tm send-keys -t calc C-c
+  ends_well 10 130
+  waits 10 shows '' || fail_with "the progress line stays after the program"
+
+  pane "SIGTERM, SIGINT ignored" 'exec 3<>"$1.fifo"
+    FIXCALC_PROGRESS_DELAY=0 "$0" --progress "$2" >"$1.fifo" & echo $! >"$1.pid"; wait $!; echo $? >"$1"' "$tmp/big.in"
+  waits 30 held || fail_with "no progress line while the output was held"
+  waits 10 test -s "$tmp/status.pid" || fail_with "the shell did not say which process the program is"
+  kill -INT "$(cat "$tmp/status.pid")"  # ignored: the shell started it in the background
+  kill -TERM "$(cat "$tmp/status.pid")"
+  ends_well 10 143
+  waits 10 shows '' || fail_with "the progress line stays after the program"
 }
 
 case $check in
-  session | progress)
+  session | progress | ends)
     command -v tmux >/dev/null || { echo "SKIP: tmux is not installed (scripts/setup.sh installs it)"; exit 77; }
     unset TMUX ;;
 esac

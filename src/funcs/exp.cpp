@@ -1,10 +1,11 @@
 // EXP and ETO: Taylor series summed until a term truncates to zero.
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "funcs/funcs.h"
 #include "funcs/series_split.h"
-#include "interp/progress.h"
+#include "io.h"
 
 namespace {
 
@@ -28,6 +29,29 @@ void eto_reference(Reg& R, Reg& T) {
 
 }  // namespace
 
+// Term k of exp(x) is x^k/k!; the series ends at the first term below the
+// last kept decimal, the first k past x with k ln x - ln k! < ln 10^(10 decimals).
+// x is read from X's two highest cells.
+std::int64_t exp_terms_estimate(const Reg& X) {
+  const std::int64_t top = std::int64_t{X.top} - decimals;
+  double x = 0;
+  if (top >= 0 && top < ncells()) {
+    x = static_cast<double>(X.cells[top]) * std::pow(1e10, X.top);
+    if (top > 0) x += static_cast<double>(X.cells[top - 1]) * std::pow(1e10, X.top - 1);
+  }
+  if (!(x > 0) || !std::isfinite(x)) return 0;
+  const double bound = 10.0 * decimals * std::log(10.0);
+  auto below = [&](double k) { return k * std::log(x) - std::lgamma(k + 1) < bound; };
+  double lo = std::max(1.0, std::floor(x));
+  double hi = lo;
+  while (!below(hi) && hi < 1e15) hi *= 2;
+  while (hi - lo > 1) {
+    double mid = std::floor((lo + hi) / 2);
+    (below(mid) ? hi : lo) = mid;
+  }
+  return static_cast<std::int64_t>(hi);
+}
+
 // Term k is (term k-1 times X, truncated) divided by k, truncated. LONGMULT,
 // DIV and the walk of ADD follow T's cells from its top down; the fast form
 // limits the copy of X * T into T to the same cells.
@@ -36,7 +60,7 @@ void EXP(const Reg& X, Reg& R, Reg& S) {
   ASSIGN(R, 1);
   COPY(X, T);
   ADD(X, +1, R);
-  progress_series(X);
+  if (progress_heard()) progress_stage("exp term", exp_terms_estimate(X), true);
   for (std::int64_t k = 2;; ++k) {
     progress_step(k);
     LONGMULT(X, T, S);

@@ -12,6 +12,10 @@ void SQRT(Reg& R, Reg& S1, Reg& S2, double v);
 // R := exp(X) by its Taylor series. S: scratch, left holding the last X*T.
 void EXP(const Reg& X, Reg& R, Reg& S);
 
+// The number of terms EXP(X) sums, estimated from X's two highest cells and
+// the precision (0 for X = 0), for its progress report.
+std::int64_t exp_terms_estimate(const Reg& X);
+
 // R := e = sum of 1/k!. T: the term register, left at zero.
 void ETO(Reg& R, Reg& T);
 

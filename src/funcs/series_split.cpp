@@ -47,13 +47,12 @@ constexpr std::int64_t kMinCellsPi = 50;
 constexpr long kLeaf = 16;
 
 // GMP cannot report a refused allocation to its caller, and no exception may
-// cross its frames: a refusal ends the run as ALARM does, at once. The
-// budget is checked before splitting, so this is the machine refusing memory
-// that the budget allowed.
+// cross its frames: a refusal ends the process as ALARM does, at once, without
+// unwinding (io.h). The budget is checked before splitting, so this is the
+// machine refusing memory that the budget allowed.
 [[noreturn]] void out_of_memory() {
-  std::fprintf(output, "\nError in: ALLOC");
-  std::fflush(output);
-  std::exit(255);
+  NoUnwind inside_gmp;
+  ALARM("ALLOC");
 }
 void* gmp_alloc(std::size_t n) {
   void* p = std::malloc(n);

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "funcs/funcs.h"
-#include "interp/progress.h"
+#include "io.h"
 
 namespace {
 

@@ -1,6 +1,4 @@
 // The run and the command loop.
-#include <unistd.h>
-
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -11,23 +9,6 @@
 #include "io.h"
 #include "print/print.h"
 #include "scan/scan.h"
-
-std::FILE* input = stdin;
-std::FILE* output = stdout;
-bool interactive = false;
-
-namespace {
-std::span<std::FILE* const> later_inputs;  // the inputs after `input`
-}  // namespace
-
-bool next_input() {
-  if (later_inputs.empty()) return false;
-  input = later_inputs.front();
-  later_inputs = later_inputs.subspan(1);
-  std::clearerr(input);  // standard input named again is read again
-  interactive = isatty(fileno(input)) != 0;
-  return true;
-}
 
 std::int64_t read_int_arg() {
   progress_pause();
@@ -127,39 +108,43 @@ void command_loop() {
   }
 }
 
+// Precision pairs and their runs, until a negative D.
+void run_pairs() {
+  for (;;) {
+    auto D = static_cast<std::int32_t>(readinteger());
+    if (D < 0) {
+      LINE();
+      return;
+    }
+    auto E = static_cast<std::int32_t>(readinteger());
+    LINE();
+    std::fprintf(output, "D: %d", D);
+    LINE();
+    std::fprintf(output, "E: %d", E);
+    set_precision(D, E);
+    command_loop();
+  }
+}
+
 }  // namespace
 
 int run(std::FILE* in, std::FILE* out) { return run(std::span(&in, 1), out); }
 
 int run(std::span<std::FILE* const> inputs, std::FILE* out) {
-  input = inputs.front();
-  later_inputs = inputs.subspan(1);
+  set_inputs(inputs);
   output = out;
-  interactive = isatty(fileno(input)) != 0;
   int status = 0;
   try {
-    for (;;) {
-      auto D = static_cast<std::int32_t>(readinteger());
-      if (D < 0) {
-        LINE();
-        break;
-      }
-      auto E = static_cast<std::int32_t>(readinteger());
-      LINE();
-      std::fprintf(output, "D: %d", D);
-      LINE();
-      std::fprintf(output, "E: %d", E);
-      set_precision(D, E);
-      command_loop();
+    try {
+      run_pairs();
+    } catch (const std::bad_alloc&) {
+      // Memory beyond the registers (scratch of the fast kernels, the printed
+      // digits) that the machine refuses: the same end as a register beyond
+      // the budget.
+      ALARM("ALLOC");
     }
   } catch (const Fatal& f) {
     status = f.status;
-  } catch (const std::bad_alloc&) {
-    // Memory beyond the registers (scratch of the fast kernels, the printed
-    // digits) that the machine refuses: the same end as a register beyond
-    // the budget.
-    std::fputs("\nError in: ALLOC", output);
-    status = 255;
   }
   std::fflush(output);
   return status;

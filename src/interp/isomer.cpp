@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "interp/interp.h"
-#include "interp/progress.h"
 #include "io.h"
 #include "print/print.h"
 

@@ -7,15 +7,19 @@
 // before it writes, so the output never lands on top of it.
 #include "interp/progress.h"
 
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <condition_variable>
+#include <csignal>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <stop_token>
@@ -23,14 +27,13 @@
 
 #include "io.h"
 
-bool progress_enabled = false;
-std::atomic<std::int64_t> progress_done{0};
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto kQuiet = std::chrono::seconds(1);          // no line for shorter commands
 constexpr auto kRedraw = std::chrono::milliseconds(250);  // at most four lines a second
+
+bool enabled = false;                             // from progress_start to progress_stop
+Clock::duration quiet = std::chrono::seconds(1);  // no line for shorter commands
 
 // Written by the calculator, read by the thread.
 std::atomic<const char*> stage{nullptr};
@@ -40,13 +43,14 @@ std::atomic<std::int64_t> started{0};  // the clock when the command began; 0: n
 std::atomic<int> code{0};
 std::atomic<const char*> text{""};
 
-std::mutex drawing;  // the line on the terminal, and the writes of the output
+std::timed_mutex drawing;  // the line on the terminal, and the writes of the output
 bool shown = false;
 std::FILE* terminal_output = nullptr;
 std::condition_variable_any tick;
 std::jthread drawer;
 
 std::int64_t now() { return Clock::now().time_since_epoch().count(); }
+bool due(std::int64_t since) { return since != 0 && Clock::duration(now() - since) >= quiet; }
 
 void put(int fd, const char* s, std::size_t n) {
   while (n > 0) {
@@ -96,19 +100,73 @@ void draw_locked(std::int64_t since) {
 }
 
 void draw_while_running(std::stop_token stop) {
-  std::unique_lock<std::mutex> hold(drawing);
+  std::unique_lock<std::timed_mutex> hold(drawing);
   while (!tick.wait_for(hold, stop, kRedraw, [] { return false; }) && !stop.stop_requested()) {
     std::int64_t since = started.load();
-    if (since != 0 && Clock::duration(now() - since) >= kQuiet) draw_locked(since);
+    if (due(since)) draw_locked(since);
   }
 }
 
 // The output stream to the terminal: erases the line, then writes.
 ssize_t write_output(void*, const char* buf, std::size_t n) {
-  std::lock_guard<std::mutex> hold(drawing);
+  std::lock_guard<std::timed_mutex> hold(drawing);
   erase_locked();
   put(STDOUT_FILENO, buf, n);
   return static_cast<ssize_t>(n);
+}
+
+// A new stage shows at once when the line is due, not at the next redraw.
+void on_stage(const char* what, std::int64_t all, bool guess) {
+  estimated = guess;
+  total = all;
+  progress_done = 0;
+  stage = what;
+  std::int64_t since = started.load();
+  if (!due(since)) return;
+  std::lock_guard<std::timed_mutex> hold(drawing);
+  draw_locked(since);
+}
+
+// SIGINT and SIGTERM, unless ignored, are blocked in every thread and taken
+// here, in a thread of their own: it takes the lock, so that it never cuts a
+// drawing or a write of the output short, erases the line, keeps the lock, so
+// that nothing is written after, and dies of the signal as the program would
+// have without this, for the shell to see 130 or 143. A writer stuck at a
+// stopped terminal (^S) holds the lock; the line then stays.
+void die_of_signals(sigset_t set) {
+  int sig = 0;
+  while (sigwait(&set, &sig) != 0) {
+  }
+  if (drawing.try_lock_for(std::chrono::milliseconds(200))) erase_locked();
+  std::signal(sig, SIG_DFL);
+  raise(sig);  // pending here until unblocked
+  sigset_t one;
+  sigemptyset(&one);
+  sigaddset(&one, sig);
+  pthread_sigmask(SIG_UNBLOCK, &one, nullptr);
+  std::_Exit(128 + sig);  // not reached: the default action ends the process
+}
+
+void watch_signals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : {SIGINT, SIGTERM}) {
+    struct sigaction old {};
+    if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) sigaddset(&set, sig);
+  }
+  if (sigisemptyset(&set)) return;
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);  // inherited by every thread started later
+  std::thread(die_of_signals, set).detach();
+}
+
+// FIXCALC_PROGRESS_DELAY: the milliseconds before the line appears, where a
+// second is too long (the tests draw it at once).
+void read_delay() {
+  const char* ms = std::getenv("FIXCALC_PROGRESS_DELAY");
+  if (ms == nullptr || *ms == '\0') return;
+  char* end = nullptr;
+  long v = std::strtol(ms, &end, 10);
+  if (*end == '\0' && v >= 0) quiet = std::chrono::milliseconds(v);
 }
 
 bool same_terminal(int a, int b) {
@@ -127,25 +185,31 @@ std::FILE* progress_start(std::FILE* out) {
     std::setvbuf(terminal_output, nullptr, _IOLBF, BUFSIZ);  // as stdout on a terminal
     out = terminal_output;
   }
-  progress_enabled = true;
+  read_delay();
+  enabled = true;
+  watch_signals();
   drawer = std::jthread(draw_while_running);
+  progress_hook = on_stage;
+  exit_hook = progress_stop;
   return out;
 }
 
 void progress_stop() {
-  if (!progress_enabled) return;
+  if (!enabled) return;
+  progress_hook = nullptr;
+  exit_hook = nullptr;
   drawer.request_stop();
   drawer.join();
-  progress_enabled = false;
+  enabled = false;
   if (terminal_output != nullptr) std::fclose(terminal_output);  // flushes first
-  std::lock_guard<std::mutex> hold(drawing);
+  std::lock_guard<std::timed_mutex> hold(drawing);
   erase_locked();
 }
 
 void progress_command(int c, const char* t) {
-  if (!progress_enabled) return;
+  if (!enabled) return;
   std::fflush(output);
-  std::lock_guard<std::mutex> hold(drawing);
+  std::lock_guard<std::timed_mutex> hold(drawing);
   erase_locked();
   code = c;
   text = t;
@@ -156,49 +220,16 @@ void progress_command(int c, const char* t) {
 }
 
 void progress_pause() {
-  if (!progress_enabled) return;
-  std::lock_guard<std::mutex> hold(drawing);
+  if (!enabled) return;
+  std::lock_guard<std::timed_mutex> hold(drawing);
   erase_locked();
   started = 0;
 }
 
 void progress_resume() {
-  if (!progress_enabled) return;
+  if (!enabled) return;
   std::fflush(output);
   started = now();
 }
 
 void progress_idle() { progress_pause(); }
-
-void progress_set_stage(const char* what, std::int64_t all) {
-  estimated = false;
-  total = all;
-  progress_done = 0;
-  stage = what;
-}
-
-// Term k of exp(x) is x^k/k!; the series ends at the first term below the
-// last kept decimal, the first k past x with k ln x - ln k! < ln 10^(10 decimals).
-void progress_set_series(const Reg& X) {
-  const std::int64_t top = std::int64_t{X.top} - decimals;
-  double x = 0;
-  if (top >= 0 && top < ncells()) {
-    x = static_cast<double>(X.cells[top]) * std::pow(1e10, X.top);
-    if (top > 0) x += static_cast<double>(X.cells[top - 1]) * std::pow(1e10, X.top - 1);
-  }
-  const double bound = 10.0 * decimals * std::log(10.0);
-  auto below = [&](double k) { return k * std::log(x) - std::lgamma(k + 1) < bound; };
-  std::int64_t terms = 0;
-  if (x > 0 && std::isfinite(x)) {
-    double lo = std::max(1.0, std::floor(x));
-    double hi = lo;
-    while (!below(hi) && hi < 1e15) hi *= 2;
-    while (hi - lo > 1) {
-      double mid = std::floor((lo + hi) / 2);
-      (below(mid) ? hi : lo) = mid;
-    }
-    terms = static_cast<std::int64_t>(hi);
-  }
-  progress_set_stage("exp term", terms);
-  estimated = true;
-}

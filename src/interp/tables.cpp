@@ -4,7 +4,6 @@
 #include <cstdint>
 
 #include "interp/interp.h"
-#include "interp/progress.h"
 #include "io.h"
 #include "print/print.h"
 

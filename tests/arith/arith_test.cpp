@@ -1,9 +1,14 @@
 // What the arithmetic leaves in a register where no output shows it: the
 // cells of a subnormal double, tops of zero registers, the cells ADD leaves
 // alone, DIV's zero flag, and the register budget. Values that output does
-// show are whole-program cases (tests/cases/arithmetic-at-the-edges).
+// show are whole-program cases (tests/cases/arithmetic-at-the-edges). Then
+// what no output shows either: the two ends of an alarm, and what the long
+// loops report through the progress hook.
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 
+#include "funcs/funcs.h"
 #include "support.h"
 
 namespace {
@@ -81,6 +86,84 @@ TEST(Arith, DivReportsZero) {
   ASSIGN(D, 0);
   EXPECT_TRUE(DIV(D, 3));
   EXPECT_EQ(D.top, decimals);
+}
+
+// An alarm unwinds to its catcher, the exit hook untouched; inside a NoUnwind
+// (GMP's allocation functions) the same bytes are written, then the hook
+// runs, then the process ends with status 255. Once the NoUnwind is gone,
+// alarms unwind again.
+bool hook_ran = false;
+
+TEST(Alarm, UnwindsOrEndsTheProcess) {
+  hook_ran = false;
+  exit_hook = [] { hook_ran = true; };
+  int status = 0;
+  EXPECT_EQ(capture([] { ALARM("MULT"); }, &status), "\nError in: MULT");
+  EXPECT_EQ(status, 255);
+  { NoUnwind for_a_while; }
+  EXPECT_EQ(capture([] { ALARM("ADD"); }, &status), "\nError in: ADD");
+  EXPECT_EQ(status, 255);
+  EXPECT_FALSE(hook_ran);
+  exit_hook = nullptr;
+
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        output = stderr;
+        exit_hook = [] { std::fputs("<hook>", stderr); };
+        NoUnwind inside_gmp;
+        try {
+          ALARM("ALLOC");
+        } catch (...) {
+          std::fputs("<caught>", stderr);
+        }
+        std::exit(0);
+      },
+      testing::ExitedWithCode(255), "^\nError in: ALLOC<hook>$");
+}
+
+// EXP reports one stage, its terms, with the estimated count: the estimate is
+// off by one term at most (0, not known, for terms below every cell); with no
+// hook installed nothing is heard.
+struct Heard {
+  const char* what = nullptr;
+  std::int64_t total = -1;
+  bool estimated = false;
+  int stages = 0;
+};
+Heard heard;
+
+TEST(Progress, ExpTermsAsEstimated) {
+  for (int D : {1, 10, 100, 1000, 5000}) {
+    for (double x : {1e-30, 1e-5, 0.5, 1.0, 2.0, 40.1, 163.0, 1000.0}) {
+      set_precision(D, 600);
+      Reg X, R, S;
+      ASSIGN(X, x);
+      heard = {};
+      progress_done = 0;
+      progress_hook = [](const char* what, std::int64_t total, bool estimated) {
+        heard = {what, total, estimated, heard.stages + 1};
+      };
+      EXP(X, R, S);
+      progress_hook = nullptr;
+      const std::int64_t terms = progress_done;
+      SCOPED_TRACE("exp(" + std::to_string(x) + ") at D = " + std::to_string(D));
+      EXPECT_EQ(heard.stages, 1);
+      EXPECT_STREQ(heard.what, "exp term");
+      EXPECT_TRUE(heard.estimated);
+      EXPECT_GE(terms, 2);
+      if (heard.total != 0) {
+        EXPECT_LE(std::llabs(heard.total - terms), 1) << "estimated " << heard.total;
+      }
+      EXPECT_EQ(heard.total == 0, X.top < decimals);
+    }
+  }
+  set_precision(100, 600);
+  Reg X, R, S;
+  ASSIGN(X, 2.0);
+  progress_done = -7;
+  EXP(X, R, S);
+  EXPECT_EQ(progress_done, -7);
 }
 
 }  // namespace
