@@ -166,6 +166,10 @@ def mib(kib):
     return f"{kib / 1024:,.1f} MiB" if kib >= 10 * 1024 else f"{kib / 1024:,.2f} MiB"
 
 
+def decimals(D):
+    return f"10^{len(str(D)) - 1}" if str(D).strip("0") == "1" else f"{D:,}"
+
+
 def table(data):
     """The markdown table of the data file, with its header lines."""
     cap = data["cap"]
@@ -221,12 +225,14 @@ def table(data):
             ratio = f"{fx_s / mp_s:,.2f}"
         elif status == "cap" and mp_s is not None:
             ratio = f"> {cap / mp_s:,.1f}"
+        elif fx_s is not None and summary(cells[(task, D, "mpmath")])[0] == "cap":
+            ratio = f"< {fx_s / cap:,.2f}"
         else:
             ratio = "—"
         fm, fm_k = mem_cell(task, D, "fixcalc")
         mm, mm_k = mem_cell(task, D, "mpmath")
         mem_ratio = f"{fm_k / mm_k:,.2f}" if fm_k is not None and mm_k is not None else "—"
-        rows.append("| " + " | ".join([f"{task} ({code})", f"10^{len(str(D)) - 1}", fx,
+        rows.append("| " + " | ".join([f"{task} ({code})", decimals(D), fx,
                                        fmt(cpu) if cpu is not None else "—", mp, ratio, fm, mm,
                                        mem_ratio]) + " |")
     return "\n".join(rows)
@@ -239,9 +245,10 @@ def header(data):
              f"mpmath {data['mpmath']}.",
              f"Medians of {data['runs']} interleaved runs: wall-clock time (the ratios compare these), "
              f"fixcalc's CPU time (user + system) and peak memory (maximum resident set, "
-             f"`/usr/bin/time -f %M`; 1 MiB = 2^20 bytes); all digits printed to /dev/null; mpmath's times include starting "
-             f"Python and importing mpmath. Time cap per run {data['cap']:g} s: a run over it is "
-             f"stopped, and the program skips the larger D of that task."]
+             f"`/usr/bin/time -f %M`; 1 MiB = 2^20 bytes); all digits printed to /dev/null; "
+             f"mpmath's times include starting Python and importing mpmath. Time cap per run "
+             f"{data['cap']:g} s: a run over it is stopped, and the program skips the larger D of "
+             f"that task."]
     for piece in data["pieces"]:
         lines.append(f"- {piece['started']}, load average (1, 5, 15 min) before "
                      f"{' '.join(f'{x:.2f}' for x in piece['load_before'])}, after "
