@@ -243,7 +243,8 @@ def header(data):
     lines = [f"Machine: {m['model']}, {m['cores']} cores (nproc), features: "
              f"{' '.join(m['features']) or 'none of avx2, avx512'}. fixcalc at commit {data['commit']}; "
              f"mpmath {data['mpmath']}.",
-             f"Medians of {data['runs']} interleaved runs: wall-clock time (the ratios compare these), "
+             (f"Medians of {data['runs']} interleaved runs" if data["runs"] > 1 else "One run")
+             + ": wall-clock time (the ratios compare these), "
              f"fixcalc's CPU time (user + system) and peak memory (maximum resident set, "
              f"`/usr/bin/time -f %M`; 1 MiB = 2^20 bytes); all digits printed to /dev/null; "
              f"mpmath's times include starting Python and importing mpmath. Time cap per run "
@@ -259,8 +260,9 @@ def header(data):
 def write_outputs(data, data_path, table_path, chart_path):
     with open(table_path, "w") as f:
         f.write("# How the cost grows with the decimals\n\n"
-                f"Made by `bench/growth.py` from `{os.path.basename(data_path)}`; the chart is "
-                f"`{os.path.basename(chart_path)}`.\n\n" + header(data) + "\n\n" + table(data) + "\n")
+                f"Made by `bench/growth.py` from `{os.path.basename(data_path)}`.\n\n"
+                f"![Time and peak memory against the decimals]({os.path.basename(chart_path)})\n\n"
+                + header(data) + "\n\n" + table(data) + "\n")
     python = chart_python()
     if python is None:
         print(f"no Python with matplotlib (Debian: python3-matplotlib): {chart_path} not drawn",

@@ -101,8 +101,9 @@ def figure(data):
                               label=f"stopped at the {data['cap']:g} s cap (true value above)"))
     ax_time.legend(handles=handles, loc="upper left", fontsize=9, framealpha=0.9)
     m = data["machine"]
-    fig.suptitle("fixcalc and mpmath + gmpy2: cost against decimals, all digits printed "
-                 f"(medians of {data['runs']} interleaved runs)", fontsize=13)
+    runs = f"medians of {data['runs']} interleaved runs" if data["runs"] > 1 else "one run"
+    fig.suptitle(f"fixcalc and mpmath + gmpy2: cost against decimals, all digits printed ({runs})",
+                 fontsize=13)
     fig.text(0.5, 0.905, f"{m['model']}, {m['cores']} cores, {' '.join(m['features'])}; "
              f"fixcalc at commit {data['commit']}; mpmath {data['mpmath']}",
              ha="center", fontsize=10)
