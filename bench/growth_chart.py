@@ -54,7 +54,7 @@ def series(data):
 
 
 def figure(data):
-    fig, (ax_time, ax_mem) = plt.subplots(1, 2, figsize=(14, 6.6))
+    fig, (ax_time, ax_mem) = plt.subplots(1, 2, figsize=(14, 7.4))
     tasks = []
     for task, code, _ in series(data):
         if (task, code) not in tasks:
@@ -99,7 +99,8 @@ def figure(data):
     if any(s for _, s in series(data).values()):
         handles.append(Line2D([], [], color="grey", linestyle="none", marker="^", markersize=10,
                               label=f"stopped at the {data['cap']:g} s cap (true value above)"))
-    ax_time.legend(handles=handles, loc="upper left", fontsize=9, framealpha=0.9)
+    # Below both panels, where it hides no point.
+    fig.legend(handles=handles, loc="lower center", ncol=4, fontsize=10, frameon=False)
     m = data["machine"]
     runs = f"medians of {data['runs']} interleaved runs" if data["runs"] > 1 else "one run"
     fig.suptitle(f"fixcalc and mpmath + gmpy2: cost against decimals, all digits printed ({runs})",
@@ -107,7 +108,7 @@ def figure(data):
     fig.text(0.5, 0.905, f"{m['model']}, {m['cores']} cores, {' '.join(m['features'])}; "
              f"fixcalc at commit {data['commit']}; mpmath {data['mpmath']}",
              ha="center", fontsize=10)
-    fig.tight_layout(rect=(0, 0, 1, 0.9))
+    fig.tight_layout(rect=(0, 0.11, 1, 0.9))
     return fig
 
 
