@@ -180,13 +180,13 @@ def test_chart():
 
 
 def main():
-    part = sys.argv[1] if len(sys.argv) > 1 else ""
-    if part == "run":
+    which = sys.argv[1] if len(sys.argv) > 1 else ""
+    if which == "run":
         status = test_run()
         test_measure_skips()
-    elif part == "table":
+    elif which == "table":
         status = test_table() or 0
-    elif part == "chart":
+    elif which == "chart":
         status = test_chart()
     else:
         sys.exit(__doc__)
