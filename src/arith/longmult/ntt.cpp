@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "arith/forkjoin.h"
+
 namespace longmult {
 namespace ntt {
 namespace {
@@ -313,14 +315,14 @@ bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
     if (P.x[q].size() < static_cast<std::size_t>(L)) P.x[q].resize(static_cast<std::size_t>(L));
     if (work[q].size() < static_cast<std::size_t>(L)) work[q].resize(static_cast<std::size_t>(L));
   }
-  run_pair(residues, &job, L >= kPairLength);
+  forkjoin::run_pair([&](int q) noexcept { residues(&job, q); }, L >= kPairLength);
   const std::int64_t c0 = xs.lo + ty.lo, lo = std::max(from, c0), hi = tx.hi + ty.hi;
   u64* r1s = work[0].data() + (lo - c0);
   u64* r2s = work[1].data() + (lo - c0);
   const std::int64_t n = hi - lo + 1, split = n & ~std::int64_t{3};
   if (digits.size() < static_cast<std::size_t>(n)) digits.resize(static_cast<std::size_t>(n));
   const CrtJob crt{r1s, r2s, digits.data(), n};
-  run_pair(crt_half, &crt, n >= kPairColumns);
+  forkjoin::run_pair([&](int q) noexcept { crt_half(&crt, q); }, n >= kPairColumns);
   add_split_columns(acc, lo, hi, [&](std::int64_t c, u64& l, u64& b, u64& a) {
     const std::int64_t i = c - lo;
     if (i >= split) return split_column(r1s[i], r2s[i], l, b, a);  // the last few on the vector units

@@ -140,11 +140,4 @@ void crt_columns_avx2(u64* r1s, u64* r2s, u64* as, std::int64_t n);
 // The product of add_product_ntt on the portable kernel (wide.cpp).
 bool add_product_wide(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from);
 
-// fn(ctx, 0) and fn(ctx, 1), the first on a second thread when `parallel`
-// and the process may use two processors (pair.cpp); returns when both are
-// done. The calls must not allocate or throw. If the second thread has not
-// taken its call by the time the first is done, the caller makes it itself,
-// so that a busy or single processor costs no more than the two in turn.
-void run_pair(void (*fn)(const void*, int), const void* ctx, bool parallel);
-
 }  // namespace longmult::ntt

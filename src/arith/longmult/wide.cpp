@@ -21,6 +21,7 @@
 // reach up into them; these few are summed apart.
 #include <algorithm>
 
+#include "arith/forkjoin.h"
 #include "arith/longmult/ntt.h"
 
 namespace longmult {
@@ -350,7 +351,7 @@ bool add_product_wide(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t*
     if (kept && prepared.xf[q].size() < static_cast<std::size_t>(L)) prepared.xf[q].resize(static_cast<std::size_t>(L));
     if (work[q].size() < static_cast<std::size_t>(L)) work[q].resize(static_cast<std::size_t>(L));
   }
-  run_pair(residues, &job, L >= kPairLength);
+  forkjoin::run_pair([&](int t) noexcept { residues(&job, t); }, L >= kPairLength);
   prepared.factors = kept;
 
   // The wanted cells, from `from` to one above the top column (the entry
@@ -363,7 +364,7 @@ bool add_product_wide(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t*
   const auto cells = static_cast<std::size_t>(to - from + 1);
   for (auto& o : outs)
     if (o.size() < cells) o.resize(cells);
-  run_pair(crt_half, &crt, to - from + 1 >= kPairCells);
+  forkjoin::run_pair([&](int t) noexcept { crt_half(&crt, t); }, to - from + 1 >= kPairCells);
   for (std::size_t o = 0; o < 4 && o < cells; ++o) {  // the pairs summed apart, into their cells
     const u128 s = (static_cast<u128>(outs[2][o]) * kB + outs[1][o]) * kB + outs[0][o] + extra[0][o] + extra[1][o];
     split_base(s, outs[0][o], outs[1][o], outs[2][o]);
