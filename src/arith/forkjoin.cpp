@@ -82,7 +82,7 @@ Counts Pair::counts() const noexcept {
 // last one, then blocks until the state changes; claims a posted call, makes
 // it and says so.
 void Pair::serve() noexcept {
-  auto until = Clock::now() + spin_;
+  auto until = Clock::now() + rest_spin_;
   int s = state_.load(std::memory_order_acquire);
   for (;;) {
     if (s == kStop) return;
@@ -95,7 +95,7 @@ void Pair::serve() noexcept {
         state_.store(kDone, std::memory_order_release);
         state_.notify_one();
       }
-      until = Clock::now() + spin_;
+      until = Clock::now() + rest_spin_;
       s = state_.load(std::memory_order_acquire);
       continue;
     }
@@ -139,7 +139,7 @@ void Pair::run(Task task) noexcept {
     taken_back_.fetch_add(1, std::memory_order_relaxed);
     task(0);  // not claimed: made here
   } else {
-    const auto until = Clock::now() + spin_;
+    const auto until = Clock::now() + join_spin_;
     while ((s = state_.load(std::memory_order_acquire)) != kDone) {
       if (Clock::now() < until) {
         relax();

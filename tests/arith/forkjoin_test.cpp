@@ -90,7 +90,7 @@ TEST(ForkJoin, PartnerClaimsTheCall) {
   hooks.on_posted = [&] { ASSERT_TRUE(claimed.await()); };  // the caller's own call waits for the claim
   Halves h;
   {
-    Pair pair(forkjoin::kSpin, &hooks);
+    Pair pair(forkjoin::kRestSpin, forkjoin::kJoinSpin, &hooks);
     EXPECT_FALSE(pair.started());  // no thread until the first run
     pair.run(Task(h));
     EXPECT_TRUE(pair.started());
@@ -119,7 +119,7 @@ TEST(ForkJoin, CallerTakesBackAnUnclaimedCall) {
   hooks.on_claimed = [&] { claimed.raise(); };
   hooks.on_posted = [&] { ASSERT_TRUE(round.load() == 0 ? seen.await() : claimed.await()); };
   Halves h;
-  Pair pair(forkjoin::kSpin, &hooks);
+  Pair pair(forkjoin::kRestSpin, forkjoin::kJoinSpin, &hooks);
   pair.run(Task(h));
   EXPECT_TRUE(h.filled());
   EXPECT_EQ(h.by[0], std::this_thread::get_id());
@@ -152,7 +152,7 @@ TEST(ForkJoin, CallerBlocksForASlowPartner) {
   hooks.on_waiting = [&] { waiting.raise(); };
   hooks.on_posted = [&] { ASSERT_TRUE(claimed.await()); };
   Halves h;
-  Pair pair(0ns, &hooks);
+  Pair pair(0ns, 0ns, &hooks);
   pair.run(Task(h));
   EXPECT_TRUE(h.filled());  // the partner's half, seen by the caller after its wait
   EXPECT_NE(h.by[0], std::this_thread::get_id());
@@ -177,7 +177,7 @@ TEST(ForkJoin, RestingPartnerIsWoken) {
     claimed.lower();
   };
   Halves h;
-  Pair pair(0ns, &hooks);
+  Pair pair(0ns, 0ns, &hooks);
   pair.run(Task(h));
   ASSERT_TRUE(rested.await());
   std::this_thread::sleep_for(20ms);
@@ -195,7 +195,7 @@ TEST(ForkJoin, RestingPartnerIsWoken) {
 // on either side. Every call is made once, by one thread or the other, and
 // its results are there when the run returns.
 TEST(ForkJoin, ManyRunsMakeEveryCallOnce) {
-  for (const auto spin : {std::chrono::nanoseconds(0), forkjoin::kSpin}) {
+  for (const auto spin : {std::chrono::nanoseconds(0), forkjoin::kJoinSpin}) {
     std::atomic<unsigned> seed{12345};
     const auto maybe_pause = [&] {
       const unsigned r = seed.fetch_add(2654435761u) >> 27;  // 0 to 31
@@ -205,7 +205,7 @@ TEST(ForkJoin, ManyRunsMakeEveryCallOnce) {
     hooks.on_posted = maybe_pause;
     hooks.on_seen = maybe_pause;
     hooks.on_claimed = maybe_pause;
-    Pair pair(spin, &hooks);
+    Pair pair(spin, spin, &hooks);
     std::vector<long> sums(2);
     constexpr int kRuns = 2000;
     for (int r = 0; r < kRuns; ++r) {
