@@ -2,7 +2,8 @@
 # Sets up, checks the format of the sources, builds and runs every test: unit
 # tests and whole-program cases, once in the release build and once more built
 # with AddressSanitizer and UndefinedBehaviorSanitizer, where any report fails
-# the test that caused it, and once on 64-bit ARM under an emulator.
+# the test that caused it; then the tests of the threads under ThreadSanitizer,
+# and once more on 64-bit ARM under an emulator.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -25,6 +26,17 @@ cmake --build build-asan
 ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j2 --timeout 300
+
+# The threads' build: ThreadSanitizer (clang) on the fork/join's tests, the
+# products' differential tests and the whole-program cases and examples with
+# two threads (the address space limits of *.ulimit left out, as above); a
+# report ends the process that made it and fails its test.
+cmake -S . -B build-tsan -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DFIXCALC_TSAN=ON \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build-tsan --target fixcalc fixcalc_unit
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --test-dir build-tsan --output-on-failure -j2 --timeout 300 \
+  -R '^(ForkJoin\.|Kernels/Differential\.SameAsReference/LONGMULT|case/|example/)'
 
 # The unit tests and the whole-program cases once more on 64-bit ARM: a cross
 # build, run under qemu-aarch64 (scripts/test-arm64.sh).

@@ -91,6 +91,51 @@ check_cli() {
   printf 'fixcalc: none: No such file or directory\nfixcalc: dir: Is a directory\n' | cmp -s - "$tmp/err" ||
     bad "unopenable files: standard error is '$(cat "$tmp/err")'"
 
+  # The thread count: --threads N or FIXCALC_THREADS (the option wins), the
+  # same output for every count, on a script whose long products share their
+  # work out; a bad count is a usage error naming it.
+  local script=$'10000\n20\n17\n163\n2\n16\n2\n2\n22\n-1\n' n
+  printf '%s' "$script" | "$prog" >"$tmp/want"
+  for args in '--threads 1' '--threads 2' '--threads=3' '--threads 1024' '--threads 02'; do
+    read -r -a argv <<<"$args"
+    run "$script" "${argv[@]}"
+    ends 0 "$args"
+    cmp -s "$tmp/want" "$tmp/out" || bad "$args: the output differs from the default's"
+  done
+  for n in 1 2; do
+    FIXCALC_THREADS=$n run "$script"
+    ends 0 "FIXCALC_THREADS=$n"
+    cmp -s "$tmp/want" "$tmp/out" || bad "FIXCALC_THREADS=$n: the output differs from the default's"
+  done
+  FIXCALC_THREADS=x run "$script" --threads 1
+  ends 0 "FIXCALC_THREADS=x with --threads 1"
+  FIXCALC_THREADS= run "$script"
+  ends 0 "FIXCALC_THREADS empty"
+  for args in '--threads 0' '--threads -1' '--threads x' '--threads 1025' '--threads 99999999999999999999' \
+    '--threads=' '--threads=2x' '--threads +2' '--progress --threads 0.5'; do
+    read -r -a argv <<<"$args"
+    named=${args##* }
+    named=${named#--threads=}
+    [ "$args" != '--threads=' ] || named=''
+    run $'10\n1\n14\n2\n' "${argv[@]}"
+    [ "$status" = 2 ] && [ ! -s "$tmp/out" ] && [ "$(wc -l <"$tmp/err")" = 1 ] &&
+      grep -q '^fixcalc: .*usage: fixcalc' "$tmp/err" && grep -qF -- "'$named'" "$tmp/err" ||
+      bad "arguments '$args': status $status, $(wc -c <"$tmp/out") bytes out, error '$(cat "$tmp/err")';" \
+        "expected 2, none, a usage line naming '$named'"
+  done
+  run '' --threads
+  [ "$status" = 2 ] && [ "$(wc -l <"$tmp/err")" = 1 ] && grep -qF -- "'--threads'" "$tmp/err" ||
+    bad "--threads without a count: status $status, error '$(cat "$tmp/err")'"
+  for n in 0 -2 two ' 2'; do
+    FIXCALC_THREADS=$n run $'10\n1\n14\n2\n'
+    [ "$status" = 2 ] && [ ! -s "$tmp/out" ] && [ "$(wc -l <"$tmp/err")" = 1 ] &&
+      grep -qF -- "FIXCALC_THREADS '$n'" "$tmp/err" ||
+      bad "FIXCALC_THREADS='$n': status $status, error '$(cat "$tmp/err")'; expected 2 and a usage line naming it"
+    FIXCALC_THREADS=$n run $'10\n1\n14\n2\n' a
+    [ "$status" = 2 ] && grep -qF -- "FIXCALC_THREADS '$n'" "$tmp/err" ||
+      bad "FIXCALC_THREADS='$n' with a FILE: status $status, error '$(cat "$tmp/err")'"
+  done
+
   # A command of more than a second, beside the same without --progress.
   printf '30000\n20\n17\n163\n2\n22\n-1\n' | "$prog" >"$tmp/want" &
   run $'30000\n20\n17\n163\n2\n22\n-1\n' --progress

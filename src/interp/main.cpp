@@ -2,16 +2,19 @@
 // Without arguments it runs the calculator on standard input. FILE arguments
 // are read one after the other as one input ("-" is standard input), all of
 // them opened before the calculator starts; --progress shows a progress line
-// on standard error; --help and --version answer on standard output. The only
+// on standard error; --threads N (or FIXCALC_THREADS) sets how many threads
+// the long products use; --help and --version answer on standard output. The only
 // other text on standard error is a usage error or a file that cannot be
 // opened, both with status 2.
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "arith/forkjoin.h"
 #include "interp/interp.h"
 #include "interp/progress.h"
 
@@ -22,7 +25,7 @@
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: fixcalc [--progress] [FILE ...]\n"
+    "Usage: fixcalc [--progress] [--threads N] [FILE ...]\n"
     "       fixcalc --help | --version\n"
     "\n"
     "Computes with non-negative fixed-point decimal numbers of a chosen precision.\n"
@@ -49,6 +52,11 @@ constexpr const char* kUsage =
     "Options:\n"
     "  --progress  while a command runs for more than a second, show on standard\n"
     "              error (when it is a terminal) what it is doing and how far it is\n"
+    "  --threads N use up to N threads: 1 runs all on one thread, 2 or more let\n"
+    "              long products share their work with a second one (more than 2\n"
+    "              help no further); by default FIXCALC_THREADS where set, else 2\n"
+    "              where the process may run on two processors, else 1. The output\n"
+    "              is the same for every N\n"
     "  --          the arguments that follow are FILEs, even if they begin with -\n"
     "  --help      print this text and exit\n"
     "  --version   print the version and exit\n"
@@ -59,7 +67,7 @@ constexpr const char* kUsage =
 [[nodiscard]] int usage_error(const char* what, const char* arg) {
   std::fputs("fixcalc: ", stderr);
   std::fprintf(stderr, what, arg);
-  std::fputs("; usage: fixcalc [--progress] [FILE ...]\n", stderr);
+  std::fputs("; usage: fixcalc [--progress] [--threads N] [FILE ...]\n", stderr);
   return 2;
 }
 
@@ -89,12 +97,37 @@ std::vector<std::FILE*> open_inputs(const std::vector<const char*>& names) {
   return {};
 }
 
+// A thread count, 1 to kMostThreads in decimal digits; 0 for anything else.
+constexpr int kMostThreads = 1024;
+int thread_count(const char* text) {
+  int n = 0;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return 0;
+    n = 10 * n + (*c - '0');
+    if (n > kMostThreads) return 0;
+  }
+  return n;
+}
+
+// Sets the thread count from the option's value, or else from FIXCALC_THREADS
+// where it is set and not empty. Returns 0, or 2 after a usage error.
+int set_threads(const char* option) {
+  const char* env = std::getenv("FIXCALC_THREADS");
+  const char* text = option != nullptr ? option : env != nullptr && *env != '\0' ? env : nullptr;
+  if (text == nullptr) return 0;
+  const int n = thread_count(text);
+  if (n == 0)
+    return usage_error(option != nullptr ? "invalid number of threads '%s'" : "invalid FIXCALC_THREADS '%s'", text);
+  forkjoin::set_threads(n);
+  return 0;
+}
+
 }  // namespace
 
 // Options come before "--"; "-" alone and every other argument is a FILE.
 // --help and --version stand alone.
 int main(int argc, char** argv) {
-  if (argc == 1) return run(stdin, stdout);
+  if (argc == 1) return set_threads(nullptr) != 0 ? 2 : run(stdin, stdout);
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
     std::fputs(kUsage, stdout);
     return 0;
@@ -108,6 +141,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   bool progress = false;
+  const char* threads = nullptr;  // the option's value, which wins over FIXCALC_THREADS
   bool options = true;
   std::vector<const char*> names;
   for (int i = 1; i < argc; ++i) {
@@ -117,6 +151,11 @@ int main(int argc, char** argv) {
         options = false;
       } else if (std::strcmp(arg, "--progress") == 0) {
         progress = true;
+      } else if (std::strcmp(arg, "--threads") == 0) {
+        if (i + 1 == argc) return usage_error("'%s' needs a number of threads", arg);
+        threads = argv[++i];
+      } else if (std::strncmp(arg, "--threads=", 10) == 0) {
+        threads = arg + 10;
       } else if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "--version") == 0) {
         return usage_error("'%s' takes no other argument", arg);
       } else {
@@ -126,6 +165,7 @@ int main(int argc, char** argv) {
     }
     names.push_back(arg);
   }
+  if (set_threads(threads) != 0) return 2;
   if (names.empty()) names.push_back("-");
   std::vector<std::FILE*> inputs = open_inputs(names);
   if (inputs.empty()) return 2;

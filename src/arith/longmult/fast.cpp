@@ -38,6 +38,7 @@
 #include <optional>
 #include <vector>
 
+#include "arith/forkjoin.h"
 #include "arith/longmult/ntt.h"
 #include "arith/longmult/plan.h"
 #include "arith/longmult/products.h"
@@ -307,7 +308,7 @@ void add_frac_parts(const Cells& X, const Cells& Y, FracParts& f, Walks& walks) 
     if (listed.size() < static_cast<std::size_t>(n)) listed.resize(static_cast<std::size_t>(n));
     PassSums halves[2];
     const HalfPasses job{&X, &Y, d, i, i + n / 2, last, halves, listed.data()};
-    ntt::run_pair(half_passes, &job, true);
+    forkjoin::run_pair([&](int t) noexcept { half_passes(&job, t); }, true);
     for (int t = 0; t < 2; ++t) {
       sumH += halves[t].h;
       sumR += halves[t].r;

@@ -20,6 +20,7 @@
 // reach up into them; these few are summed apart.
 #include <algorithm>
 
+#include "arith/forkjoin.h"
 #include "arith/longmult/ntt.h"
 
 namespace longmult {
@@ -238,8 +239,7 @@ void lane(const Job& J, int q, int half) {
   inverse_transform_scalar(a, n, P, T);
 }
 
-void residues(const void* ctx, int t) {
-  const Job& J = *static_cast<const Job*>(ctx);
+void residues(const Job& J, int t) {
   lane(J, t, -1);
   if (J.form.C == 3)
     lane(J, t + 2, -1);
@@ -348,8 +348,7 @@ void crt_cells(const CrtJob& J, int t) {
   add_extra(J, t);
 }
 
-void crt_half(const void* ctx, int t) {
-  const CrtJob& J = *static_cast<const CrtJob*>(ctx);
+void crt_half(const CrtJob& J, int t) {
   switch (J.job->form.C) {
     case 1: return crt_cells<1>(J, t);
     case 2: return crt_cells<2>(J, t);
@@ -391,7 +390,7 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
     if (kept && P.xf[q].size() < static_cast<std::size_t>(L)) P.xf[q].resize(static_cast<std::size_t>(L));
     if (work[q].size() < static_cast<std::size_t>(L)) work[q].resize(static_cast<std::size_t>(L));
   }
-  run_pair(residues, &job, plan.pair);
+  forkjoin::run_pair([&](int t) noexcept { residues(job, t); }, plan.pair);
   P.factors = kept && units == Units::plain;
 
   // The wanted cells, from `from` to the top column, and with several cells
@@ -409,7 +408,7 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   u64* a = outs[2].data();
   u128 extra[2][4] = {};
   const CrtJob crt{&job, c0, from, to, kf, K, l, b, a, extra};
-  run_pair(crt_half, &crt, to - from + 1 >= plan.pair_columns);
+  forkjoin::run_pair([&](int t) noexcept { crt_half(crt, t); }, to - from + 1 >= plan.pair_columns);
   for (std::size_t o = 0; C > 1 && o < 4 && o < cells; ++o) {  // the pairs summed apart, into their cells
     const u128 s = (static_cast<u128>(a[o]) * kB + b[o]) * kB + l[o] + extra[0][o] + extra[1][o];
     split_base(s, l[o], b[o], a[o]);

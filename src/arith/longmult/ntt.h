@@ -141,11 +141,4 @@ void transform_vector(u64* a, std::int64_t L, const Prime& P, const u64* w);
 void inverse_transform_vector(u64* a, std::int64_t L, const Prime& P, const u64* w);
 void multiply_entries_vector(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 c);
 
-// fn(ctx, 0) and fn(ctx, 1), the first on a second thread when `parallel`
-// and the process may use two processors (pair.cpp); returns when both are
-// done. The calls must not allocate or throw. If the second thread has not
-// taken its call by the time the first is done, the caller makes it itself,
-// so that a busy or single processor costs no more than the two in turn.
-void run_pair(void (*fn)(const void*, int), const void* ctx, bool parallel);
-
 }  // namespace longmult::ntt
