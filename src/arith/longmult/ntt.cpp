@@ -170,6 +170,10 @@ inline u64 entry(const cell_t* at, std::int64_t n, std::int64_t i, int C, int q)
 
 // The entries of cells c[s.lo .. s.hi] into e[0 .. entries).
 void load_entries(u64* e, const cell_t* c, Span s, int C, int q) {
+  if (C == 1) {
+    std::copy(c + s.lo, c + s.hi + 1, e);
+    return;
+  }
   const std::int64_t n = entries(s, C);
   for (std::int64_t i = 0; i < n; ++i) e[i] = entry(c + s.lo, s.size(), i, C, q);
 }
@@ -208,6 +212,9 @@ void forward(u64* a, const cell_t* c, Span s, const Job& J, int q, int half) {
   transform_scalar(a, h, P, T);
 }
 
+// 1 / L mod p for L dividing p - 1: L (p - (p - 1) / L) = 1 mod p.
+u64 inverse_of_length(const Prime& P, std::int64_t L) { return P.p - (P.p - 1) / static_cast<u64>(L); }
+
 // The residues of the product modulo prime q (half < 0) or one half of the
 // third prime's (two cells to an entry), into work[q].
 void lane(const Job& J, int q, int half) {
@@ -222,7 +229,7 @@ void lane(const Job& J, int q, int half) {
   else
     forward(a, J.Y, J.ty, J, q, half);
   if (J.units != Units::plain) {
-    multiply_entries_avx2(a, x, n, P, pow_mod(static_cast<u64>(n), P.p - 2, P.p));
+    multiply_entries_avx2(a, x, n, P, inverse_of_length(P, J.L));
     return inverse_transform_avx2(a, n, P, T.ivd.data());
   }
   if (!J.kept) {
@@ -231,7 +238,7 @@ void lane(const Job& J, int q, int half) {
     ShoupFactor* f = prepared.xf[q].data() + off;
     if (!J.factors) {  // x / L mod p, and its quotient
       const WideDivisor byP(P.p);
-      const ShoupFactor unscale = shoup_constant(pow_mod(pow_mod(2, static_cast<u64>(J.k), P.p), P.p - 2, P.p), P.p);
+      const ShoupFactor unscale = shoup_constant(inverse_of_length(P, J.L), P.p);
       for (std::int64_t i = 0; i < n; ++i) f[i] = shoup_factor(reduce(shoup(x[i], unscale, P.p), P.p), byP);
     }
     for (std::int64_t i = 0; i < n; ++i) a[i] = shoup(a[i], f[i], P.p);
