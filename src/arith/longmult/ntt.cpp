@@ -1,6 +1,7 @@
 // Products by number-theoretic transforms modulo two primes: the tables, the
 // portable transforms, and the product on the vector units, which keeps the
-// transform of its first factor for the next product with the same cells.
+// transform of its first factor for the next product with the same cells on
+// the same units.
 #include "arith/longmult/ntt.h"
 
 #include <algorithm>
@@ -149,7 +150,8 @@ namespace {
 // the working arrays of the second factor.
 struct Prepared {
   std::vector<cell_t> cells;
-  int k = -1;  // the transforms have 2^k entries
+  int k = -1;                           // the transforms have 2^k entries
+  const VectorKernels* made = nullptr;  // by these kernels
   Array<u64> x[2];
 };
 Prepared prepared;
@@ -170,7 +172,7 @@ struct Job {
   std::int64_t L;
   int k;
   bool kept, square;
-  Units units;
+  const VectorKernels* v;
   const Tables* T[2];
 };
 
@@ -184,32 +186,20 @@ void residues(const void* ctx, int q) {
     std::copy(c + s.lo, c + s.hi + 1, a);
     std::fill(a + s.size(), a + L, u64{0});
   };
-  const auto forward = [&](u64* a) {
-    if (J.units == Units::ifma)
-      transform_vector(a, L, Pq, T.fw.data());
-    else
-      transform_avx2(a, L, Pq, T.fwd.data());
-  };
   u64* x = prepared.x[q].data();
   if (!J.kept) {
     fill(x, J.X, J.xs);
-    forward(x);
+    J.v->transform(x, L, Pq, T.fwd.data());
   }
   u64* a = work[q].data();
   if (J.square) {
     std::copy(x, x + L, a);
   } else {
     fill(a, J.Y, J.ty);
-    forward(a);
+    J.v->transform(a, L, Pq, T.fwd.data());
   }
-  const u64 c = T.unscale[static_cast<std::size_t>(J.k)];
-  if (J.units == Units::ifma) {
-    multiply_entries_vector(a, x, L, Pq, c);
-    inverse_transform_vector(a, L, Pq, T.iv.data());
-  } else {
-    multiply_entries_avx2(a, x, L, Pq, c);
-    inverse_transform_avx2(a, L, Pq, T.ivd.data());
-  }
+  J.v->multiply_entries(a, x, L, Pq, T.unscale[static_cast<std::size_t>(J.k)]);
+  J.v->inverse_transform(a, L, Pq, T.ivd.data());
 }
 
 // Column v = r1 + p1 t with t = (r2 - r1) / p1 mod p2, below p1 p2, from its
@@ -224,21 +214,23 @@ void split_column(u64 r1, u64 r2, u64& l, u64& b, u64& a) {
 }
 
 // The columns of a product split into base B, l into r1s, b into r2s and a
-// into as, all but the last n mod 4, in two halves.
+// into as, all but the last n mod lanes, in two halves (the first a multiple
+// of eight entries, and so of the lanes).
 struct CrtJob {
   u64 *r1s, *r2s, *as;
   std::int64_t n;
+  const VectorKernels* v;
 };
 void crt_half(const void* ctx, int q) {
   const CrtJob& J = *static_cast<const CrtJob*>(ctx);
-  const std::int64_t mid = (J.n / 2) & ~std::int64_t{3};
+  const std::int64_t mid = (J.n / 2) & ~std::int64_t{7};
   const std::int64_t lo = q == 0 ? 0 : mid, hi = q == 0 ? mid : J.n;
-  crt_columns_avx2(J.r1s + lo, J.r2s + lo, J.as + lo, hi - lo);
+  J.v->crt_columns(J.r1s + lo, J.r2s + lo, J.as + lo, hi - lo);
 }
 
 }  // namespace
 
-const Tables& tables_for(int q, std::int64_t L, Units units) {
+const Tables& tables_for(int q, std::int64_t L, bool doubles) {
   Tables& T = tables[q];
   const Prime& P = kPrimes[q];
   const u64 p = P.p;
@@ -263,7 +255,7 @@ const Tables& tables_for(int q, std::int64_t L, Units units) {
       T.unscale.push_back(mul_mod(r2, pow_mod(static_cast<u64>(n) % p, p - 2, p), p));
   }
   const auto done = static_cast<std::int64_t>(T.fws.size());
-  if (units != Units::ifma && done < L) {
+  if (done < L) {
     T.fws.resize(static_cast<std::size_t>(L));
     T.ivs.resize(static_cast<std::size_t>(L));
     const WideDivisor byP(p);
@@ -273,7 +265,7 @@ const Tables& tables_for(int q, std::int64_t L, Units units) {
       T.ivs[e] = from_mont(T.iv[e]);
     }
   }
-  if (units == Units::avx2 && static_cast<std::int64_t>(T.fwd.size()) < L) {
+  if (doubles && static_cast<std::int64_t>(T.fwd.size()) < L) {
     T.fwd.resize(static_cast<std::size_t>(L));
     T.ivd.resize(static_cast<std::size_t>(L));
     for (std::size_t e = 0; e < static_cast<std::size_t>(L); ++e) {
@@ -289,7 +281,8 @@ const Tables& tables_for(int q, std::int64_t L, Units units) {
 bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from,
                      Units units) {
   using namespace ntt;
-  if (units == Units::plain) return add_product_wide(acc, X, bx, tx, Y, ty, from);
+  const VectorKernels* v = units.vector;
+  if (v == nullptr) return add_product_wide(acc, X, bx, tx, Y, ty, from);
   int k = 4;
   while ((std::int64_t{1} << k) < tx.size() + ty.size() - 1) ++k;
   if (k > kMaxLog) return add_product_wide(acc, X, bx, tx, Y, ty, from);  // two or three cells to an entry
@@ -303,12 +296,14 @@ bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   if (!square && 2 * ty.size() <= L) xs.lo = std::max(bx.lo, std::min(tx.lo, tx.hi - L / 2));
   Prepared& P = prepared;
   const auto nx = static_cast<std::size_t>(xs.size());
-  const bool kept = P.k == k && P.cells.size() == nx && std::equal(P.cells.begin(), P.cells.end(), X + xs.lo);
+  const bool kept =
+      P.k == k && P.made == v && P.cells.size() == nx && std::equal(P.cells.begin(), P.cells.end(), X + xs.lo);
   if (!kept) {
     P.cells.assign(X + xs.lo, X + xs.hi + 1);
     P.k = k;
+    P.made = v;
   }
-  Job job{X, Y, xs, ty, L, k, kept, square, units, {&tables_for(0, L, units), &tables_for(1, L, units)}};
+  Job job{X, Y, xs, ty, L, k, kept, square, v, {&tables_for(0, L, true), &tables_for(1, L, true)}};
   for (int q = 0; q < 2; ++q) {
     if (P.x[q].size() < static_cast<std::size_t>(L)) P.x[q].resize(static_cast<std::size_t>(L));
     if (work[q].size() < static_cast<std::size_t>(L)) work[q].resize(static_cast<std::size_t>(L));
@@ -317,9 +312,9 @@ bool add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   const std::int64_t c0 = xs.lo + ty.lo, lo = std::max(from, c0), hi = tx.hi + ty.hi;
   u64* r1s = work[0].data() + (lo - c0);
   u64* r2s = work[1].data() + (lo - c0);
-  const std::int64_t n = hi - lo + 1, split = n & ~std::int64_t{3};
+  const std::int64_t n = hi - lo + 1, split = n - n % units.lanes;
   if (digits.size() < static_cast<std::size_t>(n)) digits.resize(static_cast<std::size_t>(n));
-  const CrtJob crt{r1s, r2s, digits.data(), n};
+  const CrtJob crt{r1s, r2s, digits.data(), n, v};
   run_pair(crt_half, &crt, n >= kPairColumns);
   add_split_columns(acc, lo, hi, [&](std::int64_t c, u64& l, u64& b, u64& a) {
     const std::int64_t i = c - lo;

@@ -1,9 +1,10 @@
 // Number-theoretic transforms modulo two primes below 2^50, shared by the
-// portable kernel (ntt.cpp) and those for AVX-512 IFMA (vector.cpp) and for
-// AVX2 (avx2.cpp). All give their entries in [0, p), the same entries, so
-// that a transform made by one serves another. The portable products go
-// through three or four primes below 2^58 instead, with two or three cells
-// to an entry (wide.cpp), on the same portable kernel.
+// portable kernel (ntt.cpp) and the vector ones (simd.cpp). All give their
+// entries in [0, p); the vector ones leave them in an order of their own
+// within each pair of vectors, so that a transform serves the kernels that
+// made it. The portable products go through three or four primes below 2^58
+// instead, with two or three cells to an entry (wide.cpp), on the same
+// portable kernel.
 #pragma once
 
 #include <bit>
@@ -83,7 +84,7 @@ using Array = std::vector<T, LineAllocator<T>>;
 // entries len .. 2 len - 1, w a primitive (2 len)-th root of unity (fw) or its
 // inverse (iv); the same factors w^j themselves side by side with
 // floor(w^j 2^64 / p) for Shoup's multiplication (fws and ivs: one load
-// stream for both), and as doubles for the AVX2 kernels (fwd and ivd); and
+// stream for both), and as doubles for the vector kernels (fwd and ivd); and
 // for each length L = 2^k the factor R^2 / L mod p that undoes the scaling of
 // a transform and its inverse.
 struct ShoupFactor {
@@ -106,37 +107,19 @@ struct Tables {
   Array<ShoupFactor> fws, ivs;
   Array<double> fwd, ivd;
 };
-// The tables for transforms of up to L entries modulo prime q, with those
-// the kernels for `units` need; kept and extended as needed, by the thread
-// that calls add_product_ntt only.
-const Tables& tables_for(int q, std::int64_t L, Units units);
+// The tables for transforms of up to L entries modulo prime q, with the
+// doubles of the vector kernels if `doubles`; kept and extended as needed, by
+// the thread that calls add_product_ntt only.
+const Tables& tables_for(int q, std::int64_t L, bool doubles);
 
 // The portable transforms (ntt.cpp), for L >= 16 entries, with the Shoup
-// factors of tables_for(q, L, Units::plain) or their like for another prime
+// factors of tables_for(q, L, false) or their like for another prime
 // below 2^58: transform_scalar takes entries below 4p, the inverse entries
 // below 2p, and both give entries in [0, p).
 void transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T);
 void inverse_transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T);
 // a := a b / 2^k mod p, below 2p, for n entries a, b < p, 2 <= k, 2^k | p - 1.
 void multiply_entries_scalar(u64* a, const u64* b, std::int64_t n, const Prime& P, int k);
-// The kernels on the vector units, for L >= 16 entries below p; called only
-// when cpu_units() has them. transform: the transform of a in bit-reversed order,
-// by decimation in frequency (x, y -> x + y, (x - y) w^j). inverse_transform:
-// L times the inverse, back to natural order, by decimation in time
-// (x, y -> x + y w^-j, x - y w^-j). multiply_entries: a := a b c / R^2.
-void transform_vector(u64* a, std::int64_t L, const Prime& P, const u64* w);
-void inverse_transform_vector(u64* a, std::int64_t L, const Prime& P, const u64* w);
-void multiply_entries_vector(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 c);
-// The same on AVX2, with the twiddles w^j themselves as doubles (fwd, ivd).
-void transform_avx2(u64* a, std::int64_t L, const Prime& P, const double* w);
-void inverse_transform_avx2(u64* a, std::int64_t L, const Prime& P, const double* w);
-void multiply_entries_avx2(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 c);
-// The columns of a product from their residues r1 < p1 and r2 < p2, four at
-// a time on AVX2 (for every processor that has it), in base B: the column is
-// (a B + b) B + l, with l into r1s, b into r2s and a into as; the last n mod 4
-// entries are left as they were.
-void crt_columns_avx2(u64* r1s, u64* r2s, u64* as, std::int64_t n);
-
 // The product of add_product_ntt on the portable kernel (wide.cpp).
 bool add_product_wide(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from);
 

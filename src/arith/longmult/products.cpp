@@ -9,10 +9,10 @@ namespace longmult {
 namespace {
 
 // Block pairs of at least kTransformPairs pairs of cells go to the
-// transforms on AVX-512 IFMA, and elsewhere those with at least
+// transforms where the rows kernel runs (AVX-512 IFMA), and elsewhere those with at least
 // kPairsPerStep pairs for each entry and stage of their transforms (so that a
 // short side times a long one stays with the columns); those too long for
-// the transforms go to GMP. Below that, with AVX-512 IFMA the rows kernel
+// the transforms go to GMP. Below that, the rows kernel, where it runs,
 // takes them (its sums hold sides up to kRowsAtOnce); without, those with at
 // least kKroneckerPairs pairs and sides of at least kKroneckerSide go to GMP
 // and the others are summed column by column.
@@ -81,14 +81,13 @@ void add_block_product(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span
   const std::int64_t side = std::min(tx.size(), ty.size());
   const std::int64_t below = std::min(from - tx.lo - ty.lo, side);  // columns left out
   const std::int64_t pairs = tx.size() * ty.size() - below * (below + 1) / 2;
-  const Units units = std::min(longmult_units, cpu_units());
+  const Units units = longmult_units;
   int k = 4;  // the transforms would have 2^k entries
   while ((std::int64_t{1} << k) < tx.size() + ty.size() - 1) ++k;
-  const bool transform =
-      units == Units::ifma ? pairs >= kTransformPairs : pairs >= kPairsPerStep * k * (std::int64_t{1} << k);
+  const bool transform = units.rows ? pairs >= kTransformPairs : pairs >= kPairsPerStep * k * (std::int64_t{1} << k);
   if (transform && add_product_ntt(acc, X, bx, tx, Y, ty, from, units)) return;
-  if (units == Units::ifma && side <= kRowsAtOnce) {
-    add_product_rows(acc, X, tx, Y, ty, from);
+  if (units.rows && side <= kRowsAtOnce) {
+    units.vector->rows(acc, X, tx, Y, ty, from);
   } else if (side >= kKroneckerSide && pairs >= kKroneckerPairs) {
     add_product_kronecker(acc, X, tx, Y, ty, from);
   } else {
