@@ -2,13 +2,42 @@
 // the most capable vector target of the build that the processor has.
 #include "arith/cpu.h"
 
-#include <hwy/targets.h>
+#include <hwy/detect_targets.h>
 
 #include <cstdlib>
+#if defined(__aarch64__)
+#include <sys/auxv.h>
+#endif
 
 #include "arith/longmult/products.h"
 
 namespace {
+
+// Whether the processor, and the system for the state of its registers, has
+// all that Highway compiles vector target t for.
+bool supported(std::int64_t t) {
+#if defined(__x86_64__)
+  const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && __builtin_cpu_supports("bmi") &&
+                    __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("f16c") &&
+                    __builtin_cpu_supports("sse4.2") && __builtin_cpu_supports("pclmul") &&
+                    __builtin_cpu_supports("aes");
+  const bool avx3 = avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+                    __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw");
+  const bool avx3_dl = avx3 && __builtin_cpu_supports("avx512vnni") && __builtin_cpu_supports("vpclmulqdq") &&
+                       __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2") &&
+                       __builtin_cpu_supports("vaes") && __builtin_cpu_supports("avx512bitalg") &&
+                       __builtin_cpu_supports("avx512vpopcntdq");
+  return t == HWY_AVX2 ? avx2 : t == HWY_AVX3 ? avx3 : t == HWY_AVX3_DL && avx3_dl;
+#elif defined(__aarch64__)
+  const unsigned long cap = getauxval(AT_HWCAP), cap2 = getauxval(AT_HWCAP2);
+  const bool neon = (cap & HWCAP_ASIMD) && (cap & HWCAP_AES);
+  const bool sve = neon && (cap & HWCAP_SVE);
+  const bool sve2 = sve && (cap2 & HWCAP2_SVE2) && (cap2 & HWCAP2_SVEAES);
+  return t == HWY_NEON ? neon : t == HWY_SVE ? sve : t == HWY_SVE2 && sve2;
+#else
+  return false;
+#endif
+}
 
 struct Choice {
   Units units;
@@ -43,7 +72,7 @@ std::optional<Units> units_named(std::string_view name, std::string& why) {
   if (name == "plain") return Units{};
   for (const longmult::VectorKernels* k : longmult::vector_kernels()) {
     if (name != k->name) continue;
-    if ((hwy::SupportedTargets() & k->target) == 0) {
+    if (!supported(k->target)) {
       why = "the processor lacks these units";
       return std::nullopt;
     }

@@ -26,9 +26,9 @@
 #include "arith/longmult/ntt.h"
 
 // The targets these kernels are compiled for: never the emulated ones or
-// those without a fused multiply-add.
-#define FIXCALC_FUSED_TARGETS \
-  (HWY_AVX2 | HWY_AVX3 | HWY_AVX3_DL | HWY_NEON | HWY_SVE | HWY_SVE2 | HWY_SVE_256 | HWY_SVE2_128)
+// those without a fused multiply-add (nor SVE's variants for one length of
+// vector, which SVE and SVE2 serve as well).
+#define FIXCALC_FUSED_TARGETS (HWY_AVX2 | HWY_AVX3 | HWY_AVX3_DL | HWY_NEON | HWY_SVE | HWY_SVE2)
 
 #if (HWY_TARGET & FIXCALC_FUSED_TARGETS) && (HWY_ARCH_X86_64 || HWY_ARCH_ARM_A64)
 HWY_BEFORE_NAMESPACE();
@@ -44,34 +44,38 @@ const DU du;
 // Integers in [0, 2^52) to doubles and back: 2^52 + x has x for its
 // significand bits. Doubles are kept in the entries of an array between the
 // stages of a transform (get, put).
-V to_double(VU x) {
+HWY_INLINE V to_double(VU x) {
   const V two52 = hn::Set(d, 0x1p52);
   return hn::Sub(hn::BitCast(d, hn::Or(x, hn::BitCast(du, two52))), two52);
 }
-VU to_int(V x) {
+HWY_INLINE VU to_int(V x) {
   const V two52 = hn::Set(d, 0x1p52);
   return hn::BitCast(du, hn::Xor(hn::Add(x, two52), two52));
 }
-V load(const u64* a) { return to_double(hn::LoadU(du, a)); }
-void store(u64* a, V x) { hn::StoreU(to_int(x), du, a); }
-V get(const u64* a) { return hn::BitCast(d, hn::LoadU(du, a)); }
-void put(u64* a, V x) { hn::StoreU(hn::BitCast(du, x), du, a); }
-V zero() { return hn::Zero(d); }
+HWY_INLINE V load(const u64* a) { return to_double(hn::LoadU(du, a)); }
+HWY_INLINE void store(u64* a, V x) { hn::StoreU(to_int(x), du, a); }
+HWY_INLINE V get(const u64* a) { return hn::BitCast(d, hn::LoadU(du, a)); }
+HWY_INLINE void put(u64* a, V x) { hn::StoreU(hn::BitCast(du, x), du, a); }
+HWY_INLINE V zero() { return hn::Zero(d); }
 
 struct Mod {
   V p, pinv;
 };
-Mod mod_of(const Prime& P) {
+HWY_INLINE Mod mod_of(const Prime& P) {
   return {hn::Set(d, static_cast<double>(P.p)), hn::Set(d, 1.0 / static_cast<double>(P.p))};
 }
-// x + p where x < 0, x - p where x >= p: into [0, p) from (-p, 2p).
-V up(V x, const Mod& m) { return hn::IfThenElse(hn::Lt(x, zero()), hn::Add(x, m.p), x); }
-V down(V x, const Mod& m) {
+// x + p where x < 0, x - p where x >= p: into [0, p) from (-p, 2p). The
+// choice goes by the sign bit; no step here or in mulmod gives -0 (a zero
+// sum or difference of nonzero values is +0, and so is +0 - +0, and a
+// product -0 of d < 0 and w = 0 in mulmod gives h = -0 and l = +0, q = -0
+// and h - q p = +0).
+HWY_INLINE V up(V x, const Mod& m) { return hn::IfNegativeThenElse(x, hn::Add(x, m.p), x); }
+HWY_INLINE V down(V x, const Mod& m) {
   const V t = hn::Sub(x, m.p);
-  return hn::IfThenElse(hn::Lt(t, zero()), x, t);
+  return hn::IfNegativeThenElse(t, x, t);
 }
 // d w mod p in [0, p) for |d| < p and w in [0, p) (the proof above).
-V mulmod(V x, V w, const Mod& m) {
+HWY_INLINE V mulmod(V x, V w, const Mod& m) {
   const V h = hn::Mul(x, w);
   const V l = hn::MulSub(x, w, h);
   const V q = hn::Round(hn::Mul(h, m.pinv));
@@ -89,7 +93,7 @@ V mulmod(V x, V w, const Mod& m) {
 // stages of length 1, ..., 2^(k-1). Before the stage of length 2^t the lane
 // bits below t are those of the entry's own index, so that lane i takes the
 // twiddle of j = i mod 2^t.
-void exchange(V& A, V& B, int t, int k) {
+HWY_INLINE void exchange(V& A, V& B, int t, int k) {
   if (t == k - 1) {
     const V a = hn::ConcatLowerLower(d, B, A);
     B = hn::ConcatUpperUpper(d, B, A);
@@ -98,14 +102,20 @@ void exchange(V& A, V& B, int t, int k) {
   }
   const VU lane = hn::Iota(du, 0), bit = hn::Set(du, u64{1} << t);
   const auto m = hn::RebindMask(d, hn::TestBit(lane, bit));
-  const auto partner = [&](V x) {  // lane i ^ 2^t
-    return t == 0 ? hn::Reverse2(d, x) : hn::TableLookupLanes(x, hn::IndicesFromVec(d, hn::Xor(lane, bit)));
-  };
-  const V a = hn::IfThenElse(m, partner(B), A);
-  B = hn::IfThenElse(m, B, partner(A));
+  V pa, pb;  // lane i ^ 2^t of A and B
+  if (t == 0) {
+    pa = hn::Reverse2(d, A);
+    pb = hn::Reverse2(d, B);
+  } else {
+    const auto idx = hn::IndicesFromVec(d, hn::Xor(lane, bit));
+    pa = hn::TableLookupLanes(A, idx);
+    pb = hn::TableLookupLanes(B, idx);
+  }
+  const V a = hn::IfThenElse(m, pb, A);
+  B = hn::IfThenElse(m, B, pa);
   A = a;
 }
-int log2_lanes() { return hwy::FloorLog2(hn::Lanes(d)); }
+HWY_INLINE int log2_lanes() { return hwy::FloorLog2(hn::Lanes(d)); }
 // tw[t][i] = w[2^t + i mod 2^t] for the stages of length 2^t, 0 < t < k.
 void small_twiddles(const double* w, double (&tw)[3][8]) {
   for (int t = 1; t < log2_lanes(); ++t)
@@ -189,7 +199,7 @@ void multiply_entries(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 
 
 // q and r of x = q B + r from e, floor(x / B) or one either side of it, and
 // t = x - e B, formed exactly: one correction either way.
-void settle_split(V e, V t, V& q, V& r) {
+HWY_INLINE void settle_split(V e, V t, V& q, V& r) {
   const V base = hn::Set(d, static_cast<double>(kB)), one = hn::Set(d, 1.0);
   const auto under = hn::Lt(t, zero());
   t = hn::Add(t, hn::IfThenElseZero(under, base));
@@ -199,13 +209,13 @@ void settle_split(V e, V t, V& q, V& r) {
   q = hn::Add(e, hn::IfThenElseZero(over, one));
 }
 // floor(x / B) estimated as floor(x 10^-10) in doubles; the callers bound its error.
-V estimate_quotient(V x) { return hn::Floor(hn::Mul(x, hn::Set(d, 1e-10))); }
+HWY_INLINE V estimate_quotient(V x) { return hn::Floor(hn::Mul(x, hn::Set(d, 1e-10))); }
 
 // x b = q B + r for cells x, b below B, as in mul_divmod_base: e = floor(h / B)
 // for h = x b rounded is within one of q (x b / B below 10^10, three
 // roundings), and h - e B, an integer below 2^36 in size, comes exactly from
 // the FMA, as does its sum with l = x b - h.
-void split_at_base(V x, V b, V& q, V& r) {
+HWY_INLINE void split_at_base(V x, V b, V& q, V& r) {
   const V h = hn::Mul(x, b);
   const V l = hn::MulSub(x, b, h);
   const V e = estimate_quotient(h);
@@ -214,7 +224,7 @@ void split_at_base(V x, V b, V& q, V& r) {
 
 // x = q B + r for integers x in [0, 2^53): e = floor(x / B) estimated is
 // within one of q, and x - e B (below 2^35 in size) is exact by the FMA.
-void split_small(V x, V& q, V& r) {
+HWY_INLINE void split_small(V x, V& q, V& r) {
   const V e = estimate_quotient(x);
   settle_split(e, hn::NegMulAdd(e, hn::Set(d, static_cast<double>(kB)), x), q, r);
 }
@@ -289,9 +299,7 @@ constexpr const char* kName = HWY_TARGET == HWY_AVX2      ? "avx2"
                               : HWY_TARGET == HWY_AVX3_DL ? "avx3_dl"
                               : HWY_TARGET == HWY_NEON    ? "neon"
                               : HWY_TARGET == HWY_SVE     ? "sve"
-                              : HWY_TARGET == HWY_SVE2    ? "sve2"
-                              : HWY_TARGET == HWY_SVE_256 ? "sve_256"
-                                                          : "sve2_128";
+                                                          : "sve2";
 #if HWY_TARGET == HWY_AVX3_DL
 constexpr RowsKernel kRows = &add_product_rows;
 #else
@@ -320,12 +328,6 @@ const VectorKernels* const kAll[] = {
 #endif
 #if FIXCALC_KERNELS_OF(HWY_AVX2)
     &ntt::N_AVX2::kKernels,
-#endif
-#if FIXCALC_KERNELS_OF(HWY_SVE2_128)
-    &ntt::N_SVE2_128::kKernels,
-#endif
-#if FIXCALC_KERNELS_OF(HWY_SVE_256)
-    &ntt::N_SVE_256::kKernels,
 #endif
 #if FIXCALC_KERNELS_OF(HWY_SVE2)
     &ntt::N_SVE2::kKernels,
