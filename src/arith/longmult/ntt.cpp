@@ -254,23 +254,28 @@ const Tables& tables_for(int q, std::int64_t L, bool doubles) {
     for (std::int64_t n = 1; n <= L; n *= 2)
       T.unscale.push_back(mul_mod(r2, pow_mod(static_cast<u64>(n) % p, p - 2, p), p));
   }
-  const auto done = static_cast<std::int64_t>(T.fws.size());
-  if (done < L) {
+  // w^j from w^j R, as the Shoup factors of the portable kernels or as the
+  // doubles of the vector ones, between -p/2 and p/2.
+  const auto plain = [&](u64 wr) { return reduce(mont(wr, 1, P), p); };
+  const auto done = static_cast<std::int64_t>(doubles ? T.fwd.size() : T.fws.size());
+  const auto from = static_cast<std::size_t>(std::max<std::int64_t>(done, 1));
+  if (doubles && done < L) {
+    T.fwd.resize(static_cast<std::size_t>(L));
+    T.ivd.resize(static_cast<std::size_t>(L));
+    const auto centred = [&](u64 w) {  // between -p/2 and p/2
+      return w <= p / 2 ? static_cast<double>(w) : -static_cast<double>(p - w);
+    };
+    for (auto e = from; e < static_cast<std::size_t>(L); ++e) {
+      T.fwd[e] = centred(plain(T.fw[e]));
+      T.ivd[e] = centred(plain(T.iv[e]));
+    }
+  } else if (!doubles && done < L) {
     T.fws.resize(static_cast<std::size_t>(L));
     T.ivs.resize(static_cast<std::size_t>(L));
     const WideDivisor byP(p);
-    const auto from_mont = [&](u64 wr) { return shoup_factor(reduce(mont(wr, 1, P), p), byP); };  // from w R
-    for (auto e = static_cast<std::size_t>(std::max<std::int64_t>(done, 1)); e < static_cast<std::size_t>(L); ++e) {
-      T.fws[e] = from_mont(T.fw[e]);
-      T.ivs[e] = from_mont(T.iv[e]);
-    }
-  }
-  if (doubles && static_cast<std::int64_t>(T.fwd.size()) < L) {
-    T.fwd.resize(static_cast<std::size_t>(L));
-    T.ivd.resize(static_cast<std::size_t>(L));
-    for (std::size_t e = 0; e < static_cast<std::size_t>(L); ++e) {
-      T.fwd[e] = static_cast<double>(T.fws[e].w);
-      T.ivd[e] = static_cast<double>(T.ivs[e].w);
+    for (auto e = from; e < static_cast<std::size_t>(L); ++e) {
+      T.fws[e] = shoup_factor(plain(T.fw[e]), byP);
+      T.ivs[e] = shoup_factor(plain(T.iv[e]), byP);
     }
   }
   return T;

@@ -84,7 +84,8 @@ using Array = std::vector<T, LineAllocator<T>>;
 // entries len .. 2 len - 1, w a primitive (2 len)-th root of unity (fw) or its
 // inverse (iv); the same factors w^j themselves side by side with
 // floor(w^j 2^64 / p) for Shoup's multiplication (fws and ivs: one load
-// stream for both), and as doubles for the vector kernels (fwd and ivd); and
+// stream for both), and as doubles between -p/2 and p/2 for the vector
+// kernels (fwd and ivd); and
 // for each length L = 2^k the factor R^2 / L mod p that undoes the scaling of
 // a transform and its inverse.
 struct ShoupFactor {

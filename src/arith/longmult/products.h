@@ -163,15 +163,16 @@ struct Prime;
 inline constexpr int kFracWraps = 64;
 
 // The kernels of one vector target (simd.cpp), for the processors that have
-// it. transform: the transform of L >= 16 entries below p, by decimation in
-// frequency (x, y -> x + y, (x - y) w^j), its entries in an order of the
-// kernels' own; inverse_transform: L times the inverse of that, back to
-// natural order, by decimation in time (x, y -> x + y w^-j, x - y w^-j);
-// both with the twiddles w^j as doubles (Tables::fwd, ivd). multiply_entries:
-// a := a b c / R^2. crt_columns: the columns of a product from their residues
-// r1 < p1 and r2 < p2, in base B: the column is (a B + b) B + l, with l into
-// r1s, b into r2s and a into as; the last n mod lanes() entries are left as
-// they were. rows: add_product_rows, on the one target that may use it.
+// it. transform: the transform of L >= 16 integers below p, by decimation in
+// frequency (x, y -> x + y, (x - y) w^j), its entries left in a form and an
+// order of the kernels' own; multiply_entries: a := a b c / R^2 on two such
+// transforms; inverse_transform: L times the inverse of such a transform, by
+// decimation in time (x, y -> x + y w^-j, x - y w^-j), integers in [0, p) in
+// natural order. The transforms take the twiddles as doubles (Tables::fwd,
+// ivd). crt_columns: the columns of a product from their residues r1 < p1
+// and r2 < p2, in base B: the column is (a B + b) B + l, with l into r1s, b
+// into r2s and a into as; the last n mod lanes() entries are left as they
+// were. rows: add_product_rows, on the one target that may use it.
 struct VectorKernels {
   const char* name;        // Highway's name of the target, in lower case
   std::int64_t target;     // its bit among Highway's targets

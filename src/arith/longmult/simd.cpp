@@ -5,9 +5,9 @@
 // processor's own choice among them is made at run time (arith/cpu.cpp).
 // Processors without any take the plain C++ kernels.
 //
-// Residues are held as doubles during a transform: integers of size below
-// p < 2^50, so exact. A product d w mod p, |d| < p, 0 <= w < p, with
-// P = 1/p rounded, goes:
+// Residues are held as doubles during a transform: integers of either sign
+// and of size below p < 2^50, so exact; the twiddles w are kept between
+// -p/2 and p/2. A product d w mod p, |d w| < p^2, with P = 1/p rounded, goes:
 //   h = d w rounded, l = d w - h, exact by FMA; |d w| < 2^100, so
 //       |l| <= ulp(h)/2 <= 2^47;
 //   q = round(h P): h P = (d w / p)(1 + e) with |e| < 3.01 2^-53 (three
@@ -15,8 +15,12 @@
 //   r = (h - q p) + l: h - q p is an integer (h is one: d w is, and below
 //       2^53 it is exact, above its ulp is at least 2) of size below
 //       2^47 + 0.88 p < 2^53, so the FMA gives it exactly, and the sum is
-//       d w - q p exactly, of size below 0.88 p;
-//   then r + p when r < 0, which leaves d w mod p in [0, p).
+//       d w - q p exactly, of size below 0.88 p.
+// A sum or difference s of two residues, |s| < 2p, goes back below p as
+// s - q p with q = round(s P): s P is within 2^-51 of s / p, so that
+// |s - q p| <= 0.51 p, exact by the FMA. So a butterfly of residues below p
+// (and a difference below 2p times a twiddle) gives residues below p again.
+// The residues of the columns are brought into [0, p) at the end.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "arith/longmult/simd.cpp"
 #define HWY_WANT_AVX3_DL         // a target of its own, with the IFMA rows kernel
@@ -64,22 +68,21 @@ struct Mod {
 HWY_INLINE Mod mod_of(const Prime& P) {
   return {hn::Set(d, static_cast<double>(P.p)), hn::Set(d, 1.0 / static_cast<double>(P.p))};
 }
-// x + p where x < 0, x - p where x >= p: into [0, p) from (-p, 2p). The
-// choice goes by the sign bit; no step here or in mulmod gives -0 (a zero
-// sum or difference of nonzero values is +0, and so is +0 - +0, and a
-// product -0 of d < 0 and w = 0 in mulmod gives h = -0 and l = +0, q = -0
-// and h - q p = +0).
-HWY_INLINE V up(V x, const Mod& m) { return hn::IfNegativeThenElse(x, hn::Add(x, m.p), x); }
-HWY_INLINE V down(V x, const Mod& m) {
-  const V t = hn::Sub(x, m.p);
-  return hn::IfNegativeThenElse(t, x, t);
-}
-// d w mod p in [0, p) for |d| < p and w in [0, p) (the proof above).
+// d w - q p, below 0.88 p in size, for |d w| < p^2 (the proof above).
 HWY_INLINE V mulmod(V x, V w, const Mod& m) {
   const V h = hn::Mul(x, w);
   const V l = hn::MulSub(x, w, h);
   const V q = hn::Round(hn::Mul(h, m.pinv));
-  return up(hn::Add(hn::NegMulAdd(q, m.p, h), l), m);
+  return hn::Add(hn::NegMulAdd(q, m.p, h), l);
+}
+// s - q p, at most 0.51 p in size, for |s| < 2p.
+HWY_INLINE V reduce(V s, const Mod& m) { return hn::NegMulAdd(hn::Round(hn::Mul(s, m.pinv)), m.p, s); }
+// x mod p in [0, p) for |x| < p; x + p where x < 0 (not where x is -0).
+HWY_INLINE V up(V x, const Mod& m) { return hn::IfThenElse(hn::Lt(x, zero()), hn::Add(x, m.p), x); }
+// x mod p in [0, p) for x in [0, 2p).
+HWY_INLINE V down(V x, const Mod& m) {
+  const V t = hn::Sub(x, m.p);
+  return hn::IfThenElse(hn::Lt(t, zero()), x, t);
 }
 
 // The stages shorter than a vector work on 2N entries in two vectors A and
@@ -123,8 +126,9 @@ void small_twiddles(const double* w, double (&tw)[3][8]) {
 }
 
 // The transforms of ntt.h for L >= 16 entries, with the twiddles w^j as
-// doubles. The first stage of the forward one reads the integers, the last
-// one writes them back; the inverse the same way round.
+// doubles between -p/2 and p/2. The forward one reads integers below p and
+// leaves residues below p as doubles, which the entrywise product and the
+// inverse read; the inverse leaves integers in [0, p).
 void transform(u64* a, std::int64_t L, const Prime& P, const double* w) {
   const Mod m = mod_of(P);
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
@@ -133,26 +137,26 @@ void transform(u64* a, std::int64_t L, const Prime& P, const double* w) {
   small_twiddles(w, tw);
   for (std::int64_t j = 0; j < L / 2; j += N) {
     const V x = load(a + j), y = load(a + j + L / 2);
-    put(a + j, down(hn::Add(x, y), m));
+    put(a + j, reduce(hn::Add(x, y), m));
     put(a + j + L / 2, mulmod(hn::Sub(x, y), hn::LoadU(d, w + L / 2 + j), m));
   }
   for (std::int64_t len = L / 4; len >= N; len /= 2)
     for (std::int64_t b = 0; b < L; b += 2 * len)
       for (std::int64_t j = 0; j < len; j += N) {
         const V x = get(a + b + j), y = get(a + b + j + len);
-        put(a + b + j, down(hn::Add(x, y), m));
+        put(a + b + j, reduce(hn::Add(x, y), m));
         put(a + b + j + len, mulmod(hn::Sub(x, y), hn::LoadU(d, w + len + j), m));
       }
   for (std::int64_t b = 0; b < L; b += 2 * N) {
     V A = get(a + b), B = get(a + b + N);
     for (int t = k - 1; t >= 0; --t) {
       exchange(A, B, t, k);
-      const V s = down(hn::Add(A, B), m), x = hn::Sub(A, B);
-      B = t == 0 ? up(x, m) : mulmod(x, hn::Load(d, tw[t]), m);
+      const V s = reduce(hn::Add(A, B), m), x = hn::Sub(A, B);
+      B = t == 0 ? reduce(x, m) : mulmod(x, hn::Load(d, tw[t]), m);
       A = s;
     }
-    store(a + b, A);
-    store(a + b + N, B);
+    put(a + b, A);
+    put(a + b + N, B);
   }
 }
 
@@ -163,12 +167,12 @@ void inverse_transform(u64* a, std::int64_t L, const Prime& P, const double* w) 
   HWY_ALIGN double tw[3][8];
   small_twiddles(w, tw);
   for (std::int64_t b = 0; b < L; b += 2 * N) {
-    V A = load(a + b), B = load(a + b + N);
+    V A = get(a + b), B = get(a + b + N);
     for (int t = 0; t < k; ++t) {
       if (t > 0) exchange(A, B, t - 1, k);
       const V y = t == 0 ? B : mulmod(B, hn::Load(d, tw[t]), m);
-      B = up(hn::Sub(A, y), m);
-      A = down(hn::Add(A, y), m);
+      B = reduce(hn::Sub(A, y), m);
+      A = reduce(hn::Add(A, y), m);
     }
     exchange(A, B, k - 1, k);
     put(a + b, A);
@@ -178,23 +182,24 @@ void inverse_transform(u64* a, std::int64_t L, const Prime& P, const double* w) 
     for (std::int64_t b = 0; b < L; b += 2 * len)
       for (std::int64_t j = 0; j < len; j += N) {
         const V x = get(a + b + j), y = mulmod(get(a + b + j + len), hn::LoadU(d, w + len + j), m);
-        put(a + b + j, down(hn::Add(x, y), m));
-        put(a + b + j + len, up(hn::Sub(x, y), m));
+        put(a + b + j, reduce(hn::Add(x, y), m));
+        put(a + b + j + len, reduce(hn::Sub(x, y), m));
       }
   for (std::int64_t j = 0; j < L / 2; j += N) {
     const V x = get(a + j), y = mulmod(get(a + j + L / 2), hn::LoadU(d, w + L / 2 + j), m);
-    store(a + j, down(hn::Add(x, y), m));
-    store(a + j + L / 2, up(hn::Sub(x, y), m));
+    store(a + j, up(reduce(hn::Add(x, y), m), m));
+    store(a + j + L / 2, up(reduce(hn::Sub(x, y), m), m));
   }
 }
 
-// a := a b c / R^2 mod p: c / R^2 is c1 < p, and then two products.
+// a := a b c / R^2 mod p, of the residues of two transforms: c / R^2 is
+// c1 mod p, taken between -p/2 and p/2, and then two products.
 void multiply_entries(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 c) {
   const Mod m = mod_of(P);
   const u64 c1 = mont(mont(c, 1, P) % P.p, 1, P) % P.p;
-  const V cc = hn::Set(d, static_cast<double>(c1));
+  const V cc = hn::Set(d, c1 <= P.p / 2 ? static_cast<double>(c1) : -static_cast<double>(P.p - c1));
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
-  for (std::int64_t i = 0; i < L; i += N) store(a + i, mulmod(mulmod(load(a + i), load(b + i), m), cc, m));
+  for (std::int64_t i = 0; i < L; i += N) put(a + i, mulmod(mulmod(get(a + i), get(b + i), m), cc, m));
 }
 
 // q and r of x = q B + r from e, floor(x / B) or one either side of it, and
@@ -243,7 +248,7 @@ void crt_columns(u64* r1s, u64* r2s, u64* as, std::int64_t n) {
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
   for (std::int64_t c = 0; c + N <= n; c += N) {
     const V r1 = load(r1s + c), r2 = load(r2s + c);
-    const V t = mulmod(hn::Sub(r2, down(r1, m2)), w, m2);
+    const V t = up(mulmod(hn::Sub(r2, down(r1, m2)), w, m2), m2);
     V th, tl, r1h, r1l, q0, l0, mh, b;
     split_small(t, th, tl);
     split_small(r1, r1h, r1l);
