@@ -23,11 +23,7 @@ bool supported(std::int64_t t) {
                     __builtin_cpu_supports("aes");
   const bool avx3 = avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
                     __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw");
-  const bool avx3_dl = avx3 && __builtin_cpu_supports("avx512vnni") && __builtin_cpu_supports("vpclmulqdq") &&
-                       __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("avx512vbmi2") &&
-                       __builtin_cpu_supports("vaes") && __builtin_cpu_supports("avx512bitalg") &&
-                       __builtin_cpu_supports("avx512vpopcntdq");
-  return t == HWY_AVX2 ? avx2 : t == HWY_AVX3 ? avx3 : t == HWY_AVX3_DL && avx3_dl;
+  return t == HWY_AVX2 ? avx2 : t == HWY_AVX3 && avx3;
 #elif defined(__aarch64__)
   const unsigned long cap = getauxval(AT_HWCAP), cap2 = getauxval(AT_HWCAP2);
   const bool neon = (cap & HWCAP_ASIMD) && (cap & HWCAP_AES);
@@ -76,11 +72,7 @@ std::optional<Units> units_named(std::string_view name, std::string& why) {
       why = "the processor lacks these units";
       return std::nullopt;
     }
-    bool rows = false;
-#if defined(__x86_64__)
-    rows = k->rows != nullptr && __builtin_cpu_supports("avx512ifma");
-#endif
-    return Units{k, static_cast<int>(k->lanes()), rows};
+    return Units{k, static_cast<int>(k->lanes())};
   }
   why = "no such units (this build has";
   for (const std::string& n : units_names()) why += " " + n;

@@ -15,11 +15,10 @@ struct VectorKernels;
 
 // The units the products run on: plain 64-bit arithmetic (no vector
 // kernels), or the kernels of one vector target of the build, with its lanes
-// of doubles and, where the processor has AVX-512 IFMA, the rows kernel.
+// of doubles.
 struct Units {
   const longmult::VectorKernels* vector = nullptr;
   int lanes = 0;
-  bool rows = false;
 };
 
 // The units of this process: those that the environment variable

@@ -29,8 +29,7 @@
 //
 // The products themselves are in products.cpp (blocks and the choice of
 // kernel), columns.cpp, packed.cpp (GMP), ntt.cpp (transforms), wide.cpp
-// (the transforms' product in plain C++), simd.cpp (the vector kernels) and
-// rows.cpp (AVX-512 IFMA).
+// (the transforms' product in plain C++) and simd.cpp (the vector kernels).
 #include "arith/longmult/fast.h"
 
 #include <algorithm>

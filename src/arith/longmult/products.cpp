@@ -8,19 +8,15 @@
 namespace longmult {
 namespace {
 
-// Block pairs of at least kTransformPairs pairs of cells go to the
-// transforms where the rows kernel runs (AVX-512 IFMA), and elsewhere those with at least
-// kPairsPerStep pairs for each entry and stage of their transforms (so that a
-// short side times a long one stays with the columns); those too long for
-// the transforms go to GMP. Below that, the rows kernel, where it runs,
-// takes them (its sums hold sides up to kRowsAtOnce); without, those with at
-// least kKroneckerPairs pairs and sides of at least kKroneckerSide go to GMP
-// and the others are summed column by column.
+// Block pairs with at least kPairsPerStep pairs of cells for each entry and
+// stage of their transforms go to the transforms (so that a short side times
+// a long one stays with the columns); those too long for the transforms go
+// to GMP. Below that, those with at least kKroneckerPairs pairs and sides of
+// at least kKroneckerSide go to GMP and the others are summed column by
+// column.
 constexpr std::int64_t kKroneckerPairs = 60'000;
 constexpr std::int64_t kKroneckerSide = 64;
-constexpr std::int64_t kTransformPairs = 200'000;
 constexpr std::int64_t kPairsPerStep = 3;
-constexpr std::int64_t kRowsAtOnce = 4095;
 
 // Runs of at least kGap zero cells split an operand into at most kMaxBlocks
 // blocks, multiplied pair by pair (as for 1 + 10^-k times a long number).
@@ -84,11 +80,9 @@ void add_block_product(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span
   const Units units = longmult_units;
   int k = 4;  // the transforms would have 2^k entries
   while ((std::int64_t{1} << k) < tx.size() + ty.size() - 1) ++k;
-  const bool transform = units.rows ? pairs >= kTransformPairs : pairs >= kPairsPerStep * k * (std::int64_t{1} << k);
+  const bool transform = pairs >= kPairsPerStep * k * (std::int64_t{1} << k);
   if (transform && add_product_ntt(acc, X, bx, tx, Y, ty, from, units)) return;
-  if (units.rows && side <= kRowsAtOnce) {
-    units.vector->rows(acc, X, tx, Y, ty, from);
-  } else if (side >= kKroneckerSide && pairs >= kKroneckerPairs) {
+  if (side >= kKroneckerSide && pairs >= kKroneckerPairs) {
     add_product_kronecker(acc, X, tx, Y, ty, from);
   } else {
     add_product_columns(acc, X, tx, Y, ty, from);

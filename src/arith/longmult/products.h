@@ -141,14 +141,6 @@ void add_product_columns(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Sp
 // cells packed into wide fields (packed.cpp).
 void add_product_kronecker(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from);
 
-// acc += the columns c >= from of X[bx] * Y[by] by rows of 52-bit
-// multiply-adds, for min(|bx|, |by|) up to 4095; only where the processor
-// has the AVX-512 IFMA units (rows.cpp).
-using RowsKernel = void (*)(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from);
-#if defined(__x86_64__)
-void add_product_rows(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from);
-#endif
-
 namespace ntt {
 struct Prime;
 }
@@ -172,7 +164,7 @@ inline constexpr int kFracWraps = 64;
 // ivd). crt_columns: the columns of a product from their residues r1 < p1
 // and r2 < p2, in base B: the column is (a B + b) B + l, with l into r1s, b
 // into r2s and a into as; the last n mod lanes() entries are left as they
-// were. rows: add_product_rows, on the one target that may use it.
+// were.
 struct VectorKernels {
   const char* name;        // Highway's name of the target, in lower case
   std::int64_t target;     // its bit among Highway's targets
@@ -183,7 +175,6 @@ struct VectorKernels {
   void (*crt_columns)(u64* r1s, u64* r2s, u64* as, std::int64_t n);
   std::int64_t (*frac_sums)(const cell_t* x, const cell_t* y, std::int64_t n, u64 sums[3], std::int64_t* may,
                             int& nmay);
-  RowsKernel rows;
 };
 // The vector targets of this build, the most capable first.
 std::span<const VectorKernels* const> vector_kernels();

@@ -23,7 +23,6 @@
 // The residues of the columns are brought into [0, p) at the end.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "arith/longmult/simd.cpp"
-#define HWY_WANT_AVX3_DL         // a target of its own, with the IFMA rows kernel
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
 #include <hwy/highway.h>
 
@@ -32,7 +31,7 @@
 // The targets these kernels are compiled for: never the emulated ones or
 // those without a fused multiply-add (nor SVE's variants for one length of
 // vector, which SVE and SVE2 serve as well).
-#define FIXCALC_FUSED_TARGETS (HWY_AVX2 | HWY_AVX3 | HWY_AVX3_DL | HWY_NEON | HWY_SVE | HWY_SVE2)
+#define FIXCALC_FUSED_TARGETS (HWY_AVX2 | HWY_AVX3 | HWY_NEON | HWY_SVE | HWY_SVE2)
 
 #if (HWY_TARGET & FIXCALC_FUSED_TARGETS) && (HWY_ARCH_X86_64 || HWY_ARCH_ARM_A64)
 HWY_BEFORE_NAMESPACE();
@@ -299,20 +298,14 @@ std::int64_t frac_sums(const cell_t* x, const cell_t* y, std::int64_t n, u64 sum
 
 std::size_t lanes() { return hn::Lanes(d); }
 
-constexpr const char* kName = HWY_TARGET == HWY_AVX2      ? "avx2"
-                              : HWY_TARGET == HWY_AVX3    ? "avx3"
-                              : HWY_TARGET == HWY_AVX3_DL ? "avx3_dl"
-                              : HWY_TARGET == HWY_NEON    ? "neon"
-                              : HWY_TARGET == HWY_SVE     ? "sve"
-                                                          : "sve2";
-#if HWY_TARGET == HWY_AVX3_DL
-constexpr RowsKernel kRows = &add_product_rows;
-#else
-constexpr RowsKernel kRows = nullptr;
-#endif
+constexpr const char* kName = HWY_TARGET == HWY_AVX2   ? "avx2"
+                              : HWY_TARGET == HWY_AVX3 ? "avx3"
+                              : HWY_TARGET == HWY_NEON ? "neon"
+                              : HWY_TARGET == HWY_SVE  ? "sve"
+                                                       : "sve2";
 extern const VectorKernels kKernels;
 const VectorKernels kKernels{kName,        HWY_TARGET, &lanes, &transform, &inverse_transform, &multiply_entries,
-                             &crt_columns, &frac_sums, kRows};
+                             &crt_columns, &frac_sums};
 
 }  // namespace longmult::ntt::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
@@ -325,9 +318,6 @@ namespace {
 #define FIXCALC_KERNELS_OF(T) \
   ((HWY_TARGETS & (T)) && ((T)&FIXCALC_FUSED_TARGETS) && (HWY_ARCH_X86_64 || HWY_ARCH_ARM_A64))
 const VectorKernels* const kAll[] = {
-#if FIXCALC_KERNELS_OF(HWY_AVX3_DL)
-    &ntt::N_AVX3_DL::kKernels,
-#endif
 #if FIXCALC_KERNELS_OF(HWY_AVX3)
     &ntt::N_AVX3::kKernels,
 #endif
