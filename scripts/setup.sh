@@ -2,7 +2,7 @@
 # Installs what the build and the tests need, each package only when missing.
 # Runs as root (or with sudo available) on Debian.
 set -euo pipefail
-packages=(cmake ninja-build g++ clang clang-format libclang-rt-dev libgmp-dev libgtest-dev libbenchmark-dev bc python3 groff-base tmux dpkg-dev)
+packages=(cmake ninja-build g++ clang clang-format libclang-rt-dev libgmp-dev libhwy-dev libgtest-dev libbenchmark-dev bc python3 groff-base tmux dpkg-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
