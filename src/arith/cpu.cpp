@@ -5,7 +5,9 @@
 #include <hwy/detect_targets.h>
 
 #include <cstdlib>
-#if defined(__aarch64__)
+#if defined(__x86_64__)
+#include <cpuid.h>
+#elif defined(__aarch64__)
 #include <sys/auxv.h>
 #endif
 
@@ -17,10 +19,11 @@ namespace {
 // all that Highway compiles vector target t for.
 bool supported(std::int64_t t) {
 #if defined(__x86_64__)
+  unsigned a = 0, b = 0, c = 0, d = 0;  // F16C from cpuid: not every compiler's builtin knows it
+  const bool f16c = __get_cpuid(1, &a, &b, &c, &d) && (c & bit_F16C) != 0;
   const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && __builtin_cpu_supports("bmi") &&
-                    __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("f16c") &&
-                    __builtin_cpu_supports("sse4.2") && __builtin_cpu_supports("pclmul") &&
-                    __builtin_cpu_supports("aes");
+                    __builtin_cpu_supports("bmi2") && f16c && __builtin_cpu_supports("sse4.2") &&
+                    __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("aes");
   const bool avx3 = avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
                     __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw");
   return t == HWY_AVX2 ? avx2 : t == HWY_AVX3 && avx3;

@@ -61,26 +61,27 @@ HWY_INLINE V get(const u64* a) { return hn::BitCast(d, hn::LoadU(du, a)); }
 HWY_INLINE void put(u64* a, V x) { hn::StoreU(hn::BitCast(du, x), du, a); }
 HWY_INLINE V zero() { return hn::Zero(d); }
 
+// The prime and its inverse (as numbers: SVE's vectors cannot be members).
 struct Mod {
-  V p, pinv;
+  double p, pinv;
 };
-HWY_INLINE Mod mod_of(const Prime& P) {
-  return {hn::Set(d, static_cast<double>(P.p)), hn::Set(d, 1.0 / static_cast<double>(P.p))};
-}
+HWY_INLINE Mod mod_of(const Prime& P) { return {static_cast<double>(P.p), 1.0 / static_cast<double>(P.p)}; }
 // d w - q p, below 0.88 p in size, for |d w| < p^2 (the proof above).
 HWY_INLINE V mulmod(V x, V w, const Mod& m) {
   const V h = hn::Mul(x, w);
   const V l = hn::MulSub(x, w, h);
-  const V q = hn::Round(hn::Mul(h, m.pinv));
-  return hn::Add(hn::NegMulAdd(q, m.p, h), l);
+  const V q = hn::Round(hn::Mul(h, hn::Set(d, m.pinv)));
+  return hn::Add(hn::NegMulAdd(q, hn::Set(d, m.p), h), l);
 }
 // s - q p, at most 0.51 p in size, for |s| < 2p.
-HWY_INLINE V reduce(V s, const Mod& m) { return hn::NegMulAdd(hn::Round(hn::Mul(s, m.pinv)), m.p, s); }
+HWY_INLINE V reduce(V s, const Mod& m) {
+  return hn::NegMulAdd(hn::Round(hn::Mul(s, hn::Set(d, m.pinv))), hn::Set(d, m.p), s);
+}
 // x mod p in [0, p) for |x| < p; x + p where x < 0 (not where x is -0).
-HWY_INLINE V up(V x, const Mod& m) { return hn::IfThenElse(hn::Lt(x, zero()), hn::Add(x, m.p), x); }
+HWY_INLINE V up(V x, const Mod& m) { return hn::IfThenElse(hn::Lt(x, zero()), hn::Add(x, hn::Set(d, m.p)), x); }
 // x mod p in [0, p) for x in [0, 2p).
 HWY_INLINE V down(V x, const Mod& m) {
-  const V t = hn::Sub(x, m.p);
+  const V t = hn::Sub(x, hn::Set(d, m.p));
   return hn::IfThenElse(hn::Lt(t, zero()), x, t);
 }
 
