@@ -313,6 +313,22 @@ HWY_AFTER_NAMESPACE();
 #endif
 
 #if HWY_ONCE
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+// Where Highway's own checks report, in the checked builds (its library,
+// which would hold this, is not linked).
+void hwy::Abort(const char* file, int line, const char* format, ...) {
+  std::fprintf(stderr, "%s:%d: ", file, line);
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+  std::fputc('\n', stderr);
+  std::abort();
+}
+
 namespace longmult {
 namespace {
 
