@@ -19,7 +19,9 @@ A second table sets each task on an operand with repeating cells (1/3, 2/3,
 
 Usage: bench.py FIXCALC [--before FIXCALC [--before-name NAME]] [--runs N] [--cap SECONDS]
                 [--max-digits D] [--tasks REGEX] [--peers mpmath,bc,decimal]
-                [--commit C] [--before-commit C]
+                [--commit C] [--before-commit C] [--units U] [--before-units U]
+--units and --before-units set FIXCALC_UNITS for the two builds (plain,
+avx2, avx3, ...), so that one build's paths can be timed side by side.
 """
 import argparse
 import os
@@ -59,7 +61,7 @@ TASKS = [
          lambda D: f"scale={D}; 4*a(1)\n", lambda D: ["pi.py", str(D)]),
     task("e", 23, [D3, D4, D5, D6], lambda D: script(D, 11, 23, 2), "e",
          lambda D: f"scale={D}; e(1)\n", lambda D: ["e.py", str(D)]),
-    task("sqrt(2)", 16, [D3, D4, D5], lambda D: script(D, 11, 16, 2, 2), "sqrt2",
+    task("sqrt(2)", 16, [D3, D4, D5, D6], lambda D: script(D, 11, 16, 2, 2), "sqrt2",
          lambda D: f"scale={D}; sqrt(2)\n", lambda D: ["sqrt2.py", str(D)]),
     task("exp(pi/10)", 15, [D3, D4, D5], lambda D: script(D, 11, 14, 12, 10, 3, 15, 2),
          "exp_pi_over_10", lambda D: f"scale={D}; e(a(1)*4/10)\n"),
@@ -146,6 +148,9 @@ def main():
     ap.add_argument("--before-commit", default="")
     ap.add_argument("--before-name", default="before",
                     help="the second build's name in the tables (e.g. a build option)")
+    ap.add_argument("--units", default="",
+                    help="FIXCALC_UNITS for fixcalc (e.g. plain), else the processor's best")
+    ap.add_argument("--before-units", default="", help="FIXCALC_UNITS for the --before build")
     args = ap.parse_args()
     peers = [p for p in args.peers.split(",") if p]
     if "mpmath" in peers and subprocess.run([MPMATH_PYTHON, "-c", "import mpmath, gmpy2"],
@@ -154,6 +159,8 @@ def main():
               "left out", file=sys.stderr)
         peers.remove("mpmath")
     bc_env = dict(os.environ, BC_LINE_LENGTH="0")
+    units_env = {p: dict(os.environ, FIXCALC_UNITS=u)
+                 for p, u in (("fixcalc", args.units), ("before", args.before_units)) if u}
     programs = ["fixcalc"] + (["before"] if args.before else []) + peers
     binaries = {"fixcalc": os.path.abspath(args.fixcalc)}
     if args.before:
@@ -187,7 +194,7 @@ def main():
                 key = (t["name"], p)
                 if key in over and (D is None or over[key] <= D):
                     continue
-                res = run(argv, stdin_text, args.cap, bc_env if p == "bc" else None)
+                res = run(argv, stdin_text, args.cap, bc_env if p == "bc" else units_env.get(p))
                 if res is None:
                     over[key] = D if D is not None else 0
                     continue
@@ -217,6 +224,8 @@ def main():
     out = [f"Machine: {model}, {ncpu} cores (nproc), features: {' '.join(features) or 'none of avx2, avx512'}. "
            f"Date: {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime(started))}."
            + (f" fixcalc at commit {args.commit}." if args.commit else "")
+           + (f" FIXCALC_UNITS={args.units} for fixcalc." if args.units else "")
+           + (f" FIXCALC_UNITS={args.before_units} for {args.before_name}." if args.before_units else "")
            + (f" {args.before_name.capitalize()}: {args.before_commit or args.before}." if args.before else ""),
            f"Load average (1, 5, 15 min) before: {' '.join(f'{x:.2f}' for x in load_before)}; "
            f"after: {' '.join(f'{x:.2f}' for x in load_after)}.",

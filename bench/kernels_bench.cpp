@@ -1,7 +1,7 @@
 // Microbenchmarks of the arithmetic kernels ADD, MULT, DIV and LONGMULT on
 // registers of 10 to 10^4 cells, fast and reference forms, and of the fast
-// LONGMULT of 100 to 30,000 cells and of the transforms behind it on each
-// kind of vector unit the processor has. Cells (or butterflies) per second
+// LONGMULT of 100 to 30,000 cells and of the transforms behind it on plain
+// units and on each vector target of the build that the processor has. Cells (or butterflies) per second
 // are reported as items.
 #include <benchmark/benchmark.h>
 
@@ -12,6 +12,13 @@
 #include "arith/longmult/ntt.h"
 
 namespace {
+
+// The units of argument u, an index into units_names(); none where the
+// processor lacks them.
+std::optional<Units> units_of(const benchmark::State& state) {
+  std::string why;
+  return units_named(units_names()[static_cast<std::size_t>(state.range(1))], why);
+}
 
 // A run whose registers have n cells: two integer cells, n - 2 fraction cells.
 void set_cells(std::int64_t n) { set_precision(static_cast<std::int32_t>(10 * (n - 2)), 20); }
@@ -76,15 +83,15 @@ void BM_LONGMULT(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
-// The fast LONGMULT on the kernels of each vector unit the processor has
-// (0 plain, 1 AVX2, 2 AVX-512 IFMA), for their ratios in one run. The first
+// The fast LONGMULT on each of the units (0 plain, then the vector targets
+// as units_names() lists them), for their ratios in one run. The first
 // factor stays the same, as in a series.
 void BM_LONGMULT_units(benchmark::State& state) {
   set_cells(state.range(0));
-  const auto units = static_cast<Units>(state.range(1));
-  if (units > cpu_units()) return state.SkipWithError("the processor lacks these units");
+  const auto units = units_of(state);
+  if (!units) return state.SkipWithError("the processor lacks these units");
   const Units saved = longmult_units;
-  longmult_units = units;
+  longmult_units = *units;
   Reg A, B, C;
   fill(A, 1);
   fill(B, 2);
@@ -99,21 +106,17 @@ void BM_LONGMULT_units(benchmark::State& state) {
 void BM_transforms(benchmark::State& state) {
   using namespace longmult::ntt;
   const std::int64_t L = std::int64_t{1} << state.range(0);
-  const auto units = static_cast<Units>(state.range(1));
-  if (units > cpu_units()) return state.SkipWithError("the processor lacks these units");
+  const auto units = units_of(state);
+  if (!units) return state.SkipWithError("the processor lacks these units");
   const Prime& P = kPrimes[0];
-  const Tables& T = tables_for(0, L, Units::avx2);  // the factors of every kernel but IFMA's
-  const Tables& V = tables_for(0, L, Units::ifma);  // and IFMA's, with the same entries
+  const Tables& T = tables_for(0, L, units->vector != nullptr);
   Array<longmult::u64> a(static_cast<std::size_t>(L));
   std::mt19937_64 rng(1);
   for (auto& x : a) x = rng() % P.p;
   for (auto _ : state) {
-    if (units == Units::ifma) {
-      transform_vector(a.data(), L, P, V.fw.data());
-      inverse_transform_vector(a.data(), L, P, V.iv.data());
-    } else if (units == Units::avx2) {
-      transform_avx2(a.data(), L, P, T.fwd.data());
-      inverse_transform_avx2(a.data(), L, P, T.ivd.data());
+    if (const longmult::VectorKernels* v = units->vector) {
+      v->transform(a.data(), L, P, T.fwd.data());
+      v->inverse_transform(a.data(), L, P, T.ivd.data());
     } else {
       transform_scalar(a.data(), L, P, T);
       inverse_transform_scalar(a.data(), L, P, T);
@@ -141,12 +144,12 @@ void LongSizes(benchmark::internal::Benchmark* b) {
 
 void UnitSizes(benchmark::internal::Benchmark* b) {
   for (std::int64_t n : {100, 300, 1000, 3000, 10000, 30000})
-    for (std::int64_t u : {0, 1, 2}) b->Args({n, u});
+    for (std::size_t u = 0; u < units_names().size(); ++u) b->Args({n, static_cast<std::int64_t>(u)});
 }
 
 void TransformSizes(benchmark::internal::Benchmark* b) {
   for (std::int64_t k : {10, 13, 15, 17})
-    for (std::int64_t u : {0, 1, 2}) b->Args({k, u});
+    for (std::size_t u = 0; u < units_names().size(); ++u) b->Args({k, static_cast<std::int64_t>(u)});
 }
 
 }  // namespace

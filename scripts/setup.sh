@@ -5,7 +5,7 @@
 # the libraries for arm64 through Debian's multiarch (which are then missing,
 # so that the package lists are read again with the new architecture).
 set -euo pipefail
-packages=(cmake ninja-build g++ clang clang-format libclang-rt-dev libgmp-dev libgtest-dev libbenchmark-dev bc python3 groff-base tmux dpkg-dev)
+packages=(cmake ninja-build g++ clang clang-format libclang-rt-dev libgmp-dev libhwy-dev libgtest-dev libbenchmark-dev bc python3 groff-base tmux dpkg-dev)
 # Debian's package checker, which the package's test runs.
 packages+=(lintian)
 if [ "${1:-}" = arm64 ]; then

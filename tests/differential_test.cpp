@@ -361,15 +361,15 @@ const Row kProducts[] = {
 };
 
 // The kernels' rows on the processor's best units, then the products' rows
-// on each of the vector units.
+// on plain units and on each vector target of the build.
 struct Case {
   const Row* row;
-  std::optional<Units> units;  // none: the processor's best
+  std::string units;  // empty: the processor's best
 };
 const std::vector<Case> kCases = [] {
   std::vector<Case> v;
-  for (const Row& r : kKernels) v.push_back({&r, std::nullopt});
-  for (Units u : {Units::ifma, Units::avx2, Units::plain})
+  for (const Row& r : kKernels) v.push_back({&r, ""});
+  for (const std::string& u : units_names())
     for (const Row& r : kProducts) v.push_back({&r, u});
   return v;
 }();
@@ -378,16 +378,19 @@ class Differential : public testing::TestWithParam<std::size_t> {};
 
 TEST_P(Differential, SameAsReference) {
   const Case& c = kCases[GetParam()];
-  if (c.units && cpu_units() < *c.units) GTEST_SKIP() << "the processor (or this build) lacks these vector units";
-  use_kernels(false, c.units.value_or(cpu_units()));
+  if (!c.units.empty()) {
+    std::string why;
+    const auto units = units_named(c.units, why);
+    if (!units) GTEST_SKIP() << c.units << ": " << why;
+    use_kernels(false, *units);
+  }
   Operands ops(c.row->name);
   for (int round = 0; round < c.row->rounds; ++round) ASSERT_TRUE(c.row->round(ops, round)) << "round " << round;
 }
 
 std::string case_name(const testing::TestParamInfo<std::size_t>& i) {
-  static const char* const kUnits[] = {"_plain", "_avx2", "_ifma"};
   const Case& c = kCases[i.param];
-  return std::string(c.row->name) + (c.units ? kUnits[static_cast<int>(*c.units)] : "");
+  return std::string(c.row->name) + (c.units.empty() ? "" : "_" + c.units);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, Differential, testing::Range<std::size_t>(0, kCases.size()), case_name);
@@ -459,9 +462,11 @@ TEST(KernelEdges, DivisorsAgreeWithNativeDivision) {
 // may wrap are in the upper half.
 TEST(KernelEdges, WalksForgetWhenXChanges) {
   set_precision(6000, 5);
-  for (Units units : {Units::plain, Units::avx2, Units::ifma}) {
-    if (cpu_units() < units) continue;
-    use_kernels(false, units);
+  for (const std::string& name : units_names()) {
+    std::string why;
+    const auto units = units_named(name, why);
+    if (!units) continue;
+    use_kernels(false, *units);
     for (const cell_t last : {cell_t{3333333333}, cell_t{3333333334}})
       for (const cell_t low : {cell_t{3333333333}, cell_t{1}}) {
         const auto thirds = [&](Reg* r) {
@@ -476,7 +481,7 @@ TEST(KernelEdges, WalksForgetWhenXChanges) {
         EXPECT_TRUE(longmult_of(
             "1/3 times 1/3, X's last cell " + std::to_string(last) + ", Y's lower cells " + std::to_string(low), false,
             thirds))
-            << "units " << static_cast<int>(units);
+            << name;
       }
   }
 }
@@ -484,30 +489,39 @@ TEST(KernelEdges, WalksForgetWhenXChanges) {
 // A transform of X kept from the last product serves only products of its
 // own form: on the portable path 200 cells of X times 257 cells take
 // transforms of 2^8 entries of two cells, and times 385 cells transforms of
-// 2^8 entries of three, with the same cells of X.
+// 2^8 entries of three, with the same cells of X. On the vector units it
+// serves only the kernels that made it, whose entries come in an order of
+// their own: the same product follows on each of them in turn.
 TEST(KernelEdges, KeptTransformServesItsOwnForm) {
   set_precision(0, 6000);
-  Operands ops("Kept form");
-  for (Units units : {Units::plain, Units::avx2, Units::ifma}) {
-    if (cpu_units() < units) continue;
-    use_kernels(false, units);
-    for (const std::int64_t sy : {257, 385})
-      EXPECT_TRUE(longmult_of("200 cells times " + std::to_string(sy), false,
-                              [&](Reg* r) {
-                                Operands same("Kept form X");
-                                long_operand(same, r[0], 0, 199, false);
-                                long_operand(ops, r[1], 0, sy - 1, false);
-                              }))
-          << "units " << static_cast<int>(units);
-  }
+  for (const std::int64_t sy : {257, 385})
+    for (const std::string& name : units_names()) {
+      std::string why;
+      const auto units = units_named(name, why);
+      if (!units) continue;
+      use_kernels(false, *units);
+      EXPECT_TRUE(longmult_of("200 cells times " + std::to_string(sy), false, [&](Reg* r) {
+        Operands same("Kept form X");
+        long_operand(same, r[0], 0, 199, false);
+        Operands other("Kept form Y");
+        long_operand(other, r[1], 0, sy - 1, false);
+      })) << name;
+    }
 }
 
-// The truncated passes four at a time against the same sums pass by pass,
-// with the products whose quotient estimate falls short or over planted as
-// both the first and the second cell of X of a pass; the passes that may wrap
-// reported, and the stop when there is no room left to report them.
-TEST(KernelEdges, TruncatedPassSumsOnAvx2) {
-  if (cpu_units() < Units::avx2) GTEST_SKIP() << "the processor (or this build) lacks AVX2";
+// The truncated passes a vector at a time against the same sums pass by
+// pass, with the products whose quotient estimate falls short or over
+// planted as both the first and the second cell of X of a pass; the passes
+// that may wrap reported, and the stop when there is no room left to report
+// them. On each vector target that the processor has.
+class VectorTargets : public testing::TestWithParam<std::string> {};
+
+TEST_P(VectorTargets, TruncatedPassSums) {
+  std::string why;
+  const auto units = units_named(GetParam(), why);
+  if (!units) GTEST_SKIP() << GetParam() << ": " << why;
+  const auto frac_sums = units->vector->frac_sums;
+  const std::int64_t lanes = units->lanes;
   using longmult::kB;
   Operands ops("Passes");
   const std::int64_t n = 128;
@@ -541,7 +555,7 @@ TEST(KernelEdges, TruncatedPassSumsOnAvx2) {
   u64 got[3] = {};
   std::int64_t may[longmult::kFracWraps];
   int nmay = 0;
-  ASSERT_EQ(longmult::frac_sums_avx2(x, ys.data(), n, got, may, nmay), n);
+  ASSERT_EQ(frac_sums(x, ys.data(), n, got, may, nmay), n);
   for (int k = 0; k < 3; ++k) EXPECT_EQ(got[k], want[k]) << k;
   ASSERT_EQ(nmay, 1);
   EXPECT_EQ(may[0], 29);
@@ -549,11 +563,18 @@ TEST(KernelEdges, TruncatedPassSumsOnAvx2) {
   std::fill(xs.begin(), xs.end(), static_cast<cell_t>(kB - 2));
   std::fill(ys.begin(), ys.end(), static_cast<cell_t>(kB - 1));
   nmay = 0;
-  const std::int64_t done = longmult::frac_sums_avx2(x, ys.data(), n, got, may, nmay);
+  const std::int64_t done = frac_sums(x, ys.data(), n, got, may, nmay);
   ASSERT_EQ(done, nmay);
-  ASSERT_GT(done, longmult::kFracWraps - 4);
+  ASSERT_GT(done, longmult::kFracWraps - lanes);
   ASSERT_LE(done, longmult::kFracWraps);
   for (int k = 0; k < nmay; ++k) ASSERT_EQ(may[k], k);
 }
+
+INSTANTIATE_TEST_SUITE_P(Kernels, VectorTargets, testing::ValuesIn([] {
+                           std::vector<std::string> names = units_names();
+                           names.erase(names.begin());  // plain
+                           return names;
+                         }()),
+                         [](const testing::TestParamInfo<std::string>& i) { return i.param; });
 
 }  // namespace

@@ -136,6 +136,31 @@ check_cli() {
       bad "FIXCALC_THREADS='$n' with a FILE: status $status, error '$(cat "$tmp/err")'"
   done
 
+  # FIXCALC_UNITS: a name the build does not hold is refused in one line on
+  # standard error, status 2, that lists the names it holds; each of those
+  # gives the bytes of the default choice, or is refused in one line where
+  # the processor lacks the units; an empty value is the default choice.
+  local units_in=$'20000\n11\n14\n12\n10\n3\n15\n2\n' names name
+  run "$units_in"
+  ends 0 "FIXCALC_UNITS unset"
+  cp "$tmp/out" "$tmp/default"
+  FIXCALC_UNITS=avx9 run "$units_in"
+  names=$(sed -n 's/^fixcalc: FIXCALC_UNITS=avx9: no such units (this build has \(.*\))$/\1/p' "$tmp/err")
+  [ "$status" = 2 ] && [ ! -s "$tmp/out" ] && [ "$(wc -l <"$tmp/err")" = 1 ] && [ -n "$names" ] ||
+    bad "FIXCALC_UNITS=avx9: status $status, $(wc -c <"$tmp/out") bytes out, error '$(cat "$tmp/err")'"
+  grep -qw plain <<<"$names" || bad "FIXCALC_UNITS: plain is not among the names '$names'"
+  for name in $names ''; do
+    FIXCALC_UNITS=$name run "$units_in"
+    if [ "$status" = 0 ]; then
+      ends 0 "FIXCALC_UNITS=$name"
+      cmp -s "$tmp/out" "$tmp/default" || bad "FIXCALC_UNITS=$name: the output differs from the default's"
+    else
+      [ "$status" = 2 ] && [ ! -s "$tmp/out" ] &&
+        echo "fixcalc: FIXCALC_UNITS=$name: the processor lacks these units" | cmp -s - "$tmp/err" ||
+        bad "FIXCALC_UNITS=$name: status $status, error '$(cat "$tmp/err")'"
+    fi
+  done
+
   # A command of more than a second, beside the same without --progress.
   printf '30000\n20\n17\n163\n2\n22\n-1\n' | "$prog" >"$tmp/want" &
   run $'30000\n20\n17\n163\n2\n22\n-1\n' --progress
@@ -148,13 +173,19 @@ check_cli() {
 # COMMANDS section lists exactly the commands the program has, each with the
 # line the program echoes for it (run with end of input right after the code).
 check_man() {
-  local page=$2 warnings text section documented echoed
+  local page=$2 warnings text section documented echoed names name
   command -v groff >/dev/null || { echo "FAIL groff is not installed (scripts/setup.sh installs groff-base)"; exit 1; }
   warnings=$(groff -man -Tutf8 -ww "$page" 2>&1 >/dev/null)
   [ -z "$warnings" ] || bad "groff warns about $page:"$'\n'"$warnings"
   text=$(groff -man -Tascii -P-cbou "$page" 2>/dev/null)
-  for section in NAME SYNOPSIS DESCRIPTION COMMANDS NUMBERS OUTPUT 'EXIT STATUS' EXAMPLES; do
+  for section in NAME SYNOPSIS DESCRIPTION COMMANDS NUMBERS OUTPUT ENVIRONMENT 'EXIT STATUS' EXAMPLES; do
     grep -qx "$section" <<<"$text" || bad "no section $section"
+  done
+  # Every name of units that the build holds, as its refusal of another lists them.
+  names=$(printf '' | FIXCALC_UNITS=- "$prog" 2>&1 | sed -n 's/.*(this build has \(.*\))$/\1/p')
+  [ -n "$names" ] || bad "no list of units in the refusal of FIXCALC_UNITS=-"
+  for name in $names; do
+    grep -qw -- "$name" <<<"$text" || bad "the manual does not name the units $name"
   done
   # The tags of COMMANDS as rendered; codes outside 1 to 23 echo only their number.
   documented=$(echo "No: 0"

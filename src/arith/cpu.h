@@ -4,27 +4,33 @@
 
 #include <sched.h>
 
-// The vector units the kernels can use, from none to the most capable: AVX2
-// with FMA (four lanes of doubles), AVX-512 IFMA (52-bit integer
-// multiply-add on eight lanes). A FIXCALC_PORTABLE build uses none, a
-// FIXCALC_NO_IFMA build no IFMA (so that the AVX2 kernels can be timed on a
-// processor that has both).
-enum class Units { plain, avx2, ifma };
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
-inline Units cpu_units() {
-#if defined(__x86_64__) && !defined(FIXCALC_PORTABLE)
-  static const Units units = [] {
-#ifndef FIXCALC_NO_IFMA
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512ifma")) return Units::ifma;
-#endif
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return Units::avx2;
-    return Units::plain;
-  }();
-  return units;
-#else
-  return Units::plain;
-#endif
+namespace longmult {
+struct VectorKernels;
 }
+
+// The units the products run on: plain 64-bit arithmetic (no vector
+// kernels), or the kernels of one vector target of the build, with its lanes
+// of doubles.
+struct Units {
+  const longmult::VectorKernels* vector = nullptr;
+  int lanes = 0;
+};
+
+// The units of this process: those that the environment variable
+// FIXCALC_UNITS names, else the most capable that the processor has (arith/cpu.cpp).
+Units cpu_units();
+// Why FIXCALC_UNITS cannot be followed, in one line, or null when it can.
+const char* units_refusal();
+// The units of a name, "plain" or a vector target of the build; none, with
+// the reason in `why`, when the build or the processor lacks them.
+std::optional<Units> units_named(std::string_view name, std::string& why);
+// "plain", then the vector targets of the build, the most capable first.
+std::vector<std::string> units_names();
 
 // The number of processors this process may run on (its affinity mask).
 inline int processors() {

@@ -3,9 +3,9 @@
 // are read one after the other as one input ("-" is standard input), all of
 // them opened before the calculator starts; --progress shows a progress line
 // on standard error; --threads N (or FIXCALC_THREADS) sets how many threads
-// the long products use; --help and --version answer on standard output. The only
-// other text on standard error is a usage error or a file that cannot be
-// opened, both with status 2.
+// the long products use; --help and --version answer on standard output. The
+// only other text on standard error is a usage error, a file that cannot be
+// opened or units in FIXCALC_UNITS that cannot be used, all with status 2.
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "arith/forkjoin.h"
+#include "arith/cpu.h"
 #include "interp/interp.h"
 #include "interp/progress.h"
 
@@ -127,6 +128,10 @@ int set_threads(const char* option) {
 // Options come before "--"; "-" alone and every other argument is a FILE.
 // --help and --version stand alone.
 int main(int argc, char** argv) {
+  if (const char* refusal = units_refusal()) {
+    std::fprintf(stderr, "fixcalc: %s\n", refusal);
+    return 2;
+  }
   if (argc == 1) return set_threads(nullptr) != 0 ? 2 : run(stdin, stdout);
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
     std::fputs(kUsage, stdout);

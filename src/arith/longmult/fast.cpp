@@ -29,8 +29,7 @@
 //
 // The products themselves are in products.cpp (blocks and the choice of
 // kernel), columns.cpp, packed.cpp (GMP), ntt.cpp (transforms), wide.cpp
-// (the transforms' product in plain C++), vector.cpp (AVX-512 IFMA) and
-// avx2.cpp (AVX2).
+// (the transforms' product in plain C++) and simd.cpp (the vector kernels).
 #include "arith/longmult/fast.h"
 
 #include <algorithm>
@@ -254,7 +253,8 @@ void half_passes(const void* ctx, int t) {
 // The passes that may wrap of the halves, kept across calls.
 thread_local std::vector<std::int64_t> listed;
 
-// On AVX2 the passes whose cells of X lie within its span go four at a time.
+// On the vector units the passes whose cells of X lie within its span go a
+// vector at a time.
 void add_frac_parts(const Cells& X, const Cells& Y, FracParts& f, Walks& walks) {
   const std::int64_t d = -std::int64_t{decimals};
   const std::int64_t last = std::min(Y.s.hi, d - 1);
@@ -287,15 +287,15 @@ void add_frac_parts(const Cells& X, const Cells& Y, FracParts& f, Walks& walks) 
     if (nmay == kFracWraps) settle(0);
   };
   std::int64_t i = Y.s.lo;
-  const Units units = std::min(longmult_units, cpu_units());
-  if (units >= Units::avx2) {
+  const Units units = longmult_units;
+  if (const VectorKernels* v = units.vector) {
     const std::int64_t vlo = std::max(i, d - 1 - X.s.hi), vhi = std::min(last, d - 2 - X.s.lo);
     for (; i < vlo && i <= last; ++i) pass(i);
     settle(0);
     while (i + 4 <= vhi + 1) {
       u64 sums[3] = {};
       const std::int64_t i0 = i;
-      const std::int64_t done = frac_sums_avx2(X.c + (d - i - 1), Y.c + i, vhi - i + 1, sums, may, nmay);
+      const std::int64_t done = v->frac_sums(X.c + (d - i - 1), Y.c + i, vhi - i + 1, sums, may, nmay);
       if (done == 0) break;
       i += done;
       sumH += sums[0];
@@ -424,7 +424,7 @@ Settled sum_passes(const Cells& x, const Cells& y, Reg& Z, Walks& walks) {
 
 }  // namespace
 
-Units longmult_units = Units::ifma;
+Units longmult_units = cpu_units();
 std::array<std::uint64_t, kDeclineKinds> longmult_declines{};
 std::uint64_t longmult_walk_cells = 0;
 

@@ -14,9 +14,8 @@
 // LONGMULT: cells in [0, 10^10), zero above top; Z distinct from X and Y.
 bool LONGMULT_fast(const Reg& X, const Reg& Y, Reg& Z);
 
-// Test-only switch: the most capable vector units the fast kernel may use
-// (it uses the processor's best up to these), so that all of its ways of
-// multiplying can be compared on one machine.
+// The units the fast kernel runs on: cpu_units(), which the tests change so
+// that all of its ways of multiplying can be compared on one machine.
 extern Units longmult_units;
 
 // Why the fast kernel handed a product to the reference: a run without cells,

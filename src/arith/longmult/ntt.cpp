@@ -40,8 +40,8 @@ constexpr Form kForms[4] = {{}, {1, kPrimes, 0}, {2, kWide, 2}, {3, kWide, 2}};
 // out the work of a product.
 Tables tables[6];
 
-// The tables for transforms of up to L entries modulo P, with the doubles
-// for the vector units.
+}  // namespace
+
 const Tables& tables_for(int slot, const Prime& P, std::int64_t L, bool doubles) {
   Tables& T = tables[slot];
   const auto old = static_cast<std::int64_t>(T.fws.size());
@@ -64,13 +64,16 @@ const Tables& tables_for(int slot, const Prime& P, std::int64_t L, bool doubles)
   if (doubles && static_cast<std::int64_t>(T.fwd.size()) < L) {
     T.fwd.resize(static_cast<std::size_t>(L));
     T.ivd.resize(static_cast<std::size_t>(L));
+    const auto centred = [&](u64 w) { return w <= P.p / 2 ? static_cast<double>(w) : -static_cast<double>(P.p - w); };
     for (std::size_t e = 0; e < static_cast<std::size_t>(L); ++e) {
-      T.fwd[e] = static_cast<double>(T.fws[e].w);
-      T.ivd[e] = static_cast<double>(T.ivs[e].w);
+      T.fwd[e] = centred(T.fws[e].w);
+      T.ivd[e] = centred(T.ivs[e].w);
     }
   }
   return T;
 }
+
+namespace {
 
 // The base-B digits of a b c.
 struct Digits {
@@ -136,7 +139,8 @@ constexpr ShoupFactor kB2In[4] = {
 struct Prepared {
   std::vector<cell_t> cells;
   int C = 0, k = -1;
-  bool factors = false;  // xf holds the factors of x
+  const VectorKernels* made = nullptr;  // by these kernels, or in plain C++
+  bool factors = false;                 // xf holds the factors of x
   Array<u64> x[4];
   Array<ShoupFactor> xf[4];
 };
@@ -149,7 +153,7 @@ struct Job {
   const cell_t* Y;
   Span xs, ty;
   Form form;
-  Units units;
+  const VectorKernels* v;  // the vector kernels, or none: plain C++
   std::int64_t L;
   int k;
   bool kept, square, factors;
@@ -189,8 +193,8 @@ void forward(u64* a, const cell_t* c, Span s, const Job& J, int q, int half) {
   if (half < 0) {
     load_entries(a, c, s, J.form.C, q);
     std::fill(a + n, a + J.L, u64{0});
-    if (J.units == Units::plain) return transform_scalar(a, J.L, P, T);
-    return transform_avx2(a, J.L, P, T.fwd.data());
+    if (J.v == nullptr) return transform_scalar(a, J.L, P, T);
+    return J.v->transform(a, J.L, P, T.fwd.data());
   }
   const std::int64_t h = J.L / 2, over = std::max<std::int64_t>(n - h, 0);
   const u64 p = P.p, p4 = 4 * p;
@@ -228,9 +232,9 @@ void lane(const Job& J, int q, int half) {
     std::copy(x, x + n, a);
   else
     forward(a, J.Y, J.ty, J, q, half);
-  if (J.units != Units::plain) {
-    multiply_entries_avx2(a, x, n, P, inverse_of_length(P, J.L));
-    return inverse_transform_avx2(a, n, P, T.ivd.data());
+  if (J.v != nullptr) {
+    J.v->multiply_entries(a, x, n, P, inverse_of_length(P, J.L));
+    return J.v->inverse_transform(a, n, P, T.ivd.data());
   }
   if (!J.kept) {
     multiply_entries_scalar(a, x, n, P, J.k);
@@ -325,13 +329,13 @@ template <int C>
 void crt_cells(const CrtJob& J, int t) {
   const std::int64_t kS = (J.from - J.c0) / C, kE = (J.to - J.c0) / C;
   std::int64_t mid = kS + (kE - kS + 1) / 2;
-  if (C == 1) mid = kS + ((mid - kS) & ~std::int64_t{3});
+  if (C == 1) mid = kS + ((mid - kS) & ~std::int64_t{7});  // a multiple of the lanes
   std::int64_t k = t == 0 ? kS : mid;
   const std::int64_t hi = t == 0 ? mid - 1 : kE;
   if (C == 1) {
-    if (J.job->units != Units::plain) {
-      const std::int64_t n = (hi - k + 1) & ~std::int64_t{3};
-      crt_columns_avx2(J.l + (k - kS), J.b + (k - kS), J.a + (k - kS), n);
+    if (const VectorKernels* v = J.job->v) {
+      const std::int64_t n = (hi - k + 1) - (hi - k + 1) % static_cast<std::int64_t>(v->lanes());
+      v->crt_columns(J.l + (k - kS), J.b + (k - kS), J.a + (k - kS), n);
       k += n;
     }
     for (; k <= hi; ++k) {
@@ -372,7 +376,7 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   const Form form = kForms[plan.cells];
   const int C = form.C, k = plan.log;
   const std::int64_t L = std::int64_t{1} << k;
-  if (C > 1) units = Units::plain;
+  const VectorKernels* v = C == 1 ? units.vector : nullptr;
   const bool square = X == Y && tx.lo == ty.lo && tx.hi == ty.hi;
   // X reaches down to L/2 + 1 entries of its block when Y leaves room: then
   // the same cells of X, and so the same transform, serve every product of
@@ -382,23 +386,24 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   if (!square && 2 * entries(ty, C) <= L) xs.lo = std::max(bx.lo, std::min(tx.lo, tx.hi - C * (L / 2)));
   Prepared& P = prepared;
   const auto nx = static_cast<std::size_t>(xs.size());
-  const bool kept =
-      P.C == C && P.k == k && P.cells.size() == nx && std::equal(P.cells.begin(), P.cells.end(), X + xs.lo);
+  const bool kept = P.C == C && P.k == k && P.made == v && P.cells.size() == nx &&
+                    std::equal(P.cells.begin(), P.cells.end(), X + xs.lo);
   if (!kept) {
     P.cells.assign(X + xs.lo, X + xs.hi + 1);
     P.C = C;
     P.k = k;
+    P.made = v;
     P.factors = false;
   }
-  const Job job{X, Y, xs, ty, form, units, L, k, kept, square, kept && P.factors};
+  const Job job{X, Y, xs, ty, form, v, L, k, kept, square, kept && P.factors};
   for (int q = 0; q <= C; ++q) {
-    tables_for(form.slot + q, form.primes[q], L, units != Units::plain);
+    tables_for(form.slot + q, form.primes[q], L, v != nullptr);
     if (P.x[q].size() < static_cast<std::size_t>(L)) P.x[q].resize(static_cast<std::size_t>(L));
     if (kept && P.xf[q].size() < static_cast<std::size_t>(L)) P.xf[q].resize(static_cast<std::size_t>(L));
     if (work[q].size() < static_cast<std::size_t>(L)) work[q].resize(static_cast<std::size_t>(L));
   }
   forkjoin::run_pair([&](int t) noexcept { residues(job, t); }, plan.pair);
-  P.factors = kept && units == Units::plain;
+  P.factors = kept && v == nullptr;
 
   // The wanted cells, from `from` to the top column, and with several cells
   // to an entry one above (the entry columns' parts reach that far; the
@@ -409,7 +414,7 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   for (auto& o : outs)
     if (o.size() < cells) o.resize(cells);
   // A cell to an entry: l and b in place of the residues they come from.
-  const bool inPlace = C == 1 && units != Units::plain;
+  const bool inPlace = v != nullptr;
   u64* l = inPlace ? work[0].data() + (from - c0) : outs[0].data();
   u64* b = inPlace ? work[1].data() + (from - c0) : outs[1].data();
   u64* a = outs[2].data();

@@ -1,8 +1,9 @@
 // Number-theoretic transforms, and the products made with them (ntt.cpp):
 // modulo two primes below 2^50 with a cell to an entry on the vector units
-// (avx2.cpp, vector.cpp), modulo three or four primes below 2^58 with two or
-// three cells to an entry in plain C++ (ntt_plain.cpp). Every kernel gives
-// its entries in [0, p), the same entries for the same prime.
+// (simd.cpp), modulo three or four primes below 2^58 with two or three cells
+// to an entry in plain C++ (ntt_plain.cpp). The plain kernels give their
+// entries in [0, p); the vector ones leave them in a form and an order of
+// their own, so that a transform serves the kernels that made it.
 #pragma once
 
 #include <bit>
@@ -19,21 +20,15 @@ namespace longmult::ntt {
 // exactly (Chinese remainders). An entry of C cells is below B^C, a column
 // of entries below m B^2C for m < 2^20 pairs: below 2^153 for two cells,
 // within the product of three of kWide (about 2^174), and below 2^219 for
-// three, within that of four (about 2^232). The IFMA kernels multiply by
-// Montgomery's reduction with R = 2^52, which on operands below 2p (< 2^51)
-// gives a result below 2p.
+// three, within that of four (about 2^232).
 struct Prime {
   u64 p;          // the prime, with 2^22 | p - 1
   u64 g;          // a generator of the multiplicative group modulo p
-  u64 pinv;       // -1/p mod 2^52
   unsigned bits;  // p < 2^bits, and 2^bits - p < 2^bits / 65
 };
-inline constexpr u64 kMask52 = (u64{1} << 52) - 1;
 
 constexpr Prime make_prime(u64 p, u64 g) {
-  u64 inv = 1;  // 1/p mod 2^64 by Newton's iteration
-  for (int i = 0; i < 6; ++i) inv *= 2 - p * inv;
-  return {p, g, (0 - inv) & kMask52, static_cast<unsigned>(std::bit_width(p))};
+  return {p, g, static_cast<unsigned>(std::bit_width(p))};
 }
 inline constexpr Prime kPrimes[2] = {make_prime(1'125'845'146'009'601, 3), make_prime(1'125'844'072'267'777, 5)};
 inline constexpr Prime kWide[4] = {make_prime(288'230'376'126'545'921, 6), make_prime(288'230'376'097'185'793, 5),
@@ -55,15 +50,6 @@ constexpr u64 pow_mod(u64 a, u64 e, u64 p) {
   for (; e != 0; e >>= 1, a = mul_mod(a, a, p))
     if (e & 1) r = mul_mod(r, a, p);
   return r;
-}
-
-// a b / R mod p, below 2p, for a b < R p.
-inline u64 mont(u64 a, u64 b, const Prime& P) {
-  const u128 t = static_cast<u128>(a) * b;
-  const u64 lo = static_cast<u64>(t) & kMask52;
-  const u64 m = (lo * P.pinv) & kMask52;
-  const u128 mp = static_cast<u128>(m) * P.p;
-  return static_cast<u64>((t >> 52) + (mp >> 52) + ((lo + (static_cast<u64>(mp) & kMask52)) >> 52));
 }
 
 inline u64 reduce(u64 x, u64 p) { return x >= p ? x - p : x; }
@@ -115,6 +101,11 @@ struct Tables {
   Array<double> fwd, ivd;
 };
 
+// The tables for transforms of up to L entries modulo P, kept in slot
+// `slot` and extended as needed, with the doubles of the vector kernels if
+// `doubles`; by the thread that calls add_product_ntt only.
+const Tables& tables_for(int slot, const Prime& P, std::int64_t L, bool doubles);
+
 // The portable transforms (ntt_plain.cpp), for L >= 16 entries modulo a
 // prime below 2^58: transform_scalar takes entries below 4p, the inverse
 // entries below 2p, and both give entries in [0, p).
@@ -122,23 +113,5 @@ void transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T);
 void inverse_transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T);
 // a := a b / 2^k mod p, below 2p, for n entries a, b < p, 2 <= k, 2^k | p - 1.
 void multiply_entries_scalar(u64* a, const u64* b, std::int64_t n, const Prime& P, int k);
-// The kernels on the vector units, for L >= 16 entries below p < 2^50;
-// called only when cpu_units() has them. transform: the transform of a in
-// bit-reversed order, by decimation in frequency (x, y -> x + y,
-// (x - y) w^j). inverse_transform: L times the inverse, back to natural
-// order, by decimation in time (x, y -> x + y w^-j, x - y w^-j). Both take
-// the twiddles w^j as doubles (fwd, ivd). multiply_entries: a := a b c.
-void transform_avx2(u64* a, std::int64_t L, const Prime& P, const double* w);
-void inverse_transform_avx2(u64* a, std::int64_t L, const Prime& P, const double* w);
-void multiply_entries_avx2(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 c);
-// The columns of a product from their residues r1 < p1 and r2 < p2 modulo
-// the primes of the vector units, four at a time, in base B: the column is
-// (a B + b) B + l, with l into r1s, b into r2s and a into as; the last n mod
-// 4 entries are left as they were.
-void crt_columns_avx2(u64* r1s, u64* r2s, u64* as, std::int64_t n);
-// The kernels of AVX-512 IFMA (vector.cpp), with the twiddles w^j R mod p.
-void transform_vector(u64* a, std::int64_t L, const Prime& P, const u64* w);
-void inverse_transform_vector(u64* a, std::int64_t L, const Prime& P, const u64* w);
-void multiply_entries_vector(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 c);
 
 }  // namespace longmult::ntt

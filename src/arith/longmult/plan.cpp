@@ -8,13 +8,10 @@
 namespace longmult {
 namespace {
 
-// What the kernels can take: short spans summed on the stack, the rows' sums
-// of 52-bit halves, and the bounds of the primes, which hold the column sums
-// of up to 2^20 entries (ntt.h, wide.cpp).
-constexpr bool within_kernels(const Tuning& t) {
-  return t.small_side <= kSmallSide && t.rows_side <= kRowsAtOnce && t.max_log <= 20;
-}
-static_assert(within_kernels(kPlainTuning) && within_kernels(kAvx2Tuning) && within_kernels(kIfmaTuning));
+// What the kernels can take: short spans summed on the stack, and the bounds
+// of the primes, which hold the column sums of up to 2^20 entries (ntt.h).
+constexpr bool within_kernels(const Tuning& t) { return t.small_side <= kSmallSide && t.max_log <= 20; }
+static_assert(within_kernels(kPlainTuning) && within_kernels(kVectorTuning));
 
 // The shortest transforms the kernels take: 2^4 entries, and 2^5 for two
 // cells to an entry, whose transform splits into halves of 2^4.
@@ -31,13 +28,7 @@ int log_length(std::int64_t nx, std::int64_t ny, int C, int least) {
 
 }  // namespace
 
-const Tuning& tuning(Units units) {
-  switch (units) {
-    case Units::ifma: return kIfmaTuning;
-    case Units::avx2: return kAvx2Tuning;
-    default: return kPlainTuning;
-  }
-}
+const Tuning& tuning(Units units) { return units.vector != nullptr ? kVectorTuning : kPlainTuning; }
 
 Plan plan_product(Units units, std::int64_t nx, std::int64_t ny, std::int64_t below) {
   const Tuning& t = tuning(units);
@@ -46,8 +37,8 @@ Plan plan_product(Units units, std::int64_t nx, std::int64_t ny, std::int64_t be
   below = std::min(below, side);
   const std::int64_t pairs = nx * ny - below * (below + 1) / 2;
   const int k1 = log_length(nx, ny, 1, kLeastLog);
-  if (pairs >= t.transform_pairs && pairs >= t.pairs_per_step * k1 * (std::int64_t{1} << k1)) {
-    if (units != Units::plain && k1 <= t.max_log)
+  if (pairs >= t.pairs_per_step * k1 * (std::int64_t{1} << k1)) {
+    if (units.vector != nullptr && k1 <= t.max_log)
       return {Method::transform, 1, k1, (std::int64_t{1} << k1) >= t.pair_entries, t.pair_columns};
     // In plain C++, or too long for a cell to an entry: the form whose work
     // for each thread is shorter, one and a half transforms of 2^k2 entries
@@ -60,7 +51,6 @@ Plan plan_product(Units units, std::int64_t nx, std::int64_t ny, std::int64_t be
       return {Method::transform, three ? 3 : 2, k, (std::int64_t{1} << k) >= p.pair_entries, p.pair_columns};
     return {Method::gmp};  // too long for every transform
   }
-  if (side <= t.rows_side) return {Method::rows};
   if (side >= t.gmp_side && pairs >= t.gmp_pairs) return {Method::gmp};
   return {Method::columns};
 }
@@ -69,7 +59,6 @@ std::string describe(const Plan& plan) {
   switch (plan.method) {
     case Method::small: return "small";
     case Method::columns: return "columns";
-    case Method::rows: return "rows";
     case Method::gmp: return "gmp";
     case Method::transform: break;
   }

@@ -66,12 +66,11 @@ void add_block_product(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span
   const Span ty{std::max(by.lo, cut - bx.hi), by.hi};
   const std::int64_t from = std::max(cut, tx.lo + ty.lo);
   const std::int64_t below = from - tx.lo - ty.lo;  // columns left out
-  const Units units = std::min(longmult_units, cpu_units());
+  const Units units = longmult_units;
   const Plan plan = plan_product(units, tx.size(), ty.size(), below);
   switch (plan.method) {
     case Method::small: return add_product_small(acc, X, tx, Y, ty, from);
     case Method::columns: return add_product_columns(acc, X, tx, Y, ty, from);
-    case Method::rows: return add_product_rows(acc, X, tx, Y, ty, from);
     case Method::gmp: return add_product_kronecker(acc, X, tx, Y, ty, from);
     case Method::transform: return add_product_ntt(acc, X, bx, tx, Y, ty, from, units, plan);
   }

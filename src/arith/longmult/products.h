@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <vector>
 
 #include "arith/arith.h"
@@ -40,18 +41,6 @@ inline u64 mul_divmod_base(u64 x, u64 y, u64& r) {
   r = static_cast<u64>(t) + (kB & under) - (kB & over);
   return e + (over & 1) - (under & 1);
 }
-
-// For n passes of the truncated product (fast.cpp), the j-th with the cells
-// x1 = x[-j] and x2 = x[-j - 1] of X and b = y[j] of Y: the sums of
-// h = (x1 b mod B + floor(x2 b / B)) mod B, of x2 b mod B and of b, into
-// sums[0 .. 2], four passes at a time on AVX2 with FMA, and the passes j with
-// h = B - 1 and x2 b mod B + b > B, which may wrap, into may[nmay++]. Stops
-// when fewer than four places are left in may (kFracWraps in all) or fewer
-// than four passes; returns the number of passes summed. Called only when
-// cpu_units() has AVX2, with n below 2^29.
-inline constexpr int kFracWraps = 64;
-std::int64_t frac_sums_avx2(const cell_t* x, const cell_t* y, std::int64_t n, u64 sums[3], std::int64_t* may,
-                            int& nmay);
 
 // Array positions lo .. hi; empty when hi < lo.
 struct Span {
@@ -152,11 +141,43 @@ void add_product_columns(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Sp
 // cells packed into wide fields (packed.cpp).
 void add_product_kronecker(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from);
 
-// acc += the columns c >= from of X[bx] * Y[by] by rows of 52-bit
-// multiply-adds, for min(|bx|, |by|) up to kRowsAtOnce; only where the
-// processor has the AVX-512 IFMA units (vector.cpp).
-inline constexpr std::int64_t kRowsAtOnce = 4095;
-void add_product_rows(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from);
+namespace ntt {
+struct Prime;
+}
+// For n passes of the truncated product (fast.cpp), the j-th with the cells
+// x1 = x[-j] and x2 = x[-j - 1] of X and b = y[j] of Y: the sums of
+// h = (x1 b mod B + floor(x2 b / B)) mod B, of x2 b mod B and of b, into
+// sums[0 .. 2], a vector of passes at a time (VectorKernels::frac_sums), and
+// the passes j with h = B - 1 and x2 b mod B + b > B, which may wrap, into
+// may[nmay++]. Stops when fewer places are left in may (kFracWraps in all)
+// than a vector has lanes, or fewer passes; returns the number of passes
+// summed. For n below 2^29.
+inline constexpr int kFracWraps = 64;
+
+// The kernels of one vector target (simd.cpp), for the processors that have
+// it. transform: the transform of L >= 16 integers below p, by decimation in
+// frequency (x, y -> x + y, (x - y) w^j), its entries left in a form and an
+// order of the kernels' own; multiply_entries: a := a b c mod p on two such
+// transforms; inverse_transform: L times the inverse of such a transform, by
+// decimation in time (x, y -> x + y w^-j, x - y w^-j), integers in [0, p) in
+// natural order. The transforms take the twiddles as doubles (Tables::fwd,
+// ivd). crt_columns: the columns of a product from their residues r1 < p1
+// and r2 < p2, in base B: the column is (a B + b) B + l, with l into r1s, b
+// into r2s and a into as; the last n mod lanes() entries are left as they
+// were.
+struct VectorKernels {
+  const char* name;        // Highway's name of the target, in lower case
+  std::int64_t target;     // its bit among Highway's targets
+  std::size_t (*lanes)();  // doubles to a vector: 2, 4 or 8
+  void (*transform)(u64* a, std::int64_t L, const ntt::Prime& P, const double* w);
+  void (*inverse_transform)(u64* a, std::int64_t L, const ntt::Prime& P, const double* w);
+  void (*multiply_entries)(u64* a, const u64* b, std::int64_t L, const ntt::Prime& P, u64 c);
+  void (*crt_columns)(u64* r1s, u64* r2s, u64* as, std::int64_t n);
+  std::int64_t (*frac_sums)(const cell_t* x, const cell_t* y, std::int64_t n, u64 sums[3], std::int64_t* may,
+                            int& nmay);
+};
+// The vector targets of this build, the most capable first.
+std::span<const VectorKernels* const> vector_kernels();
 
 // acc += the columns c >= from of X[tx] * Y[ty] by number-theoretic
 // transforms (ntt.cpp) of the plan's length and cells to an entry, on the

@@ -8,23 +8,19 @@
 namespace longmult {
 
 struct Tuning {
-  std::int64_t small_side;       // both sides up to this: row sums in 64 bits
-  std::int64_t transform_pairs;  // transforms from this many pairs
-  std::int64_t pairs_per_step;   // and from this many pairs an entry and stage
-  std::int64_t rows_side;        // rows of multiply-adds up to this shorter side (0: no rows kernel)
-  std::int64_t gmp_side;         // GMP's product from this shorter side
-  std::int64_t gmp_pairs;        // and this many pairs; else columns
-  int max_log;                   // the longest transform has 2^max_log entries
-  std::int64_t pair_entries;     // transforms of this many entries on two threads
-  std::int64_t pair_columns;     // remainders of this many columns on two threads
-  std::int64_t pair_passes;      // runs of this many truncated passes in two halves
+  std::int64_t small_side;      // both sides up to this: row sums in 64 bits
+  std::int64_t pairs_per_step;  // transforms from this many pairs an entry and stage
+  std::int64_t gmp_side;        // GMP's product from this shorter side
+  std::int64_t gmp_pairs;       // and this many pairs; else columns
+  int max_log;                  // the longest transform has 2^max_log entries
+  std::int64_t pair_entries;    // transforms of this many entries on two threads
+  std::int64_t pair_columns;    // remainders of this many columns on two threads
+  std::int64_t pair_passes;     // runs of this many truncated passes in two halves
 };
 
 // Transforms in plain C++, of two or three cells to an entry.
-inline constexpr Tuning kPlainTuning{32, 0, 3, 0, 64, 60'000, 20, 256, 300, 500};
-// Transforms of a cell to an entry on AVX2 with FMA.
-inline constexpr Tuning kAvx2Tuning{32, 0, 3, 0, 64, 60'000, 20, 2048, 1000, 500};
-// Transforms and rows of multiply-adds on AVX-512 IFMA.
-inline constexpr Tuning kIfmaTuning{32, 200'000, 0, 4095, 64, 60'000, 20, 2048, 1000, 500};
+inline constexpr Tuning kPlainTuning{32, 3, 64, 60'000, 20, 256, 300, 500};
+// Transforms of a cell to an entry on the vector units.
+inline constexpr Tuning kVectorTuning{32, 3, 64, 60'000, 20, 2048, 1000, 500};
 
 }  // namespace longmult

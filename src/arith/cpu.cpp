@@ -1,0 +1,90 @@
+// The choice of the units the products run on, made once: FIXCALC_UNITS, or
+// the most capable vector target of the build that the processor has.
+#include "arith/cpu.h"
+
+#include <hwy/detect_targets.h>
+
+#include <cstdlib>
+#if defined(__x86_64__)
+#include <cpuid.h>
+#elif defined(__aarch64__)
+#include <sys/auxv.h>
+#endif
+
+#include "arith/longmult/products.h"
+
+namespace {
+
+// Whether the processor, and the system for the state of its registers, has
+// all that Highway compiles vector target t for.
+bool supported(std::int64_t t) {
+#if defined(__x86_64__)
+  unsigned a = 0, b = 0, c = 0, d = 0;  // F16C from cpuid: not every compiler's builtin knows it
+  const bool f16c = __get_cpuid(1, &a, &b, &c, &d) && (c & bit_F16C) != 0;
+  const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && __builtin_cpu_supports("bmi") &&
+                    __builtin_cpu_supports("bmi2") && f16c && __builtin_cpu_supports("sse4.2") &&
+                    __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("aes");
+  const bool avx3 = avx2 && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512vl") &&
+                    __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512bw");
+  return t == HWY_AVX2 ? avx2 : t == HWY_AVX3 && avx3;
+#elif defined(__aarch64__)
+  const unsigned long cap = getauxval(AT_HWCAP), cap2 = getauxval(AT_HWCAP2);
+  const bool neon = (cap & HWCAP_ASIMD) && (cap & HWCAP_AES);
+  const bool sve = neon && (cap & HWCAP_SVE);
+  const bool sve2 = sve && (cap2 & HWCAP2_SVE2) && (cap2 & HWCAP2_SVEAES);
+  return t == HWY_NEON ? neon : t == HWY_SVE ? sve : t == HWY_SVE2 && sve2;
+#else
+  return false;
+#endif
+}
+
+struct Choice {
+  Units units;
+  std::string refusal;
+};
+
+const Choice& choice() {
+  static const Choice c = [] {
+    Choice c;
+    std::string why;
+    if (const char* name = std::getenv("FIXCALC_UNITS"); name != nullptr && *name != '\0') {
+      if (const auto u = units_named(name, why))
+        c.units = *u;
+      else
+        c.refusal = std::string("FIXCALC_UNITS=") + name + ": " + why;
+      return c;
+    }
+    for (const longmult::VectorKernels* k : longmult::vector_kernels())
+      if (const auto u = units_named(k->name, why)) return Choice{*u, {}};
+    return c;
+  }();
+  return c;
+}
+
+}  // namespace
+
+Units cpu_units() { return choice().units; }
+
+const char* units_refusal() { return choice().refusal.empty() ? nullptr : choice().refusal.c_str(); }
+
+std::optional<Units> units_named(std::string_view name, std::string& why) {
+  if (name == "plain") return Units{};
+  for (const longmult::VectorKernels* k : longmult::vector_kernels()) {
+    if (name != k->name) continue;
+    if (!supported(k->target)) {
+      why = "the processor lacks these units";
+      return std::nullopt;
+    }
+    return Units{k, static_cast<int>(k->lanes())};
+  }
+  why = "no such units (this build has";
+  for (const std::string& n : units_names()) why += " " + n;
+  why += ")";
+  return std::nullopt;
+}
+
+std::vector<std::string> units_names() {
+  std::vector<std::string> names{"plain"};
+  for (const longmult::VectorKernels* k : longmult::vector_kernels()) names.emplace_back(k->name);
+  return names;
+}

@@ -1,0 +1,360 @@
+// The vector kernels of the products, written once for every vector target
+// whose multiply-add is fused and whose rounding to an integer is exact:
+// AVX2 (four lanes of doubles), AVX-512 (eight), NEON on 64-bit ARM (two) and
+// SVE (up to eight). Highway compiles this file once for each of them; the
+// processor's own choice among them is made at run time (arith/cpu.cpp).
+// Processors without any take the plain C++ kernels.
+//
+// Residues are held as doubles during a transform: integers of either sign
+// and of size below p < 2^50, so exact; the twiddles w are kept between
+// -p/2 and p/2. A product d w mod p, |d w| < p^2, with P = 1/p rounded, goes:
+//   h = d w rounded, l = d w - h, exact by FMA; |d w| < 2^100, so
+//       |l| <= ulp(h)/2 <= 2^47;
+//   q = round(h P): h P = (d w / p)(1 + e) with |e| < 3.01 2^-53 (three
+//       roundings) and |d w / p| < p < 2^50, so |q - d w / p| < 0.38 + 0.5;
+//   r = (h - q p) + l: h - q p is an integer (h is one: d w is, and below
+//       2^53 it is exact, above its ulp is at least 2) of size below
+//       2^47 + 0.88 p < 2^53, so the FMA gives it exactly, and the sum is
+//       d w - q p exactly, of size below 0.88 p.
+// A sum or difference s of two residues, |s| < 2p, goes back below p as
+// s - q p with q = round(s P): s P is within 2^-51 of s / p, so that
+// |s - q p| <= 0.51 p, exact by the FMA. So a butterfly of residues below p
+// (and a difference below 2p times a twiddle) gives residues below p again.
+// The residues of the columns are brought into [0, p) at the end.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "arith/longmult/simd.cpp"
+#include <hwy/foreach_target.h>  // IWYU pragma: keep
+#include <hwy/highway.h>
+
+#include "arith/longmult/ntt.h"
+
+// The targets these kernels are compiled for: never the emulated ones or
+// those without a fused multiply-add (nor SVE's variants for one length of
+// vector, which SVE and SVE2 serve as well).
+#define FIXCALC_FUSED_TARGETS (HWY_AVX2 | HWY_AVX3 | HWY_NEON | HWY_SVE | HWY_SVE2)
+
+#if (HWY_TARGET & FIXCALC_FUSED_TARGETS) && (HWY_ARCH_X86_64 || HWY_ARCH_ARM_A64)
+HWY_BEFORE_NAMESPACE();
+namespace longmult::ntt::HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+using D = hn::CappedTag<double, 8>;
+using DU = hn::RebindToUnsigned<D>;
+using V = hn::Vec<D>;
+using VU = hn::Vec<DU>;
+const D d;
+const DU du;
+
+// Integers in [0, 2^52) to doubles and back: 2^52 + x has x for its
+// significand bits. Doubles are kept in the entries of an array between the
+// stages of a transform (get, put).
+HWY_INLINE V to_double(VU x) {
+  const V two52 = hn::Set(d, 0x1p52);
+  return hn::Sub(hn::BitCast(d, hn::Or(x, hn::BitCast(du, two52))), two52);
+}
+HWY_INLINE VU to_int(V x) {
+  const V two52 = hn::Set(d, 0x1p52);
+  return hn::BitCast(du, hn::Xor(hn::Add(x, two52), two52));
+}
+HWY_INLINE V load(const u64* a) { return to_double(hn::LoadU(du, a)); }
+HWY_INLINE void store(u64* a, V x) { hn::StoreU(to_int(x), du, a); }
+HWY_INLINE V get(const u64* a) { return hn::BitCast(d, hn::LoadU(du, a)); }
+HWY_INLINE void put(u64* a, V x) { hn::StoreU(hn::BitCast(du, x), du, a); }
+HWY_INLINE V zero() { return hn::Zero(d); }
+
+// The prime and its inverse (as numbers: SVE's vectors cannot be members).
+struct Mod {
+  double p, pinv;
+};
+HWY_INLINE Mod mod_of(const Prime& P) { return {static_cast<double>(P.p), 1.0 / static_cast<double>(P.p)}; }
+// d w - q p, below 0.88 p in size, for |d w| < p^2 (the proof above).
+HWY_INLINE V mulmod(V x, V w, const Mod& m) {
+  const V h = hn::Mul(x, w);
+  const V l = hn::MulSub(x, w, h);
+  const V q = hn::Round(hn::Mul(h, hn::Set(d, m.pinv)));
+  return hn::Add(hn::NegMulAdd(q, hn::Set(d, m.p), h), l);
+}
+// s - q p, at most 0.51 p in size, for |s| < 2p.
+HWY_INLINE V reduce(V s, const Mod& m) {
+  return hn::NegMulAdd(hn::Round(hn::Mul(s, hn::Set(d, m.pinv))), hn::Set(d, m.p), s);
+}
+// x mod p in [0, p) for |x| < p; x + p where x < 0 (not where x is -0).
+HWY_INLINE V up(V x, const Mod& m) { return hn::IfThenElse(hn::Lt(x, zero()), hn::Add(x, hn::Set(d, m.p)), x); }
+// x mod p in [0, p) for x in [0, 2p).
+HWY_INLINE V down(V x, const Mod& m) {
+  const V t = hn::Sub(x, hn::Set(d, m.p));
+  return hn::IfThenElse(hn::Lt(t, zero()), x, t);
+}
+
+// The stages shorter than a vector work on 2N entries in two vectors A and
+// B (N lanes, N = 2^k): entry (v, i), lane i of A (v = 0) or B (v = 1), is
+// entry v N + i of the block. exchange(t) swaps the roles of v and of bit t
+// of i, so that the pairs of the stage of length 2^t face each other in A
+// and B. The forward transform exchanges with bits k - 1, ..., 0 before
+// those stages and leaves the block so (the entries of a transform are
+// multiplied entry by entry, in any order, as long as both factors have it);
+// the inverse undoes it, exchanging with bits 0, ..., k - 1 after its
+// stages of length 1, ..., 2^(k-1). Before the stage of length 2^t the lane
+// bits below t are those of the entry's own index, so that lane i takes the
+// twiddle of j = i mod 2^t.
+HWY_INLINE void exchange(V& A, V& B, int t, int k) {
+  if (t == k - 1) {
+    const V a = hn::ConcatLowerLower(d, B, A);
+    B = hn::ConcatUpperUpper(d, B, A);
+    A = a;
+    return;
+  }
+  const VU lane = hn::Iota(du, 0), bit = hn::Set(du, u64{1} << t);
+  const auto m = hn::RebindMask(d, hn::TestBit(lane, bit));
+  V pa, pb;  // lane i ^ 2^t of A and B
+  if (t == 0) {
+    pa = hn::Reverse2(d, A);
+    pb = hn::Reverse2(d, B);
+  } else {
+    const auto idx = hn::IndicesFromVec(d, hn::Xor(lane, bit));
+    pa = hn::TableLookupLanes(A, idx);
+    pb = hn::TableLookupLanes(B, idx);
+  }
+  const V a = hn::IfThenElse(m, pb, A);
+  B = hn::IfThenElse(m, B, pa);
+  A = a;
+}
+HWY_INLINE int log2_lanes() { return hwy::FloorLog2(hn::Lanes(d)); }
+// tw[t][i] = w[2^t + i mod 2^t] for the stages of length 2^t, 0 < t < k.
+void small_twiddles(const double* w, double (&tw)[3][8]) {
+  for (int t = 1; t < log2_lanes(); ++t)
+    for (std::size_t i = 0; i < hn::Lanes(d); ++i) tw[t][i] = w[(std::size_t{1} << t) + (i & ((1u << t) - 1))];
+}
+
+// The transforms of ntt.h for L >= 16 entries, with the twiddles w^j as
+// doubles between -p/2 and p/2. The forward one reads integers below p and
+// leaves residues below p as doubles, which the entrywise product and the
+// inverse read; the inverse leaves integers in [0, p).
+void transform(u64* a, std::int64_t L, const Prime& P, const double* w) {
+  const Mod m = mod_of(P);
+  const auto N = static_cast<std::int64_t>(hn::Lanes(d));
+  const int k = log2_lanes();
+  HWY_ALIGN double tw[3][8];
+  small_twiddles(w, tw);
+  for (std::int64_t j = 0; j < L / 2; j += N) {
+    const V x = load(a + j), y = load(a + j + L / 2);
+    put(a + j, reduce(hn::Add(x, y), m));
+    put(a + j + L / 2, mulmod(hn::Sub(x, y), hn::LoadU(d, w + L / 2 + j), m));
+  }
+  for (std::int64_t len = L / 4; len >= N; len /= 2)
+    for (std::int64_t b = 0; b < L; b += 2 * len)
+      for (std::int64_t j = 0; j < len; j += N) {
+        const V x = get(a + b + j), y = get(a + b + j + len);
+        put(a + b + j, reduce(hn::Add(x, y), m));
+        put(a + b + j + len, mulmod(hn::Sub(x, y), hn::LoadU(d, w + len + j), m));
+      }
+  for (std::int64_t b = 0; b < L; b += 2 * N) {
+    V A = get(a + b), B = get(a + b + N);
+    for (int t = k - 1; t >= 0; --t) {
+      exchange(A, B, t, k);
+      const V s = reduce(hn::Add(A, B), m), x = hn::Sub(A, B);
+      B = t == 0 ? reduce(x, m) : mulmod(x, hn::Load(d, tw[t]), m);
+      A = s;
+    }
+    put(a + b, A);
+    put(a + b + N, B);
+  }
+}
+
+void inverse_transform(u64* a, std::int64_t L, const Prime& P, const double* w) {
+  const Mod m = mod_of(P);
+  const auto N = static_cast<std::int64_t>(hn::Lanes(d));
+  const int k = log2_lanes();
+  HWY_ALIGN double tw[3][8];
+  small_twiddles(w, tw);
+  for (std::int64_t b = 0; b < L; b += 2 * N) {
+    V A = get(a + b), B = get(a + b + N);
+    for (int t = 0; t < k; ++t) {
+      if (t > 0) exchange(A, B, t - 1, k);
+      const V y = t == 0 ? B : mulmod(B, hn::Load(d, tw[t]), m);
+      B = reduce(hn::Sub(A, y), m);
+      A = reduce(hn::Add(A, y), m);
+    }
+    exchange(A, B, k - 1, k);
+    put(a + b, A);
+    put(a + b + N, B);
+  }
+  for (std::int64_t len = N; len < L / 2; len *= 2)
+    for (std::int64_t b = 0; b < L; b += 2 * len)
+      for (std::int64_t j = 0; j < len; j += N) {
+        const V x = get(a + b + j), y = mulmod(get(a + b + j + len), hn::LoadU(d, w + len + j), m);
+        put(a + b + j, reduce(hn::Add(x, y), m));
+        put(a + b + j + len, reduce(hn::Sub(x, y), m));
+      }
+  for (std::int64_t j = 0; j < L / 2; j += N) {
+    const V x = get(a + j), y = mulmod(get(a + j + L / 2), hn::LoadU(d, w + L / 2 + j), m);
+    store(a + j, up(reduce(hn::Add(x, y), m), m));
+    store(a + j + L / 2, up(reduce(hn::Sub(x, y), m), m));
+  }
+}
+
+// a := a b c mod p, of the residues of two transforms: c taken between -p/2
+// and p/2, and then two products.
+void multiply_entries(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 c1) {
+  const Mod m = mod_of(P);
+  const V cc = hn::Set(d, c1 <= P.p / 2 ? static_cast<double>(c1) : -static_cast<double>(P.p - c1));
+  const auto N = static_cast<std::int64_t>(hn::Lanes(d));
+  for (std::int64_t i = 0; i < L; i += N) put(a + i, mulmod(mulmod(get(a + i), get(b + i), m), cc, m));
+}
+
+// q and r of x = q B + r from e, floor(x / B) or one either side of it, and
+// t = x - e B, formed exactly: one correction either way.
+HWY_INLINE void settle_split(V e, V t, V& q, V& r) {
+  const V base = hn::Set(d, static_cast<double>(kB)), one = hn::Set(d, 1.0);
+  const auto under = hn::Lt(t, zero());
+  t = hn::Add(t, hn::IfThenElseZero(under, base));
+  e = hn::Sub(e, hn::IfThenElseZero(under, one));
+  const auto over = hn::Ge(t, base);
+  r = hn::Sub(t, hn::IfThenElseZero(over, base));
+  q = hn::Add(e, hn::IfThenElseZero(over, one));
+}
+// floor(x / B) estimated as floor(x 10^-10) in doubles; the callers bound its error.
+HWY_INLINE V estimate_quotient(V x) { return hn::Floor(hn::Mul(x, hn::Set(d, 1e-10))); }
+
+// x b = q B + r for cells x, b below B, as in mul_divmod_base: e = floor(h / B)
+// for h = x b rounded is within one of q (x b / B below 10^10, three
+// roundings), and h - e B, an integer below 2^36 in size, comes exactly from
+// the FMA, as does its sum with l = x b - h.
+HWY_INLINE void split_at_base(V x, V b, V& q, V& r) {
+  const V h = hn::Mul(x, b);
+  const V l = hn::MulSub(x, b, h);
+  const V e = estimate_quotient(h);
+  settle_split(e, hn::Add(hn::NegMulAdd(e, hn::Set(d, static_cast<double>(kB)), h), l), q, r);
+}
+
+// x = q B + r for integers x in [0, 2^53): e = floor(x / B) estimated is
+// within one of q, and x - e B (below 2^35 in size) is exact by the FMA.
+HWY_INLINE void split_small(V x, V& q, V& r) {
+  const V e = estimate_quotient(x);
+  settle_split(e, hn::NegMulAdd(e, hn::Set(d, static_cast<double>(kB)), x), q, r);
+}
+
+// The column v = r1 + p1 t, t = (r2 - r1) / p1 mod p2, in base B: with
+// p1 = P1h B + P1l, t = th B + tl, r1 = r1h B + r1l and P1l tl = q0 B + l0,
+// v = (r1l + l0) + (r1h + P1h tl + P1l th + q0) B + P1h th B^2, where every
+// product and sum stays below 2^53 and so exact in doubles.
+void crt_columns(u64* r1s, u64* r2s, u64* as, std::int64_t n) {
+  const Prime &P1 = kPrimes[0], &P2 = kPrimes[1];
+  const Mod m2 = mod_of(P2);
+  constexpr u64 kInvP1 = pow_mod(kPrimes[0].p % kPrimes[1].p, kPrimes[1].p - 2, kPrimes[1].p);  // 1 / p1 mod p2
+  const V w = hn::Set(d, static_cast<double>(kInvP1));
+  const V p1h = hn::Set(d, static_cast<double>(P1.p / kB));
+  const V p1l = hn::Set(d, static_cast<double>(P1.p % kB));
+  const V base = hn::Set(d, static_cast<double>(kB));
+  const auto N = static_cast<std::int64_t>(hn::Lanes(d));
+  for (std::int64_t c = 0; c + N <= n; c += N) {
+    const V r1 = load(r1s + c), r2 = load(r2s + c);
+    const V t = up(mulmod(hn::Sub(r2, down(r1, m2)), w, m2), m2);
+    V th, tl, r1h, r1l, q0, l0, mh, b;
+    split_small(t, th, tl);
+    split_small(r1, r1h, r1l);
+    split_at_base(p1l, tl, q0, l0);
+    V low = hn::Add(r1l, l0);
+    const V carry = hn::IfThenElseZero(hn::Ge(low, base), hn::Set(d, 1.0));
+    low = hn::NegMulAdd(carry, base, low);
+    const V mid = hn::Add(hn::Add(hn::MulAdd(p1h, tl, hn::Mul(p1l, th)), q0), hn::Add(r1h, carry));
+    split_small(mid, mh, b);
+    store(r1s + c, low);
+    store(r2s + c, b);
+    store(as + c, hn::MulAdd(p1h, th, mh));
+  }
+}
+
+// A vector of passes at a time; x1 and x2 read downward, reversed into the
+// order of y.
+std::int64_t frac_sums(const cell_t* x, const cell_t* y, std::int64_t n, u64 sums[3], std::int64_t* may, int& nmay) {
+  const V base = hn::Set(d, static_cast<double>(kB));
+  const V top = hn::Set(d, static_cast<double>(kB - 1));
+  const auto N = static_cast<std::int64_t>(hn::Lanes(d));
+  const hn::RebindToSigned<D> di;
+  VU sh = hn::Zero(du), sr = sh, sy = sh;
+  std::int64_t j = 0;
+  for (; j + N <= n && nmay <= kFracWraps - N; j += N) {
+    const VU bi = hn::LoadU(du, reinterpret_cast<const u64*>(y + j));
+    const V b = to_double(bi);
+    const V x1 = hn::Reverse(d, load(reinterpret_cast<const u64*>(x - j - (N - 1))));
+    const V x2 = hn::Reverse(d, load(reinterpret_cast<const u64*>(x - j - N)));
+    V q1, r1, q2, r2;
+    split_at_base(x1, b, q1, r1);
+    split_at_base(x2, b, q2, r2);
+    V h = hn::Add(r1, q2);
+    h = hn::Sub(h, hn::IfThenElseZero(hn::Ge(h, base), base));
+    const auto wrap = hn::And(hn::Eq(h, top), hn::Gt(hn::Add(r2, b), base));
+    // The passes that may wrap, listed without a branch to mispredict where
+    // a pattern makes every third pass one.
+    nmay += static_cast<int>(hn::CompressStore(hn::Iota(di, j), hn::RebindMask(di, wrap), di, may + nmay));
+    sh = hn::Add(sh, to_int(h));
+    sr = hn::Add(sr, to_int(r2));
+    sy = hn::Add(sy, bi);
+  }
+  sums[0] = hn::GetLane(hn::SumOfLanes(du, sh));
+  sums[1] = hn::GetLane(hn::SumOfLanes(du, sr));
+  sums[2] = hn::GetLane(hn::SumOfLanes(du, sy));
+  return j;
+}
+
+std::size_t lanes() { return hn::Lanes(d); }
+
+constexpr const char* kName = HWY_TARGET == HWY_AVX2   ? "avx2"
+                              : HWY_TARGET == HWY_AVX3 ? "avx3"
+                              : HWY_TARGET == HWY_NEON ? "neon"
+                              : HWY_TARGET == HWY_SVE  ? "sve"
+                                                       : "sve2";
+extern const VectorKernels kKernels;
+const VectorKernels kKernels{kName,        HWY_TARGET, &lanes, &transform, &inverse_transform, &multiply_entries,
+                             &crt_columns, &frac_sums};
+
+}  // namespace longmult::ntt::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+#endif
+
+#if HWY_ONCE
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+// Where Highway's own checks report, in the checked builds (its library,
+// which would hold this, is not linked).
+void hwy::Abort(const char* file, int line, const char* format, ...) {
+  std::fprintf(stderr, "%s:%d: ", file, line);
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+  std::fputc('\n', stderr);
+  std::abort();
+}
+
+namespace longmult {
+namespace {
+
+#define FIXCALC_KERNELS_OF(T) \
+  ((HWY_TARGETS & (T)) && ((T)&FIXCALC_FUSED_TARGETS) && (HWY_ARCH_X86_64 || HWY_ARCH_ARM_A64))
+const VectorKernels* const kAll[] = {
+#if FIXCALC_KERNELS_OF(HWY_AVX3)
+    &ntt::N_AVX3::kKernels,
+#endif
+#if FIXCALC_KERNELS_OF(HWY_AVX2)
+    &ntt::N_AVX2::kKernels,
+#endif
+#if FIXCALC_KERNELS_OF(HWY_SVE2)
+    &ntt::N_SVE2::kKernels,
+#endif
+#if FIXCALC_KERNELS_OF(HWY_SVE)
+    &ntt::N_SVE::kKernels,
+#endif
+#if FIXCALC_KERNELS_OF(HWY_NEON)
+    &ntt::N_NEON::kKernels,
+#endif
+    nullptr};
+
+}  // namespace
+
+std::span<const VectorKernels* const> vector_kernels() { return {kAll, std::size(kAll) - 1}; }
+
+}  // namespace longmult
+#endif
