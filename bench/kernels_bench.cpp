@@ -109,7 +109,7 @@ void BM_transforms(benchmark::State& state) {
   const auto units = units_of(state);
   if (!units) return state.SkipWithError("the processor lacks these units");
   const Prime& P = kPrimes[0];
-  const Tables& T = tables_for(0, L, units->vector != nullptr);
+  const Tables& T = tables_for(0, P, L, units->vector != nullptr);
   Array<longmult::u64> a(static_cast<std::size_t>(L));
   std::mt19937_64 rng(1);
   for (auto& x : a) x = rng() % P.p;

@@ -27,9 +27,10 @@
 // X B^k - X E instead; then V B^2 = Q B^2 + R + phi with phi in [0, 1), and
 // as each L_i lies in [0, Y_i), J B^2 lies in an interval narrower than B^2.
 //
-// The products themselves are in products.cpp (blocks and the choice of
-// kernel), columns.cpp, packed.cpp (GMP), ntt.cpp (transforms), wide.cpp
-// (the transforms' product in plain C++) and simd.cpp (the vector kernels).
+// The products themselves are in products.cpp (blocks), plan.cpp (the choice
+// of kernel), columns.cpp, packed.cpp (GMP), ntt.cpp (transforms),
+// ntt_plain.cpp (their kernels in plain C++) and simd.cpp (the vector
+// kernels).
 #include "arith/longmult/fast.h"
 
 #include <algorithm>
