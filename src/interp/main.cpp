@@ -14,8 +14,8 @@
 #include <cstring>
 #include <vector>
 
-#include "arith/forkjoin.h"
 #include "arith/cpu.h"
+#include "arith/forkjoin.h"
 #include "interp/interp.h"
 #include "interp/progress.h"
 

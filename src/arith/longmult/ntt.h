@@ -27,9 +27,7 @@ struct Prime {
   unsigned bits;  // p < 2^bits, and 2^bits - p < 2^bits / 65
 };
 
-constexpr Prime make_prime(u64 p, u64 g) {
-  return {p, g, static_cast<unsigned>(std::bit_width(p))};
-}
+constexpr Prime make_prime(u64 p, u64 g) { return {p, g, static_cast<unsigned>(std::bit_width(p))}; }
 inline constexpr Prime kPrimes[2] = {make_prime(1'125'845'146'009'601, 3), make_prime(1'125'844'072'267'777, 5)};
 inline constexpr Prime kWide[4] = {make_prime(288'230'376'126'545'921, 6), make_prime(288'230'376'097'185'793, 5),
                                    make_prime(288'230'376'059'437'057, 5), make_prime(288'230'376'051'048'449, 3)};
