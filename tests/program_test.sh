@@ -93,8 +93,10 @@ check_cli() {
 
   # The thread count: --threads N or FIXCALC_THREADS (the option wins), the
   # same output for every count, on a script whose long products share their
-  # work out; a bad count is a usage error naming it.
-  local script=$'10000\n20\n17\n163\n2\n16\n2\n2\n22\n-1\n' n
+  # work out (sqrt(2) to 10^5 decimals: transforms of 2^15 entries, and runs
+  # of more than 500 truncated passes); a bad count is a usage error naming
+  # it.
+  local script=$'100000\n11\n16\n2\n2\n22\n-1\n' n
   printf '%s' "$script" | "$prog" >"$tmp/want"
   for args in '--threads 1' '--threads 2' '--threads=3' '--threads 1024' '--threads 02'; do
     read -r -a argv <<<"$args"
@@ -140,7 +142,7 @@ check_cli() {
   # standard error, status 2, that lists the names it holds; each of those
   # gives the bytes of the default choice, or is refused in one line where
   # the processor lacks the units; an empty value is the default choice.
-  local units_in=$'20000\n11\n14\n12\n10\n3\n15\n2\n' names name
+  local units_in=$'3000\n11\n14\n12\n10\n3\n15\n2\n' names name
   run "$units_in"
   ends 0 "FIXCALC_UNITS unset"
   cp "$tmp/out" "$tmp/default"

@@ -3,7 +3,9 @@
 #include "arith/forkjoin.h"
 
 #include <pthread.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -56,8 +58,11 @@ bool Pair::start() noexcept {
   pthread_attr_t attr;
   if (pthread_attr_init(&attr) != 0) return false;
   pthread_t thread;
+  // Not below the system's least, which is 128 KiB on 64-bit ARM.
+  const long least = sysconf(_SC_THREAD_STACK_MIN);
+  const std::size_t stack = std::max(kStack, least > 0 ? static_cast<std::size_t>(least) : std::size_t{0});
   const bool made =
-      pthread_attr_setstacksize(&attr, kStack) == 0 && pthread_create(&thread, &attr, serve_thread, this) == 0;
+      pthread_attr_setstacksize(&attr, stack) == 0 && pthread_create(&thread, &attr, serve_thread, this) == 0;
   pthread_attr_destroy(&attr);
   if (!made) return false;                        // no thread to be had: both calls here
   pthread_setname_np(thread, "fixcalc-partner");  // as top -H and /proc show it

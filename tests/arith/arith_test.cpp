@@ -106,6 +106,7 @@ TEST(Alarm, UnwindsOrEndsTheProcess) {
   EXPECT_FALSE(hook_ran);
   exit_hook = nullptr;
 
+  SKIP_IF_EMULATED();
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {

@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "support.h"
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -261,6 +263,7 @@ void run_program_pairs(int threads) {
 }
 
 TEST(ForkJoin, ThreadCountOfTheProgram) {
+  SKIP_IF_EMULATED();
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(run_program_pairs(1), testing::ExitedWithCode(0), "");
   EXPECT_EXIT(run_program_pairs(2), testing::ExitedWithCode(0), "");
@@ -268,6 +271,7 @@ TEST(ForkJoin, ThreadCountOfTheProgram) {
 }
 
 TEST(ForkJoin, ReentryStopsTheProcess) {
+  SKIP_IF_EMULATED();
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   // From a call of the same pair, on either thread.
   EXPECT_DEATH(
