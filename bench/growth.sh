@@ -6,13 +6,6 @@
 #   bash bench/growth.sh --runs 3 --cap 120
 #   bash bench/growth.sh --runs 3 --tasks '^sqrt' --merge   # one piece of it
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build-bench"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DFIXCALC_TESTS=OFF >/dev/null
-cmake --build "$build" --target fixcalc >/dev/null
-commit=$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo unknown)
-if [ -n "$(git -C "$root" status --porcelain --untracked-files=no -- src CMakeLists.txt cmake 2>/dev/null)" ]; then
-  commit="$commit (sources modified)"
-fi
+source "$(dirname "$0")/build.sh"
 cd "$root"
 exec /usr/bin/python3 bench/growth.py build-bench/fixcalc --commit "$commit" "$@"

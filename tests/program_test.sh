@@ -35,6 +35,18 @@ ends() {
 # on standard output; --progress changes nothing when standard error is not a
 # terminal; an unknown option is a one-line usage error and a FILE that cannot
 # be opened a one-line message, both on standard error with status 2.
+# The arguments $1 (split at blanks) are a usage error naming $2: status 2,
+# nothing on standard output, one usage line on standard error.
+refused_as_usage() {
+  local argv
+  read -r -a argv <<<"$1"
+  run $'10\n1\n14\n2\n' "${argv[@]}"
+  [ "$status" = 2 ] && [ ! -s "$tmp/out" ] && [ "$(wc -l <"$tmp/err")" = 1 ] &&
+    grep -q '^fixcalc: .*usage: fixcalc' "$tmp/err" && grep -qF -- "'$2'" "$tmp/err" ||
+    bad "arguments '$1': status $status, $(wc -c <"$tmp/out") bytes out, error '$(cat "$tmp/err")';" \
+      "expected 2, none, a usage line naming '$2'"
+}
+
 check_cli() {
   local version=$2 args named argv files want
   cd "$tmp" || exit 1
@@ -60,14 +72,9 @@ check_cli() {
 
   # Not understood: the argument named is the first other than --progress.
   for args in -h -v --helpx --HELP '--help extra' '--version --help' '--progress --version' '--progress -q'; do
-    read -r -a argv <<<"$args"
     named=${args#--progress }
     named=${named%% *}
-    run $'10\n1\n14\n2\n' "${argv[@]}"
-    [ "$status" = 2 ] && [ ! -s "$tmp/out" ] && [ "$(wc -l <"$tmp/err")" = 1 ] &&
-      grep -q '^fixcalc: .*usage: fixcalc' "$tmp/err" && grep -qF -- "'$named'" "$tmp/err" ||
-      bad "arguments '$args': status $status, $(wc -c <"$tmp/out") bytes out, error '$(cat "$tmp/err")';" \
-        "expected 2, none, a usage line naming '$named'"
+    refused_as_usage "$args" "$named"
   done
 
   # The first file ends inside a number, and "EOF met" comes only at the end
@@ -115,15 +122,10 @@ check_cli() {
   ends 0 "FIXCALC_THREADS empty"
   for args in '--threads 0' '--threads -1' '--threads x' '--threads 1025' '--threads 99999999999999999999' \
     '--threads=' '--threads=2x' '--threads +2' '--progress --threads 0.5'; do
-    read -r -a argv <<<"$args"
     named=${args##* }
     named=${named#--threads=}
     [ "$args" != '--threads=' ] || named=''
-    run $'10\n1\n14\n2\n' "${argv[@]}"
-    [ "$status" = 2 ] && [ ! -s "$tmp/out" ] && [ "$(wc -l <"$tmp/err")" = 1 ] &&
-      grep -q '^fixcalc: .*usage: fixcalc' "$tmp/err" && grep -qF -- "'$named'" "$tmp/err" ||
-      bad "arguments '$args': status $status, $(wc -c <"$tmp/out") bytes out, error '$(cat "$tmp/err")';" \
-        "expected 2, none, a usage line naming '$named'"
+    refused_as_usage "$args" "$named"
   done
   run '' --threads
   [ "$status" = 2 ] && [ "$(wc -l <"$tmp/err")" = 1 ] && grep -qF -- "'--threads'" "$tmp/err" ||
