@@ -8,8 +8,8 @@
 #include <random>
 
 #include "arith/arith.h"
-#include "arith/longmult/fast.h"
 #include "arith/longmult/ntt.h"
+#include "arith/longmult_fast.h"
 
 namespace {
 

@@ -55,7 +55,7 @@ self_test() {
   mkdir -p "$tmp/src"/{arith/longmult,scan,print,funcs,interp}
   printf '#include <cstdio>\n' >"$tmp/src/io.h"
   printf '#include "io.h"\n' >"$tmp/src/arith/arith.h"
-  printf '#include "arith/arith.h"\n' >"$tmp/src/arith/longmult/fast.h"
+  printf '#include "arith/arith.h"\n' >"$tmp/src/arith/longmult/products.h"
   printf '#include "arith/arith.h"\n#include "io.h"\n' >"$tmp/src/scan/scan.h"
   printf '#include "print/print.h"\n  #  include "scan/scan.h"\n' >"$tmp/src/print/print.cpp"
   printf '#include "print/print.h"\n' >"$tmp/src/funcs/funcs.h"
@@ -63,7 +63,7 @@ self_test() {
   touch "$tmp/src/print/print.h" "$tmp/src/interp/interp.h"
   out=$(check "$tmp/src") || { echo "self-test: a tree within its layers fails:"$'\n'"$out"; return 1; }
   local planted
-  for planted in 'io.h:arith/arith.h:arith/ is above io.h' 'arith/longmult/fast.h:funcs/funcs.h:funcs/ is above arith/' \
+  for planted in 'io.h:arith/arith.h:arith/ is above io.h' 'arith/longmult/products.h:funcs/funcs.h:funcs/ is above arith/' \
     'scan/scan.h:interp/interp.h:interp/ is above scan/' 'funcs/funcs.h:interp/interp.h:interp/ is above funcs/' \
     'print/print.cpp:other.h:which is in no layer'; do
     IFS=: read -r file header why <<<"$planted"

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "arith/divisor.h"
-#include "arith/longmult/fast.h"
 #include "arith/longmult/products.h"
+#include "arith/longmult_fast.h"
 #include "funcs/funcs.h"
 #include "print/print.h"
 #include "support.h"
@@ -456,10 +456,9 @@ TEST(KernelEdges, DivisorsAgreeWithNativeDivision) {
 // 1/3 times 1/3 every third pass may wrap and its walk runs to X's last cell;
 // with that cell one more, the same walks end the other way. A cell one more
 // in the middle of X turns the answers of the walks from above it, so that
-// each walk must start at its own pass. With 600 cells the passes that may
-// wrap outnumber the places to list them at once, and the plain passes go in
-// two halves; with Y's lower cells 1, which cannot wrap, all the passes that
-// may wrap are in the upper half.
+// each walk must start at its own pass. With 600 cells the plain passes go
+// in two halves; with Y's lower cells 1, which cannot wrap, all the passes
+// that may wrap are in the upper half.
 TEST(KernelEdges, WalksForgetWhenXChanges) {
   set_precision(6000, 5);
   for (const std::string& name : units_names()) {
@@ -512,8 +511,8 @@ TEST(KernelEdges, KeptTransformServesItsOwnForm) {
 // The truncated passes a vector at a time against the same sums pass by
 // pass, with the products whose quotient estimate falls short or over
 // planted as both the first and the second cell of X of a pass; the passes
-// that may wrap reported, and the stop when there is no room left to report
-// them. On each vector target that the processor has.
+// that may wrap reported, also when every pass may. On each vector target
+// that the processor has.
 class VectorTargets : public testing::TestWithParam<std::string> {};
 
 TEST_P(VectorTargets, TruncatedPassSums) {
@@ -545,29 +544,26 @@ TEST_P(VectorTargets, TruncatedPassSums) {
   u64 want[3] = {};
   for (std::int64_t j = 0; j < n; ++j) {
     const auto b = static_cast<u64>(ys[static_cast<std::size_t>(j)]);
-    u64 r1 = 0, r2 = 0;
-    longmult::mul_divmod_base(static_cast<u64>(x[-j]), b, r1);
-    const u64 h = (r1 + longmult::mul_divmod_base(static_cast<u64>(x[-j - 1]), b, r2)) % kB;
-    want[0] += h;
-    want[1] += r2;
+    const auto x1b = static_cast<longmult::u128>(x[-j]) * b, x2b = static_cast<longmult::u128>(x[-j - 1]) * b;
+    want[0] += static_cast<u64>((x1b % kB + x2b / kB) % kB);
+    want[1] += static_cast<u64>(x2b % kB);
     want[2] += b;
   }
   u64 got[3] = {};
-  std::int64_t may[longmult::kFracWraps];
-  int nmay = 0;
-  ASSERT_EQ(frac_sums(x, ys.data(), n, got, may, nmay), n);
+  std::vector<std::int64_t> may(n);
+  std::int64_t nmay = 0;
+  ASSERT_EQ(frac_sums(x, ys.data(), n, got, may.data(), nmay), n);
   for (int k = 0; k < 3; ++k) EXPECT_EQ(got[k], want[k]) << k;
   ASSERT_EQ(nmay, 1);
   EXPECT_EQ(may[0], 29);
-  // Every pass may wrap: the call stops with its reports full.
+  // Every pass may wrap; the passes short of a whole vector are left.
   std::fill(xs.begin(), xs.end(), static_cast<cell_t>(kB - 2));
   std::fill(ys.begin(), ys.end(), static_cast<cell_t>(kB - 1));
   nmay = 0;
-  const std::int64_t done = frac_sums(x, ys.data(), n, got, may, nmay);
-  ASSERT_EQ(done, nmay);
-  ASSERT_GT(done, longmult::kFracWraps - lanes);
-  ASSERT_LE(done, longmult::kFracWraps);
-  for (int k = 0; k < nmay; ++k) ASSERT_EQ(may[k], k);
+  const std::int64_t done = frac_sums(x, ys.data(), n - 1, got, may.data(), nmay);
+  ASSERT_EQ(done, n - lanes);
+  ASSERT_EQ(nmay, done);
+  for (std::int64_t k = 0; k < nmay; ++k) ASSERT_EQ(may[static_cast<std::size_t>(k)], k);
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, VectorTargets, testing::ValuesIn([] {

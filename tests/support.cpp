@@ -3,7 +3,8 @@
 #include <cmath>
 #include <sstream>
 
-#include "arith/longmult/fast.h"
+#include "arith/longmult/products.h"
+#include "arith/longmult_fast.h"
 
 void set_cells(Reg& R, std::initializer_list<cell_t> highFirst) {
   std::int64_t i = static_cast<std::int64_t>(highFirst.size()) - 1;

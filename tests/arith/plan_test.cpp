@@ -98,9 +98,6 @@ TEST(Plan, WithinTheKernels) {
           EXPECT_GE(std::int64_t{1} << p.log, entries) << nx << " x " << ny;
           EXPECT_TRUE(p.cells > 1 || units.vector != nullptr) << nx << " x " << ny;
         }
-        if (p.method == longmult::Method::small) {
-          EXPECT_LE(std::max(nx, ny), 32) << nx << " x " << ny;
-        }
       }
 }
 

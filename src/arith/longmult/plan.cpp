@@ -8,9 +8,9 @@
 namespace longmult {
 namespace {
 
-// What the kernels can take: short spans summed on the stack, and the bounds
-// of the primes, which hold the column sums of up to 2^20 entries (ntt.h).
-constexpr bool within_kernels(const Tuning& t) { return t.small_side <= kSmallSide && t.max_log <= 20; }
+// What the kernels can take: the bounds of the primes hold the column sums of
+// up to 2^20 entries (ntt.h).
+constexpr bool within_kernels(const Tuning& t) { return t.max_log <= 20; }
 static_assert(within_kernels(kPlainTuning) && within_kernels(kVectorTuning));
 
 // The shortest transforms the kernels take: 2^4 entries, and 2^5 for two
@@ -32,7 +32,6 @@ const Tuning& tuning(Units units) { return units.vector != nullptr ? kVectorTuni
 
 Plan plan_product(Units units, std::int64_t nx, std::int64_t ny, std::int64_t below) {
   const Tuning& t = tuning(units);
-  if (nx <= t.small_side && ny <= t.small_side) return {Method::small};
   const std::int64_t side = std::min(nx, ny);
   below = std::min(below, side);
   const std::int64_t pairs = nx * ny - below * (below + 1) / 2;
@@ -57,7 +56,6 @@ Plan plan_product(Units units, std::int64_t nx, std::int64_t ny, std::int64_t be
 
 std::string describe(const Plan& plan) {
   switch (plan.method) {
-    case Method::small: return "small";
     case Method::columns: return "columns";
     case Method::gmp: return "gmp";
     case Method::transform: break;

@@ -12,7 +12,7 @@
 
 namespace longmult {
 
-enum class Method { small, columns, gmp, transform };
+enum class Method { columns, gmp, transform };
 
 struct Plan {
   Method method = Method::columns;

@@ -3,7 +3,6 @@
 // complement.
 #include <algorithm>
 
-#include "arith/longmult/fast.h"
 #include "arith/longmult/plan.h"
 #include "arith/longmult/products.h"
 
@@ -69,7 +68,6 @@ void add_block_product(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span
   const Units units = longmult_units;
   const Plan plan = plan_product(units, tx.size(), ty.size(), below);
   switch (plan.method) {
-    case Method::small: return add_product_small(acc, X, tx, Y, ty, from);
     case Method::columns: return add_product_columns(acc, X, tx, Y, ty, from);
     case Method::gmp: return add_product_kronecker(acc, X, tx, Y, ty, from);
     case Method::transform: return add_product_ntt(acc, X, bx, tx, Y, ty, from, units, plan);
@@ -108,3 +106,5 @@ bool product_by_complement(Acc& acc, std::int64_t n, const Cells& X, const Cells
 }
 
 }  // namespace longmult
+
+Units longmult_units = cpu_units();

@@ -1,5 +1,5 @@
 // Column sums of products of cells, normalised into base-10^10 cells: the
-// multiplication kernels behind the fast LONGMULT (fast.cpp).
+// multiplication kernels behind the fast LONGMULT (arith/longmult_fast.cpp).
 // Column c of X[bx] * Y[by] is the sum of X_j Y_i over the pairs with
 // i + j = c. The kernels add whole columns, from a given one up, into an Acc,
 // so that the pairs they leave out are exactly those of the columns below.
@@ -13,6 +13,10 @@
 #include "arith/arith.h"
 #include "arith/cpu.h"
 #include "arith/divisor.h"
+
+// The units the products run on: cpu_units(), which the tests change so
+// that all of their ways of multiplying can be compared on one machine.
+extern Units longmult_units;
 
 namespace longmult {
 
@@ -128,13 +132,8 @@ void add_product(Acc& acc, const Cells& X, const Cells& Y, std::int64_t cut);
 // came out negative, which cannot happen.
 bool product_by_complement(Acc& acc, std::int64_t n, const Cells& X, const Cells& Y, Span e);
 
-// Spans up to this many cells each are multiplied row by row in 64-bit sums.
-inline constexpr std::int64_t kSmallSide = 32;
-
-// acc += the columns c >= from of X[bx] * Y[by] (columns.cpp): row by row in
-// 64-bit sums for spans of at most kSmallSide cells each (small), column by
-// column in 128-bit sums (columns).
-void add_product_small(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from);
+// acc += the columns c >= from of X[bx] * Y[by], column by column in
+// 128-bit sums (columns.cpp).
 void add_product_columns(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from);
 
 // acc += the columns c >= from of X[bx] * Y[by] by one GMP product of the
@@ -144,16 +143,6 @@ void add_product_kronecker(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, 
 namespace ntt {
 struct Prime;
 }
-// For n passes of the truncated product (fast.cpp), the j-th with the cells
-// x1 = x[-j] and x2 = x[-j - 1] of X and b = y[j] of Y: the sums of
-// h = (x1 b mod B + floor(x2 b / B)) mod B, of x2 b mod B and of b, into
-// sums[0 .. 2], a vector of passes at a time (VectorKernels::frac_sums), and
-// the passes j with h = B - 1 and x2 b mod B + b > B, which may wrap, into
-// may[nmay++]. Stops when fewer places are left in may (kFracWraps in all)
-// than a vector has lanes, or fewer passes; returns the number of passes
-// summed. For n below 2^29.
-inline constexpr int kFracWraps = 64;
-
 // The kernels of one vector target (simd.cpp), for the processors that have
 // it. transform: the transform of L >= 16 integers below p, by decimation in
 // frequency (x, y -> x + y, (x - y) w^j), its entries left in a form and an
@@ -164,7 +153,13 @@ inline constexpr int kFracWraps = 64;
 // ivd). crt_columns: the columns of a product from their residues r1 < p1
 // and r2 < p2, in base B: the column is (a B + b) B + l, with l into r1s, b
 // into r2s and a into as; the last n mod lanes() entries are left as they
-// were.
+// were. frac_sums: for the passes of the truncated product
+// (arith/longmult_fast.cpp), the j-th with the cells x1 = x[-j] and
+// x2 = x[-j - 1] of X and b = y[j] of Y, the sums of
+// h = (x1 b mod B + floor(x2 b / B)) mod B, of x2 b mod B and of b into
+// sums[0 .. 2], and the passes j with h = B - 1 and x2 b mod B + b > B,
+// which may wrap, into may[nmay++]; it sums the whole vectors of n passes
+// (n below 2^29) and returns their number.
 struct VectorKernels {
   const char* name;        // Highway's name of the target, in lower case
   std::int64_t target;     // its bit among Highway's targets
@@ -174,7 +169,7 @@ struct VectorKernels {
   void (*multiply_entries)(u64* a, const u64* b, std::int64_t L, const ntt::Prime& P, u64 c);
   void (*crt_columns)(u64* r1s, u64* r2s, u64* as, std::int64_t n);
   std::int64_t (*frac_sums)(const cell_t* x, const cell_t* y, std::int64_t n, u64 sums[3], std::int64_t* may,
-                            int& nmay);
+                            std::int64_t& nmay);
 };
 // The vector targets of this build, the most capable first.
 std::span<const VectorKernels* const> vector_kernels();

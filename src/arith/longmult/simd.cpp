@@ -266,14 +266,15 @@ void crt_columns(u64* r1s, u64* r2s, u64* as, std::int64_t n) {
 
 // A vector of passes at a time; x1 and x2 read downward, reversed into the
 // order of y.
-std::int64_t frac_sums(const cell_t* x, const cell_t* y, std::int64_t n, u64 sums[3], std::int64_t* may, int& nmay) {
+std::int64_t frac_sums(const cell_t* x, const cell_t* y, std::int64_t n, u64 sums[3], std::int64_t* may,
+                       std::int64_t& nmay) {
   const V base = hn::Set(d, static_cast<double>(kB));
   const V top = hn::Set(d, static_cast<double>(kB - 1));
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
   const hn::RebindToSigned<D> di;
   VU sh = hn::Zero(du), sr = sh, sy = sh;
   std::int64_t j = 0;
-  for (; j + N <= n && nmay <= kFracWraps - N; j += N) {
+  for (; j + N <= n; j += N) {
     const VU bi = hn::LoadU(du, reinterpret_cast<const u64*>(y + j));
     const V b = to_double(bi);
     const V x1 = hn::Reverse(d, load(reinterpret_cast<const u64*>(x - j - (N - 1))));
@@ -286,7 +287,7 @@ std::int64_t frac_sums(const cell_t* x, const cell_t* y, std::int64_t n, u64 sum
     const auto wrap = hn::And(hn::Eq(h, top), hn::Gt(hn::Add(r2, b), base));
     // The passes that may wrap, listed without a branch to mispredict where
     // a pattern makes every third pass one.
-    nmay += static_cast<int>(hn::CompressStore(hn::Iota(di, j), hn::RebindMask(di, wrap), di, may + nmay));
+    nmay += static_cast<std::int64_t>(hn::CompressStore(hn::Iota(di, j), hn::RebindMask(di, wrap), di, may + nmay));
     sh = hn::Add(sh, to_int(h));
     sr = hn::Add(sr, to_int(r2));
     sy = hn::Add(sy, bi);

@@ -5,7 +5,6 @@
 #include <cstdint>
 
 #include "arith/arith.h"
-#include "arith/cpu.h"
 
 // Z := X * Y with exactly the cells, top and alarms of LONGMULT_reference
 // (an alarm ends the run as the reference's would); returns true. Returns
@@ -13,10 +12,6 @@
 // caller runs the reference, which rewrites all of Z. Preconditions as for
 // LONGMULT: cells in [0, 10^10), zero above top; Z distinct from X and Y.
 bool LONGMULT_fast(const Reg& X, const Reg& Y, Reg& Z);
-
-// The units the fast kernel runs on: cpu_units(), which the tests change so
-// that all of its ways of multiplying can be compared on one machine.
-extern Units longmult_units;
 
 // Why the fast kernel handed a product to the reference: a run without cells,
 // no room for the reference's scratch register (whose allocation then raises

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "arith/arith.h"
-#include "arith/longmult/fast.h"
+#include "arith/longmult_fast.h"
 
 namespace {
 

@@ -31,7 +31,7 @@
 // of kernel), columns.cpp, packed.cpp (GMP), ntt.cpp (transforms),
 // ntt_plain.cpp (their kernels in plain C++) and simd.cpp (the vector
 // kernels).
-#include "arith/longmult/fast.h"
+#include "arith/longmult_fast.h"
 
 #include <algorithm>
 #include <cstring>
@@ -222,27 +222,19 @@ inline bool pass_parts(const Cells& X, u64 b, std::int64_t k, u64& h, u64& r2) {
   return (h == kB - 1) & (r2 + b > kB);
 }
 
-// The sums of h, r2 and b over a run of passes, with the passes that may
-// wrap listed in full; a long run goes in two halves side by side.
+// The sums of h, r2 and b over the passes lo .. hi, with the passes that may
+// wrap listed from may[s.nmay] on: rare without a pattern, every third pass
+// for X = 1/3, and listed without a branch to mispredict.
 struct PassSums {
   u128 h = 0, r = 0, y = 0;
   std::int64_t nmay = 0;
 };
-struct HalfPasses {
-  const Cells *X, *Y;
-  std::int64_t d, lo, mid, hi;  // the first half lo .. mid - 1, the second mid .. hi
-  PassSums* sums;               // of the second half and the first
-  std::int64_t* may;            // room for a place per pass, from lo
-};
-void half_passes(const void* ctx, int t) {
-  const HalfPasses& J = *static_cast<const HalfPasses*>(ctx);
-  const std::int64_t lo = t == 0 ? J.mid : J.lo, hi = t == 0 ? J.hi : J.mid - 1;
-  PassSums& s = J.sums[t];
-  std::int64_t* may = J.may + (lo - J.lo);
+void add_passes(const Cells& X, const cell_t* Y, std::int64_t d, std::int64_t lo, std::int64_t hi, PassSums& s,
+                std::int64_t* may) {
   for (std::int64_t i = lo; i <= hi; ++i) {
-    const u64 b = static_cast<u64>(J.Y->c[i]);
+    const auto b = static_cast<u64>(Y[i]);  // b = 0 adds nothing and cannot wrap
     u64 h = 0, r2 = 0;
-    const bool wraps = pass_parts(*J.X, b, J.d - i, h, r2);
+    const bool wraps = pass_parts(X, b, d - i, h, r2);
     s.h += h;
     s.r += r2;
     s.y += b;
@@ -251,78 +243,63 @@ void half_passes(const void* ctx, int t) {
   }
 }
 
-// The passes that may wrap of the halves, kept across calls.
+// The passes that may wrap, a place for each pass, kept across calls.
 thread_local std::vector<std::int64_t> listed;
 
 // On the vector units the passes whose cells of X lie within its span go a
-// vector at a time.
+// vector at a time; a long run of the others goes in two halves side by side.
+// Then a walk settles each pass that may wrap.
 void add_frac_parts(const Cells& X, const Cells& Y, FracParts& f, Walks& walks) {
   const std::int64_t d = -std::int64_t{decimals};
   const std::int64_t last = std::min(Y.s.hi, d - 1);
-  u128 sumH = 0, sumR = 0, sumY = 0;
-  // The passes with h = B - 1 and r2 + b > B, which may wrap: rare without a
-  // pattern, every third pass for X = 1/3. They are listed without a branch
-  // and walked in batches.
-  std::int64_t may[kFracWraps];
-  int nmay = 0;
-  const auto walk = [&](std::int64_t i) {
-    const std::int64_t k = d - i;
-    const auto b = static_cast<u64>(Y.c[i]);
+  std::int64_t i = Y.s.lo;
+  if (last < i) return;
+  if (listed.size() < static_cast<std::size_t>(last - i + 1)) listed.resize(static_cast<std::size_t>(last - i + 1));
+  std::int64_t* may = listed.data();
+  PassSums s, halves[2];
+  const Units units = longmult_units;
+  if (const VectorKernels* v = units.vector) {
+    const std::int64_t vlo = std::max(i, d - 1 - X.s.hi), vhi = std::min(last, d - 2 - X.s.lo);
+    if (vlo <= vhi) {
+      add_passes(X, Y.c, d, i, vlo - 1, s, may);
+      const std::int64_t from = s.nmay;
+      u64 sums[3] = {};
+      i = vlo + v->frac_sums(X.c + (d - vlo - 1), Y.c + vlo, vhi - vlo + 1, sums, may, s.nmay);
+      for (std::int64_t w = from; w < s.nmay; ++w) may[w] += vlo;
+      s.h += sums[0];
+      s.r += sums[1];
+      s.y += sums[2];
+    }
+  }
+  // The passes i .. last, listed after those so far: the first half at
+  // `low`, the second at `high`.
+  const std::int64_t mid = i + (last - i + 1) / 2;
+  std::int64_t *low = may + s.nmay, *high = low + (mid - i);
+  if (last - i + 1 >= tuning(units).pair_passes) {
+    forkjoin::run_pair(
+        [&](int t) noexcept {
+          if (t == 0)
+            add_passes(X, Y.c, d, mid, last, halves[0], high);
+          else
+            add_passes(X, Y.c, d, i, mid - 1, halves[1], low);
+        },
+        true);
+  } else {
+    add_passes(X, Y.c, d, i, last, halves[0], low);
+    high = low;
+  }
+  const auto walk = [&](std::int64_t j) {
+    const std::int64_t k = d - j;
+    const auto b = static_cast<u64>(Y.c[j]);
     u64 r2 = 0;
     mul_divmod_base(X[k - 2], b, r2);
     if (k - 2 > X.s.lo) f.wraps += walks.reaches(k - 2, b, static_cast<i128>(kB - r2)) ? 1 : 0;  // else L_i = 0
   };
-  const auto settle = [&](std::int64_t from) {  // may[] relative to pass `from`
-    for (int w = 0; w < nmay; ++w) walk(from + may[w]);
-    nmay = 0;
-  };
-  const auto pass = [&](std::int64_t i) {
-    const u64 b = static_cast<u64>(Y.c[i]);  // b = 0 adds nothing and cannot wrap
-    u64 h = 0, r2 = 0;
-    const bool wraps = pass_parts(X, b, d - i, h, r2);
-    sumH += h;
-    sumR += r2;
-    sumY += b;
-    may[nmay] = i;
-    nmay += static_cast<int>(wraps);
-    if (nmay == kFracWraps) settle(0);
-  };
-  std::int64_t i = Y.s.lo;
-  const Units units = longmult_units;
-  if (const VectorKernels* v = units.vector) {
-    const std::int64_t vlo = std::max(i, d - 1 - X.s.hi), vhi = std::min(last, d - 2 - X.s.lo);
-    for (; i < vlo && i <= last; ++i) pass(i);
-    settle(0);
-    while (i + 4 <= vhi + 1) {
-      u64 sums[3] = {};
-      const std::int64_t i0 = i;
-      const std::int64_t done = v->frac_sums(X.c + (d - i - 1), Y.c + i, vhi - i + 1, sums, may, nmay);
-      if (done == 0) break;
-      i += done;
-      sumH += sums[0];
-      sumR += sums[1];
-      sumY += sums[2];
-      settle(i0);
-    }
-  }
-  if (const std::int64_t n = last - i + 1; n >= tuning(units).pair_passes) {
-    if (listed.size() < static_cast<std::size_t>(n)) listed.resize(static_cast<std::size_t>(n));
-    PassSums halves[2];
-    const HalfPasses job{&X, &Y, d, i, i + n / 2, last, halves, listed.data()};
-    forkjoin::run_pair([&](int t) noexcept { half_passes(&job, t); }, true);
-    for (int t = 0; t < 2; ++t) {
-      sumH += halves[t].h;
-      sumR += halves[t].r;
-      sumY += halves[t].y;
-      const std::int64_t* at = listed.data() + (t == 0 ? n / 2 : 0);
-      for (std::int64_t w = 0; w < halves[t].nmay; ++w) walk(at[w]);
-    }
-    i = last + 1;
-  }
-  for (; i <= last; ++i) pass(i);
-  settle(0);
-  f.sumA += static_cast<i128>(sumH * kB + sumR);
-  f.sumY += static_cast<i128>(sumY);
+  for (std::int64_t w = 0; w < s.nmay; ++w) walk(may[w]);
+  for (std::int64_t w = 0; w < halves[1].nmay; ++w) walk(low[w]);
+  for (std::int64_t w = 0; w < halves[0].nmay; ++w) walk(high[w]);
+  f.sumA += static_cast<i128>((s.h + halves[0].h + halves[1].h) * kB + s.r + halves[0].r + halves[1].r);
+  f.sumY += static_cast<i128>(s.y + halves[0].y + halves[1].y);
 }
 
 // Y = B^(hy+1) - E with E short, as for 0.99999...: a run of at least
@@ -425,7 +402,6 @@ Settled sum_passes(const Cells& x, const Cells& y, Reg& Z, Walks& walks) {
 
 }  // namespace
 
-Units longmult_units = cpu_units();
 std::array<std::uint64_t, kDeclineKinds> longmult_declines{};
 std::uint64_t longmult_walk_cells = 0;
 
