@@ -75,27 +75,18 @@ const Tables& tables_for(int slot, const Prime& P, std::int64_t L, bool doubles)
 
 namespace {
 
-// The base-B digits of a b c.
+// The base-B digits of p[0] p[1] .. p[n-1] (p[q] < 2^58 < B^2).
 struct Digits {
-  u64 d[6] = {};
+  u64 d[6] = {1};
   constexpr Digits() = default;
-  constexpr Digits(u64 a, u64 b, u64 c) {
-    // (a b c) in base 2^64 limbs, then divided by B limb by limb.
-    u64 l[3] = {};
-    const u128 ab = static_cast<u128>(a) * b;
-    u128 t = static_cast<u128>(static_cast<u64>(ab)) * c;
-    l[0] = static_cast<u64>(t);
-    t = (t >> 64) + static_cast<u128>(static_cast<u64>(ab >> 64)) * c;
-    l[1] = static_cast<u64>(t);
-    l[2] = static_cast<u64>(t >> 64);
-    for (u64& digit : d) {
-      u128 r = 0;
-      for (int i = 2; i >= 0; --i) {
-        const u128 cur = (r << 64) | l[i];
-        l[i] = static_cast<u64>(cur / kB);
-        r = cur % kB;
+  constexpr Digits(const u64* p, int n) {
+    for (int q = 0; q < n; ++q) {
+      u128 carry = 0;
+      for (u64& digit : d) {
+        const u128 t = static_cast<u128>(digit) * p[q] + carry;
+        digit = static_cast<u64>(t % kB);
+        carry = t / kB;
       }
-      digit = static_cast<u64>(r);
     }
   }
 };
@@ -117,7 +108,7 @@ struct Garner {
         if (j < q) prod[q][j] = shoup_constant(m, p[q]);
       }
       inv[q] = shoup_constant(pow_mod(m, p[q] - 2, p[q]), p[q]);
-      digits[q] = Digits(p[0], q > 1 ? p[1] : 1, q > 2 ? p[2] : 1);
+      digits[q] = Digits(p, q);
     }
   }
 };
