@@ -566,6 +566,47 @@ TEST_P(VectorTargets, TruncatedPassSums) {
   for (std::int64_t k = 0; k < nmay; ++k) ASSERT_EQ(may[static_cast<std::size_t>(k)], k);
 }
 
+// The column sums as dot products against the same sums in integers: every
+// column of short products whose lengths are not a multiple of the lanes,
+// and one column of 17,999 pairs of the largest cells, where the sums come
+// nearest to 2^64.
+TEST_P(VectorTargets, ColumnSums) {
+  std::string why;
+  const auto units = units_named(GetParam(), why);
+  if (!units) GTEST_SKIP() << GetParam() << ": " << why;
+  using longmult::kB;
+  Operands ops("Columns");
+  const auto check = [&](const std::vector<u64>& x, const std::vector<u64>& y, std::int64_t from, std::int64_t to) {
+    const auto nx = static_cast<std::int64_t>(x.size()), ny = static_cast<std::int64_t>(y.size());
+    std::vector<double> xr(x.size()), yh(y.size()), yl(y.size());
+    for (std::size_t j = 0; j < x.size(); ++j) xr[x.size() - 1 - j] = static_cast<double>(x[j]);
+    for (std::size_t i = 0; i < y.size(); ++i) {
+      yh[i] = static_cast<double>(y[i] / 100'000);
+      yl[i] = static_cast<double>(y[i] % 100'000);
+    }
+    std::vector<u64> hs(static_cast<std::size_t>(to - from + 1)), ls(hs.size());
+    units->vector->column_sums(xr.data(), nx, yh.data(), yl.data(), ny, from, to, hs.data(), ls.data());
+    for (std::int64_t c = from; c <= to; ++c) {
+      u64 h = 0, l = 0;
+      for (std::int64_t i = std::max<std::int64_t>(0, c - nx + 1); i <= std::min(c, ny - 1); ++i) {
+        h += x[static_cast<std::size_t>(c - i)] * (y[static_cast<std::size_t>(i)] / 100'000);
+        l += x[static_cast<std::size_t>(c - i)] * (y[static_cast<std::size_t>(i)] % 100'000);
+      }
+      ASSERT_EQ(hs[static_cast<std::size_t>(c - from)], h) << nx << " x " << ny << " column " << c;
+      ASSERT_EQ(ls[static_cast<std::size_t>(c - from)], l) << nx << " x " << ny << " column " << c;
+    }
+  };
+  for (const auto& [nx, ny] : {std::pair<std::size_t, std::size_t>{1, 1}, {37, 13}, {13, 37}, {64, 64}, {71, 5}}) {
+    std::vector<u64> x(nx), y(ny);
+    for (auto& c : x) c = ops.below(kB);
+    for (auto& c : y) c = ops.below(kB);
+    y.back() = kB - 1;
+    check(x, y, 0, static_cast<std::int64_t>(nx + ny) - 2);
+  }
+  const std::vector<u64> top(17'999, kB - 1);
+  check(top, top, 17'998, 17'998);
+}
+
 INSTANTIATE_TEST_SUITE_P(Kernels, VectorTargets, testing::ValuesIn([] {
                            std::vector<std::string> names = units_names();
                            names.erase(names.begin());  // plain

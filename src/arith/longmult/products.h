@@ -159,7 +159,8 @@ struct Prime;
 // h = (x1 b mod B + floor(x2 b / B)) mod B, of x2 b mod B and of b into
 // sums[0 .. 2], and the passes j with h = B - 1 and x2 b mod B + b > B,
 // which may wrap, into may[nmay++]; it sums the whole vectors of n passes
-// (n below 2^29) and returns their number.
+// (n below 2^29) and returns their number. column_sums: the columns of a
+// product as sums of x_j h and of x_j l for y_i = h 10^5 + l (columns.cpp).
 struct VectorKernels {
   const char* name;        // Highway's name of the target, in lower case
   std::int64_t target;     // its bit among Highway's targets
@@ -170,6 +171,8 @@ struct VectorKernels {
   void (*crt_columns)(u64* r1s, u64* r2s, u64* as, std::int64_t n);
   std::int64_t (*frac_sums)(const cell_t* x, const cell_t* y, std::int64_t n, u64 sums[3], std::int64_t* may,
                             std::int64_t& nmay);
+  void (*column_sums)(const double* xr, std::int64_t nx, const double* yh, const double* yl, std::int64_t ny,
+                      std::int64_t from, std::int64_t to, u64* hs, u64* ls);
 };
 // The vector targets of this build, the most capable first.
 std::span<const VectorKernels* const> vector_kernels();

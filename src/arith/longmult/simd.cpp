@@ -298,6 +298,43 @@ std::int64_t frac_sums(const cell_t* x, const cell_t* y, std::int64_t n, u64 sum
   return j;
 }
 
+// The columns from .. to of x * y for the column kernel (columns.cpp), as
+// dot products: with x reversed (xr[k] = x[nx-1-k]) and y_i = h 10^5 + l
+// (yh, yl), hs[c - from] and ls[c - from] := the sums of x_j h and of x_j l
+// over i + j = c. A product is below 10^15, so that four sum exactly in a
+// lane of doubles, below 2^52 as to_int needs; then they go to 64-bit sums.
+void column_sums(const double* xr, std::int64_t nx, const double* yh, const double* yl, std::int64_t ny,
+                 std::int64_t from, std::int64_t to, u64* hs, u64* ls) {
+  const auto N = static_cast<std::int64_t>(hn::Lanes(d));
+  for (std::int64_t c = from; c <= to; ++c) {
+    const std::int64_t i0 = std::max<std::int64_t>(0, c - (nx - 1)), n = std::min(ny - 1, c) - i0 + 1;
+    const double *a = xr + (nx - 1 - c + i0), *bh = yh + i0, *bl = yl + i0;
+    VU sh = hn::Zero(du), sl = sh;
+    for (std::int64_t t = 0; t < n;) {
+      V h = zero(), l = zero();
+      for (int k = 0; k < 4 && t + N <= n; ++k, t += N) {
+        const V xa = hn::LoadU(d, a + t);
+        h = hn::MulAdd(xa, hn::LoadU(d, bh + t), h);
+        l = hn::MulAdd(xa, hn::LoadU(d, bl + t), l);
+      }
+      if (t + N > n && t < n) {  // the last pairs, short of a vector, with a sum of their own
+        sh = hn::Add(sh, to_int(h));
+        sl = hn::Add(sl, to_int(l));
+        const auto m = hn::FirstN(d, static_cast<std::size_t>(n - t));
+        const V xa = hn::MaskedLoad(m, d, a + t);
+        h = hn::Mul(xa, hn::MaskedLoad(m, d, bh + t));
+        l = hn::Mul(xa, hn::MaskedLoad(m, d, bl + t));
+        t = n;
+      }
+      sh = hn::Add(sh, to_int(h));
+      sl = hn::Add(sl, to_int(l));
+    }
+    const u64 h = hn::GetLane(hn::SumOfLanes(du, sh)), l = hn::GetLane(hn::SumOfLanes(du, sl));
+    hs[c - from] = h;
+    ls[c - from] = l;
+  }
+}
+
 std::size_t lanes() { return hn::Lanes(d); }
 
 constexpr const char* kName = HWY_TARGET == HWY_AVX2   ? "avx2"
@@ -306,8 +343,8 @@ constexpr const char* kName = HWY_TARGET == HWY_AVX2   ? "avx2"
                               : HWY_TARGET == HWY_SVE  ? "sve"
                                                        : "sve2";
 extern const VectorKernels kKernels;
-const VectorKernels kKernels{kName,        HWY_TARGET, &lanes, &transform, &inverse_transform, &multiply_entries,
-                             &crt_columns, &frac_sums};
+const VectorKernels kKernels{kName,        HWY_TARGET, &lanes,      &transform, &inverse_transform, &multiply_entries,
+                             &crt_columns, &frac_sums, &column_sums};
 
 }  // namespace longmult::ntt::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
