@@ -1,58 +1,73 @@
-// Products summed column by column: on the vector units as dot products in
-// doubles, else in 128-bit sums.
+// Products summed column by column in 64-bit integers: with each cell of Y
+// split as y_i = h 10^5 + l (h, l < 10^5), a product x_j h or x_j l is below
+// 10^15, and the sums H of x_j h and L of x_j l over the pairs of a column
+// stay below 2^64 for columns of fewer than 18,000 pairs, as the plan keeps
+// them (plan.cpp). On the vector units the blocks of 16 cells a side or more
+// go as dot products in doubles (simd.cpp), the others row by row.
 #include <algorithm>
 
 #include "arith/longmult/products.h"
 
 namespace longmult {
+namespace {
 
-// acc += the columns c >= from of X[bx] * Y[by], column by column.
+constexpr u64 kHalf = 100'000;
+
+thread_local std::vector<double> xr, yh, yl;
+thread_local std::vector<u64> hs, ls;
+
+template <class T>
+T* sized(std::vector<T>& v, std::int64_t n) {
+  if (v.size() < static_cast<std::size_t>(n)) v.resize(static_cast<std::size_t>(n));
+  return v.data();
+}
+
+}  // namespace
+
+// acc += the columns c >= from of X[bx] * Y[by].
 void add_product_columns(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from) {
-  constexpr u64 kHalf = 100'000;
-  const std::int64_t c0 = bx.lo + by.lo, lo = std::max(from, c0), to = bx.hi + by.hi;
-  // The vector kernel's sums of x_j h stay below 2^64 for columns of fewer
-  // than 18,000 pairs.
-  if (const VectorKernels* v = longmult_units.vector; v != nullptr && std::min(bx.size(), by.size()) < 18'000) {
-    thread_local std::vector<double> xr, yh, yl;
-    thread_local std::vector<u64> hs, ls;
-    xr.resize(static_cast<std::size_t>(bx.size()));
-    yh.resize(static_cast<std::size_t>(by.size()));
-    yl.resize(yh.size());
-    hs.resize(static_cast<std::size_t>(to - lo + 1));
-    ls.resize(hs.size());
-    for (std::int64_t j = bx.lo; j <= bx.hi; ++j) xr[static_cast<std::size_t>(bx.hi - j)] = static_cast<double>(X[j]);
-    for (std::int64_t i = by.lo; i <= by.hi; ++i) {
-      yh[static_cast<std::size_t>(i - by.lo)] = static_cast<double>(static_cast<u64>(Y[i]) / kHalf);
-      yl[static_cast<std::size_t>(i - by.lo)] = static_cast<double>(static_cast<u64>(Y[i]) % kHalf);
-    }
-    v->column_sums(xr.data(), bx.size(), yh.data(), yl.data(), by.size(), lo - c0, to - c0, hs.data(), ls.data());
-    // The column H 10^5 + L is (floor(H / 10^5) + floor(t / B)) B + t mod B
-    // with t = (H mod 10^5) 10^5 + L, below 2^64 for fewer than 18,000 pairs.
-    return add_split_columns(acc, lo, to, [&](std::int64_t c, u64& l, u64& b, u64& a) {
-      const u64 H = hs[static_cast<std::size_t>(c - lo)], t = H % kHalf * kHalf + ls[static_cast<std::size_t>(c - lo)];
-      const u64 q = H / kHalf + t / kB;
-      l = t % kB;
-      b = q % kB;
-      a = q / kB;
-    });
+  if (by.size() > bx.size()) {  // rows along the longer span
+    std::swap(X, Y);
+    std::swap(bx, by);
   }
-  add_columns(acc, from, bx.hi + by.hi, [&](std::int64_t c) {
-    const std::int64_t i0 = std::max(by.lo, c - bx.hi);
-    const std::int64_t n = std::min(by.hi, c - bx.lo) - i0 + 1;
-    const cell_t* x = X + (c - i0);  // x[-t] Y[i0 + t]
-    const cell_t* y = Y + i0;
-    const auto mul = [&](std::int64_t t) {
-      return static_cast<u128>(static_cast<u64>(x[-t])) * static_cast<u64>(y[t]);
-    };
-    u128 s0 = 0, s1 = 0;  // two sums, so that the additions overlap
-    std::int64_t t = 0;
-    for (; t + 1 < n; t += 2) {
-      s0 += mul(t);
-      s1 += mul(t + 1);
+  const std::int64_t nx = bx.size(), ny = by.size(), c0 = bx.lo + by.lo;
+  const std::int64_t lo = std::max(from, c0), to = bx.hi + by.hi;
+  u64 *H = sized(hs, to - lo + 1), *L = sized(ls, to - lo + 1);
+  if (const VectorKernels* v = longmult_units.vector; v != nullptr && ny >= 16) {
+    double *x = sized(xr, nx), *h = sized(yh, ny), *l = sized(yl, ny);
+    for (std::int64_t j = 0; j < nx; ++j) x[nx - 1 - j] = static_cast<double>(X[bx.lo + j]);
+    for (std::int64_t i = 0; i < ny; ++i) {
+      h[i] = static_cast<double>(static_cast<u64>(Y[by.lo + i]) / kHalf);
+      l[i] = static_cast<double>(static_cast<u64>(Y[by.lo + i]) % kHalf);
     }
-    if (t < n) s0 += mul(t);
-    return s0 + s1;
-  });
+    v->column_sums(x, nx, h, l, ny, lo - c0, to - c0, H, L);
+  } else {
+    std::fill_n(H, to - lo + 1, u64{0});
+    std::fill_n(L, to - lo + 1, u64{0});
+    for (std::int64_t i = by.lo; i <= by.hi; ++i) {
+      const u64 y = static_cast<u64>(Y[i]), h = y / kHalf, l = y % kHalf;
+      for (std::int64_t j = std::max(bx.lo, lo - i); j <= bx.hi; ++j) {
+        H[i + j - lo] += static_cast<u64>(X[j]) * h;
+        L[i + j - lo] += static_cast<u64>(X[j]) * l;
+      }
+    }
+  }
+  // The column H 10^5 + L is floor(H / 10^5) B + t with t = (H mod 10^5)
+  // 10^5 + L; t with the cell and the carry stays below 2^64 for fewer than
+  // 18,000 pairs, and the carry below 2^48.
+  u64 carry = 0;
+  std::int64_t c = lo;
+  for (; c <= to; ++c) {
+    const u64 hq = H[c - lo] / kHalf, t = (H[c - lo] - hq * kHalf) * kHalf + L[c - lo] + acc[c] + carry;
+    const u64 q = t / kB;
+    acc[c] = t - q * kB;
+    carry = q + hq;
+  }
+  for (; carry != 0; ++c) {
+    const u64 t = acc[c] + carry;
+    carry = t / kB;
+    acc[c] = t - carry * kB;
+  }
 }
 
 }  // namespace longmult

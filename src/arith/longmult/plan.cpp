@@ -9,8 +9,13 @@ namespace longmult {
 namespace {
 
 // What the kernels can take: the bounds of the primes hold the column sums of
-// up to 2^20 entries (ntt.h).
-constexpr bool within_kernels(const Tuning& t) { return t.max_log <= 20; }
+// up to 2^20 entries (ntt.h), and the column kernel's 64-bit sums those of
+// fewer than 18,000 pairs (columns.cpp). A block pair that is not GMP's is
+// shorter than gmp_side a side, or has fewer than gmp_pairs pairs, and then
+// fewer than 18,000 cells a side: it has at least side (side - 1) / 2.
+constexpr bool within_kernels(const Tuning& t) {
+  return t.max_log <= 20 && t.gmp_side <= 18'000 && 2 * t.gmp_pairs <= 17'999 * 17'998;
+}
 static_assert(within_kernels(kPlainTuning) && within_kernels(kVectorTuning));
 
 // The shortest transforms the kernels take: 2^4 entries, and 2^5 for two
