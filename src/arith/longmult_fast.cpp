@@ -58,6 +58,13 @@ constexpr std::int64_t kComplementRun = 64;
 
 enum class Settled { kDone, kOverflow, kUnexpected };
 
+// v's first n entries, zeroed; v grows as needed and is kept across calls.
+inline u64* zeroed(std::vector<u64>& v, std::size_t n) {
+  if (v.size() < n) v.resize(n);
+  std::memset(v.data(), 0, n * sizeof(u64));
+  return v.data();
+}
+
 // Column sums too long for the stack, kept across calls.
 thread_local std::vector<u64> sums;
 
@@ -312,6 +319,31 @@ Span complement_span(const Cells& Y) {
   const Span e{Y.s.lo, std::max(r, Y.s.lo)};
   if (Y.s.hi - r < kComplementRun || 4 * e.size() > Y.s.size()) return {0, -1};
   return e;
+}
+
+// acc := X Y, every cell from acc.base = X_lo + E_lo up (n cells), as
+// X B^(hy+1) - X E for Y = B^(hy+1) - E, E's cells in E_span. False if that
+// came out negative, which cannot happen. E and X E are kept across calls.
+thread_local std::vector<cell_t> complement;
+thread_local std::vector<u64> product;
+bool product_by_complement(Acc& acc, std::int64_t n, const Cells& X, const Cells& Y, Span e) {
+  if (complement.size() < static_cast<std::size_t>(e.size())) complement.resize(static_cast<std::size_t>(e.size()));
+  cell_t* ec = complement.data();  // E's cells from e.lo
+  ec[0] = kBase - Y.c[e.lo];
+  for (std::int64_t i = e.lo + 1; i <= e.hi; ++i) ec[i - e.lo] = kBase - 1 - Y.c[i];
+  // P = X E shifted down by e.lo cells
+  const std::int64_t np = X.s.size() + e.size() + 3;
+  Acc p{zeroed(product, static_cast<std::size_t>(np)), X.s.lo};
+  add_product(p, X, {ec, {0, e.size() - 1}}, 0);
+  const std::int64_t shift = Y.s.hi + 1;
+  i128 borrow = 0;
+  for (std::int64_t c = acc.base; c < acc.base + n; ++c) {
+    const std::int64_t j = c - shift;
+    i128 t = static_cast<i128>(X[j]) - borrow - static_cast<i128>(p.get(c - e.lo, np));
+    borrow = t < 0 ? 1 : 0;
+    acc[c] = static_cast<u64>(t + borrow * kB);
+  }
+  return borrow == 0;
 }
 
 // X Y from the columns from d - 2 up, for J by the cancellation of the L_i:

@@ -1,6 +1,5 @@
 // The splitting of operands into blocks at long runs of zero cells, each
-// block pair multiplied as its plan says (plan.cpp), and the product by the
-// complement.
+// block pair multiplied as its plan says (plan.cpp).
 #include <algorithm>
 
 #include "arith/longmult/plan.h"
@@ -14,14 +13,6 @@ namespace {
 constexpr std::int64_t kGap = 32;
 constexpr int kMaxBlocks = 4;
 constexpr std::int64_t kSplitSize = 2 * kGap + 2;  // shorter spans stay whole
-
-// Scratch kept across calls, so that the kernels allocate only when they meet
-// a larger size than before.
-struct Scratch {
-  std::vector<u64> aux;
-  std::vector<cell_t> e;
-};
-thread_local Scratch scratch;
 
 // Splits s at runs of at least kGap zero cells, at the longest such runs when
 // there are more than kMaxBlocks - 1. Each block begins and ends with a
@@ -83,26 +74,6 @@ void add_product(Acc& acc, const Cells& X, const Cells& Y, std::int64_t cut) {
   const int nby = split_blocks(Y, bys);
   for (int u = 0; u < nbx; ++u)
     for (int v = 0; v < nby; ++v) add_block_product(acc, X.c, bxs[u], Y.c, bys[v], cut);
-}
-
-bool product_by_complement(Acc& acc, std::int64_t n, const Cells& X, const Cells& Y, Span e) {
-  if (scratch.e.size() < static_cast<std::size_t>(e.size())) scratch.e.resize(static_cast<std::size_t>(e.size()));
-  cell_t* ec = scratch.e.data();  // E's cells from e.lo
-  ec[0] = kBase - Y.c[e.lo];
-  for (std::int64_t i = e.lo + 1; i <= e.hi; ++i) ec[i - e.lo] = kBase - 1 - Y.c[i];
-  // P = X E shifted down by e.lo cells
-  const std::int64_t np = X.s.size() + e.size() + 3;
-  Acc p{zeroed(scratch.aux, static_cast<std::size_t>(np)), X.s.lo};
-  add_block_product(p, X.c, X.s, ec, {0, e.size() - 1}, 0);
-  const std::int64_t shift = Y.s.hi + 1;
-  i128 borrow = 0;
-  for (std::int64_t c = acc.base; c < acc.base + n; ++c) {
-    const std::int64_t j = c - shift;
-    i128 t = static_cast<i128>(X[j]) - borrow - static_cast<i128>(p.get(c - e.lo, np));
-    borrow = t < 0 ? 1 : 0;
-    acc[c] = static_cast<u64>(t + borrow * kB);
-  }
-  return borrow == 0;
 }
 
 }  // namespace longmult

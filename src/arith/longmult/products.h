@@ -115,22 +115,10 @@ void add_columns(Acc& acc, std::int64_t from, std::int64_t to, Col col) {
   add_split_columns(acc, from, to, [&](std::int64_t c, u64& l, u64& b, u64& a) { split_base(col(c), l, b, a); });
 }
 
-// v's first n entries, zeroed; v grows as needed and is kept across calls.
-inline u64* zeroed(std::vector<u64>& v, std::size_t n) {
-  if (v.size() < n) v.resize(n);
-  std::memset(v.data(), 0, n * sizeof(u64));
-  return v.data();
-}
-
 // acc += the columns c >= cut of X * Y, operands split into blocks at long
 // runs of zero cells, each block pair trimmed to the cells that reach column
 // cut and multiplied by the kernel that suits its size (products.cpp).
 void add_product(Acc& acc, const Cells& X, const Cells& Y, std::int64_t cut);
-
-// acc := X Y, every cell from acc.base = X_lo + E_lo up (n cells), as
-// X B^(hy+1) - X E for Y = B^(hy+1) - E, E's cells in E_span. False if that
-// came out negative, which cannot happen.
-bool product_by_complement(Acc& acc, std::int64_t n, const Cells& X, const Cells& Y, Span e);
 
 // acc += the columns c >= from of X[bx] * Y[by], column by column in
 // 128-bit sums (columns.cpp).
