@@ -6,6 +6,7 @@
 #include <cmath>
 #include <fstream>
 #include <sstream>
+#include <string>
 
 #include "arith/longmult/plan.h"
 #include "arith/longmult/products.h"
@@ -13,8 +14,20 @@
 
 namespace {
 
-using longmult::describe;
+using longmult::Method;
+using longmult::Plan;
 using longmult::plan_product;
+
+// "transform of 2^13 entries of 1 cell on two threads", and the like.
+std::string describe(const Plan& plan) {
+  switch (plan.method) {
+    case Method::columns: return "columns";
+    case Method::gmp: return "gmp";
+    case Method::transform: break;
+  }
+  return "transform of 2^" + std::to_string(plan.log) + " entries of " + std::to_string(plan.cells) +
+         (plan.cells == 1 ? " cell" : " cells") + (plan.pair ? " on two threads" : "");
+}
 
 // Shapes of one parameter n: the block pair's lengths and the columns left out.
 struct Family {

@@ -19,6 +19,7 @@
 // give every wanted column but the pairs of the entry columns before that
 // reach up into them; these few are summed apart.
 #include <algorithm>
+#include <array>
 
 #include "arith/forkjoin.h"
 #include "arith/longmult/ntt.h"
@@ -116,11 +117,12 @@ constexpr Garner kGarner[4] = {{kPrimes, 0}, {kPrimes, 2}, {kWide, 3}, {kWide, 4
 static_assert(kGarner[1].digits[1].d[2] == 0 && kGarner[2].digits[2].d[4] == 0 && kGarner[3].digits[3].d[5] != 0);
 
 // B and B^2 modulo each prime of kWide, for entries of several cells.
-constexpr ShoupFactor kBIn[4] = {shoup_constant(kB, kWide[0].p), shoup_constant(kB, kWide[1].p),
-                                 shoup_constant(kB, kWide[2].p), shoup_constant(kB, kWide[3].p)};
-constexpr ShoupFactor kB2In[4] = {
-    shoup_constant(mul_mod(kB, kB, kWide[0].p), kWide[0].p), shoup_constant(mul_mod(kB, kB, kWide[1].p), kWide[1].p),
-    shoup_constant(mul_mod(kB, kB, kWide[2].p), kWide[2].p), shoup_constant(mul_mod(kB, kB, kWide[3].p), kWide[3].p)};
+constexpr std::array<ShoupFactor, 4> base_powers(u64 e) {
+  std::array<ShoupFactor, 4> f{};
+  for (int q = 0; q < 4; ++q) f[q] = shoup_constant(pow_mod(kB, e, kWide[q].p), kWide[q].p);
+  return f;
+}
+constexpr auto kBIn = base_powers(1), kB2In = base_powers(2);
 
 // The transforms of the first factor of the last product, with its cells
 // and form (the third prime's, with two cells to an entry, as its two

@@ -59,14 +59,4 @@ Plan plan_product(Units units, std::int64_t nx, std::int64_t ny, std::int64_t be
   return {Method::columns};
 }
 
-std::string describe(const Plan& plan) {
-  switch (plan.method) {
-    case Method::columns: return "columns";
-    case Method::gmp: return "gmp";
-    case Method::transform: break;
-  }
-  return "transform of 2^" + std::to_string(plan.log) + " entries of " + std::to_string(plan.cells) +
-         (plan.cells == 1 ? " cell" : " cells") + (plan.pair ? " on two threads" : "");
-}
-
 }  // namespace longmult

@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "arith/cpu.h"
 #include "arith/longmult/tuning.h"
@@ -29,8 +28,5 @@ Plan plan_product(Units units, std::int64_t nx, std::int64_t ny, std::int64_t be
 
 // The table of the units.
 const Tuning& tuning(Units units);
-
-// "transform of 2^13 entries of 1 cell on two threads", and the like.
-std::string describe(const Plan& plan);
 
 }  // namespace longmult

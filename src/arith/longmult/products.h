@@ -109,12 +109,6 @@ inline void split_base(u128 col, u64& l, u64& b, u64& a) {
   b = h - a * kB;
 }
 
-// The same for columns given whole by col(c).
-template <class Col>
-void add_columns(Acc& acc, std::int64_t from, std::int64_t to, Col col) {
-  add_split_columns(acc, from, to, [&](std::int64_t c, u64& l, u64& b, u64& a) { split_base(col(c), l, b, a); });
-}
-
 // acc += the columns c >= cut of X * Y, operands split into blocks at long
 // runs of zero cells, each block pair trimmed to the cells that reach column
 // cut and multiplied by the kernel that suits its size (products.cpp).

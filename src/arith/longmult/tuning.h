@@ -19,11 +19,9 @@ struct Tuning {
 
 // Transforms in plain C++, of two or three cells to an entry.
 inline constexpr Tuning kPlainTuning{3, 64, 60'000, 20, 256, 300, 500};
-// Transforms of a cell to an entry on the vector units. A second thread pays
-// from 2^14 entries: below that, waking it cost more than it saved (command
-// 17 at 10^4 decimals: 93 ms with 2^11, 76 ms with 2^13 or 2^14, as on one
-// thread; at 10^5, 4.54 s and 7.2 s of processor time with 2^11, 4.59 s and
-// 6.8 s with 2^14).
+// Transforms of a cell to an entry on the vector units. A second thread
+// pays from 2^14 entries: below, waking it cost more than it saved (command
+// 17 at 10^4 decimals: 93 ms from 2^11, 76 ms from 2^14, as on one thread).
 inline constexpr Tuning kVectorTuning{3, 64, 60'000, 20, 16384, 8000, 500};
 
 }  // namespace longmult
