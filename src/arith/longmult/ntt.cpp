@@ -45,30 +45,32 @@ Tables tables[6];
 
 const Tables& tables_for(int slot, const Prime& P, std::int64_t L, bool doubles) {
   Tables& T = tables[slot];
-  const auto old = static_cast<std::int64_t>(T.fws.size());
-  if (old < L) {
-    T.fws.resize(static_cast<std::size_t>(L));
-    T.ivs.resize(static_cast<std::size_t>(L));
-    const WideDivisor byP(P.p);
-    for (std::int64_t len = std::max<std::int64_t>(old, 1); len < L; len *= 2) {
-      const u64 w = pow_mod(P.g, (P.p - 1) / static_cast<u64>(2 * len), P.p);
-      const ShoupFactor fw = shoup_factor(w, byP), fi = shoup_factor(pow_mod(w, P.p - 2, P.p), byP);
-      u64 x = 1, y = 1;
-      for (std::int64_t j = 0; j < len; ++j) {
-        T.fws[static_cast<std::size_t>(len + j)] = shoup_factor(x, byP);
-        T.ivs[static_cast<std::size_t>(len + j)] = shoup_factor(y, byP);
-        x = reduce(shoup(x, fw, P.p), P.p);
-        y = reduce(shoup(y, fi, P.p), P.p);
-      }
-    }
+  const auto old = static_cast<std::int64_t>(doubles ? T.fwd.size() : T.fws.size());
+  if (old >= L) return T;
+  const WideDivisor byP(P.p);
+  const auto centred = [&](u64 w) { return w <= P.p / 2 ? static_cast<double>(w) : -static_cast<double>(P.p - w); };
+  const auto n = static_cast<std::size_t>(L);
+  if (doubles) {
+    T.fwd.resize(n);
+    T.ivd.resize(n);
+  } else {
+    T.fws.resize(n);
+    T.ivs.resize(n);
   }
-  if (doubles && static_cast<std::int64_t>(T.fwd.size()) < L) {
-    T.fwd.resize(static_cast<std::size_t>(L));
-    T.ivd.resize(static_cast<std::size_t>(L));
-    const auto centred = [&](u64 w) { return w <= P.p / 2 ? static_cast<double>(w) : -static_cast<double>(P.p - w); };
-    for (std::size_t e = 0; e < static_cast<std::size_t>(L); ++e) {
-      T.fwd[e] = centred(T.fws[e].w);
-      T.ivd[e] = centred(T.ivs[e].w);
+  for (std::int64_t len = std::max<std::int64_t>(old, 1); len < L; len *= 2) {
+    const u64 w = pow_mod(P.g, (P.p - 1) / static_cast<u64>(2 * len), P.p);
+    const ShoupFactor fw = shoup_factor(w, byP), fi = shoup_factor(pow_mod(w, P.p - 2, P.p), byP);
+    u64 x = 1, y = 1;
+    for (auto e = static_cast<std::size_t>(len); e < static_cast<std::size_t>(2 * len); ++e) {
+      if (doubles) {
+        T.fwd[e] = centred(x);
+        T.ivd[e] = centred(y);
+      } else {
+        T.fws[e] = shoup_factor(x, byP);
+        T.ivs[e] = shoup_factor(y, byP);
+      }
+      x = reduce(shoup(x, fw, P.p), P.p);
+      y = reduce(shoup(y, fi, P.p), P.p);
     }
   }
   return T;
@@ -404,10 +406,10 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   const std::int64_t c0 = xs.lo + ty.lo, to = tx.hi + ty.hi + (C > 1 ? 1 : 0);
   const std::int64_t kf = (from - c0 + C - 1) / C, K = entries(xs, C) + entries(ty, C) - 2;
   const auto cells = static_cast<std::size_t>(to - from + 1);
-  for (auto& o : outs)
-    if (o.size() < cells) o.resize(cells);
   // A cell to an entry: l and b in place of the residues they come from.
   const bool inPlace = v != nullptr;
+  for (int o = inPlace ? 2 : 0; o < 3; ++o)
+    if (outs[o].size() < cells) outs[o].resize(cells);
   u64* l = inPlace ? work[0].data() + (from - c0) : outs[0].data();
   u64* b = inPlace ? work[1].data() + (from - c0) : outs[1].data();
   u64* a = outs[2].data();

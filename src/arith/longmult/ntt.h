@@ -92,16 +92,17 @@ constexpr ShoupFactor shoup_constant(u64 w, u64 p) { return {w, static_cast<u64>
 // Per prime, the twiddle factors of every stage, w^j for j < len at entries
 // len .. 2 len - 1, w a primitive (2 len)-th root of unity (fws) or its
 // inverse (ivs), side by side with floor(w^j 2^64 / p) for Shoup's
-// multiplication (one load stream for both), and as doubles for the vector
-// kernels (fwd and ivd).
+// multiplication (one load stream for both), or as doubles alone for the
+// vector kernels (fwd and ivd).
 struct Tables {
   Array<ShoupFactor> fws, ivs;
   Array<double> fwd, ivd;
 };
 
 // The tables for transforms of up to L entries modulo P, kept in slot
-// `slot` and extended as needed, with the doubles of the vector kernels if
-// `doubles`; by the thread that calls add_product_ntt only.
+// `slot` and extended as needed: the doubles of the vector kernels if
+// `doubles`, else Shoup's factors; by the thread that calls add_product_ntt
+// only.
 const Tables& tables_for(int slot, const Prime& P, std::int64_t L, bool doubles);
 
 // The portable transforms (ntt_plain.cpp), for L >= 16 entries modulo a
