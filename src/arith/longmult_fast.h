@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "arith/arith.h"
+#include "arith/longmult/products.h"
 
 // Z := X * Y with exactly the cells, top and alarms of LONGMULT_reference
 // (an alarm ends the run as the reference's would); returns true. Returns
@@ -23,3 +24,20 @@ extern std::array<std::uint64_t, kDeclineKinds> longmult_declines;
 // The cells that the walks settling the truncation correction visited, for
 // the tests of their linear bound.
 extern std::uint64_t longmult_walk_cells;
+
+namespace longmult {
+
+// q := floor(x y / B), r := x y mod B, for x, y < B, in 64-bit arithmetic:
+// x y / B formed in doubles is within 10^-5 of the exact quotient (three
+// roundings of 2^-53 on a value below 10^10), so that its integer part is
+// q - 1, q or q + 1, and x y - e B, exact modulo 2^64, lies in [-B, 2B).
+inline u64 mul_divmod_base(u64 x, u64 y, u64& r) {
+  const auto e = static_cast<u64>(static_cast<std::int64_t>(static_cast<double>(x) * static_cast<double>(y) * 1e-10));
+  const auto t = static_cast<std::int64_t>(x * y - e * kB);
+  const u64 under = u64{0} - static_cast<u64>(t < 0);
+  const u64 over = u64{0} - static_cast<u64>(t >= static_cast<std::int64_t>(kB));
+  r = static_cast<u64>(t) + (kB & under) - (kB & over);
+  return e + (over & 1) - (under & 1);
+}
+
+}  // namespace longmult

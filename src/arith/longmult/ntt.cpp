@@ -169,10 +169,6 @@ inline u64 entry(const cell_t* at, std::int64_t n, std::int64_t i, int C, int q)
 
 // The entries of cells c[s.lo .. s.hi] into e[0 .. entries).
 void load_entries(u64* e, const cell_t* c, Span s, int C, int q) {
-  if (C == 1) {
-    std::copy(c + s.lo, c + s.hi + 1, e);
-    return;
-  }
   const std::int64_t n = entries(s, C);
   for (std::int64_t i = 0; i < n; ++i) e[i] = entry(c + s.lo, s.size(), i, C, q);
 }
@@ -354,13 +350,7 @@ void crt_cells(const CrtJob& J, int t) {
   add_extra(J, t);
 }
 
-void crt_half(const CrtJob& J, int t) {
-  switch (J.job->form.C) {
-    case 1: return crt_cells<1>(J, t);
-    case 2: return crt_cells<2>(J, t);
-    default: return crt_cells<3>(J, t);
-  }
-}
+constexpr void (*kCrtCells[4])(const CrtJob&, int) = {nullptr, crt_cells<1>, crt_cells<2>, crt_cells<3>};
 
 }  // namespace
 }  // namespace ntt
@@ -415,7 +405,7 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   u64* a = outs[2].data();
   u128 extra[2][4] = {};
   const CrtJob crt{&job, c0, from, to, kf, K, l, b, a, extra};
-  forkjoin::run_pair([&](int t) noexcept { crt_half(crt, t); }, to - from + 1 >= plan.pair_columns);
+  forkjoin::run_pair([&](int t) noexcept { kCrtCells[C](crt, t); }, to - from + 1 >= plan.pair_columns);
   for (std::size_t o = 0; C > 1 && o < 4 && o < cells; ++o) {  // the pairs summed apart, into their cells
     const u128 s = (static_cast<u128>(a[o]) * kB + b[o]) * kB + l[o] + extra[0][o] + extra[1][o];
     split_base(s, l[o], b[o], a[o]);

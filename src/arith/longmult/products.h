@@ -33,19 +33,6 @@ inline u64 divmod_base(u128 t, u64& r) {
   return q;
 }
 
-// q := floor(x y / B), r := x y mod B, for x, y < B, in 64-bit arithmetic:
-// x y / B formed in doubles is within 10^-5 of the exact quotient (three
-// roundings of 2^-53 on a value below 10^10), so that its integer part is
-// q - 1, q or q + 1, and x y - e B, exact modulo 2^64, lies in [-B, 2B).
-inline u64 mul_divmod_base(u64 x, u64 y, u64& r) {
-  const auto e = static_cast<u64>(static_cast<std::int64_t>(static_cast<double>(x) * static_cast<double>(y) * 1e-10));
-  const auto t = static_cast<std::int64_t>(x * y - e * kB);
-  const u64 under = u64{0} - static_cast<u64>(t < 0);
-  const u64 over = u64{0} - static_cast<u64>(t >= static_cast<std::int64_t>(kB));
-  r = static_cast<u64>(t) + (kB & under) - (kB & over);
-  return e + (over & 1) - (under & 1);
-}
-
 // Array positions lo .. hi; empty when hi < lo.
 struct Span {
   std::int64_t lo, hi;
@@ -115,7 +102,7 @@ inline void split_base(u128 col, u64& l, u64& b, u64& a) {
 void add_product(Acc& acc, const Cells& X, const Cells& Y, std::int64_t cut);
 
 // acc += the columns c >= from of X[bx] * Y[by], column by column in
-// 128-bit sums (columns.cpp).
+// 64-bit sums (columns.cpp).
 void add_product_columns(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from);
 
 // acc += the columns c >= from of X[bx] * Y[by] by one GMP product of the

@@ -68,9 +68,7 @@ struct Mod {
 HWY_INLINE Mod mod_of(const Prime& P) { return {static_cast<double>(P.p), 1.0 / static_cast<double>(P.p)}; }
 // d w - q p, below 0.88 p in size, for |d w| < p^2 (the proof above).
 HWY_INLINE V mulmod(V x, V w, const Mod& m) {
-  const V h = hn::Mul(x, w);
-  const V l = hn::MulSub(x, w, h);
-  const V q = hn::Round(hn::Mul(h, hn::Set(d, m.pinv)));
+  const V h = hn::Mul(x, w), l = hn::MulSub(x, w, h), q = hn::Round(hn::Mul(h, hn::Set(d, m.pinv)));
   return hn::Add(hn::NegMulAdd(q, hn::Set(d, m.p), h), l);
 }
 // s - q p, at most 0.51 p in size, for |s| < 2p.
@@ -79,11 +77,6 @@ HWY_INLINE V reduce(V s, const Mod& m) {
 }
 // x mod p in [0, p) for |x| < p; x + p where x < 0 (not where x is -0).
 HWY_INLINE V up(V x, const Mod& m) { return hn::IfThenElse(hn::Lt(x, zero()), hn::Add(x, hn::Set(d, m.p)), x); }
-// x mod p in [0, p) for x in [0, 2p).
-HWY_INLINE V down(V x, const Mod& m) {
-  const V t = hn::Sub(x, hn::Set(d, m.p));
-  return hn::IfThenElse(hn::Lt(t, zero()), x, t);
-}
 
 // The stages shorter than a vector work on 2N entries in two vectors A and
 // B (N lanes, N = 2^k): entry (v, i), lane i of A (v = 0) or B (v = 1), is
@@ -119,58 +112,89 @@ HWY_INLINE void exchange(V& A, V& B, int t, int k) {
   A = a;
 }
 HWY_INLINE int log2_lanes() { return hwy::FloorLog2(hn::Lanes(d)); }
-// tw[t][i] = w[2^t + i mod 2^t] for the stages of length 2^t, 0 < t < k.
-void small_twiddles(const double* w, double (&tw)[3][8]) {
-  for (int t = 1; t < log2_lanes(); ++t)
-    for (std::size_t i = 0; i < hn::Lanes(d); ++i) tw[t][i] = w[(std::size_t{1} << t) + (i & ((1u << t) - 1))];
-}
-
 // The transforms of ntt.h for L >= 16 entries, with the twiddles w^j as
 // doubles between -p/2 and p/2. The forward one reads integers below p and
 // leaves residues below p as doubles, which the entrywise product and the
-// inverse read; the inverse leaves integers in [0, p).
-void transform(u64* a, std::int64_t L, const Prime& P, const double* w) {
-  const Mod m = mod_of(P);
-  const auto N = static_cast<std::int64_t>(hn::Lanes(d));
-  const int k = log2_lanes();
-  HWY_ALIGN double tw[3][8];
-  small_twiddles(w, tw);
-  for (std::int64_t j = 0; j < L / 2; j += N) {
-    const V x = load(a + j), y = load(a + j + L / 2);
-    put(a + j, reduce(hn::Add(x, y), m));
-    put(a + j + L / 2, mulmod(hn::Sub(x, y), hn::LoadU(d, w + L / 2 + j), m));
+// inverse read; the inverse leaves integers in [0, p). Both go depth first:
+// the stages within blocks of kNear entries, which stay in the caches near
+// the core, run a block at a time; the longer ones over the whole block they
+// split. A stage's twiddles do not depend on the block.
+constexpr std::int64_t kNear = std::int64_t{1} << 14;
+struct Stages {
+  Mod m;
+  const double* w;
+  HWY_ALIGN double tw[3][8];  // tw[t][i] = w[2^t + i mod 2^t] for the stages of length 2^t below a vector
+  Stages(const Prime& P, const double* twiddles) : m(mod_of(P)), w(twiddles) {
+    for (int t = 1; t < log2_lanes(); ++t)
+      for (std::size_t i = 0; i < hn::Lanes(d); ++i) tw[t][i] = w[(std::size_t{1} << t) + (i & ((1u << t) - 1))];
   }
-  for (std::int64_t len = L / 4; len >= N; len /= 2)
-    for (std::int64_t b = 0; b < L; b += 2 * len)
-      for (std::int64_t j = 0; j < len; j += N) {
-        const V x = get(a + b + j), y = get(a + b + j + len);
-        put(a + b + j, reduce(hn::Add(x, y), m));
-        put(a + b + j + len, mulmod(hn::Sub(x, y), hn::LoadU(d, w + len + j), m));
-      }
-  for (std::int64_t b = 0; b < L; b += 2 * N) {
+};
+
+// A forward stage of length len on the blocks of 2 len entries of a[0 .. n),
+// from integers if kInts.
+template <bool kInts>
+HWY_INLINE void forward_stage(const Mod m, const double* w, u64* a, std::int64_t n, std::int64_t len) {
+  const auto N = static_cast<std::int64_t>(hn::Lanes(d));
+  for (std::int64_t b = 0; b < n; b += 2 * len)
+    for (std::int64_t j = 0; j < len; j += N) {
+      const V x = kInts ? load(a + b + j) : get(a + b + j), y = kInts ? load(a + b + j + len) : get(a + b + j + len);
+      put(a + b + j, reduce(hn::Add(x, y), m));
+      put(a + b + j + len, mulmod(hn::Sub(x, y), hn::LoadU(d, w + len + j), m));
+    }
+}
+// The forward stages of lengths len down to `last` (>= a vector), the first
+// from integers if `ints`; then, if `lanes`, those shorter than a vector.
+void forward_stages(const Stages& S, u64* a, std::int64_t n, std::int64_t len, std::int64_t last, bool ints,
+                    bool lanes) {
+  const Mod m = S.m;
+  if (ints) forward_stage<true>(m, S.w, a, n, len), len /= 2;
+  for (; len >= last; len /= 2) forward_stage<false>(m, S.w, a, n, len);
+  const auto N = static_cast<std::int64_t>(hn::Lanes(d));
+  for (std::int64_t b = 0; lanes && b < n; b += 2 * N) {
     V A = get(a + b), B = get(a + b + N);
-    for (int t = k - 1; t >= 0; --t) {
-      exchange(A, B, t, k);
+    for (int t = log2_lanes() - 1; t >= 0; --t) {
+      exchange(A, B, t, log2_lanes());
       const V s = reduce(hn::Add(A, B), m), x = hn::Sub(A, B);
-      B = t == 0 ? reduce(x, m) : mulmod(x, hn::Load(d, tw[t]), m);
+      B = t == 0 ? reduce(x, m) : mulmod(x, hn::Load(d, S.tw[t]), m);
       A = s;
     }
     put(a + b, A);
     put(a + b + N, B);
   }
 }
+void forward(const Stages& S, u64* a, std::int64_t n, bool ints) {
+  if (n <= kNear) return forward_stages(S, a, n, n / 2, static_cast<std::int64_t>(hn::Lanes(d)), ints, true);
+  forward_stages(S, a, n, n / 2, n / 2, ints, false);
+  forward(S, a, n / 2, false);
+  forward(S, a + n / 2, n / 2, false);
+}
+void transform(u64* a, std::int64_t L, const Prime& P, const double* w) { forward(Stages(P, w), a, L, true); }
 
-void inverse_transform(u64* a, std::int64_t L, const Prime& P, const double* w) {
-  const Mod m = mod_of(P);
+// An inverse stage of length len on the blocks of 2 len entries of
+// a[0 .. n), to integers in [0, p) if kInts.
+template <bool kInts>
+HWY_INLINE void inverse_stage(const Mod m, const double* w, u64* a, std::int64_t n, std::int64_t len) {
+  const auto N = static_cast<std::int64_t>(hn::Lanes(d));
+  for (std::int64_t b = 0; b < n; b += 2 * len)
+    for (std::int64_t j = 0; j < len; j += N) {
+      const V x = get(a + b + j), y = mulmod(get(a + b + j + len), hn::LoadU(d, w + len + j), m);
+      const V s = reduce(hn::Add(x, y), m), t = reduce(hn::Sub(x, y), m);
+      kInts ? store(a + b + j, up(s, m)) : put(a + b + j, s);
+      kInts ? store(a + b + j + len, up(t, m)) : put(a + b + j + len, t);
+    }
+}
+// The inverse: if `lanes`, the stages shorter than a vector on a[0 .. n);
+// then the stages of lengths len up to `last`, the last to integers if `ints`.
+void inverse_stages(const Stages& S, u64* a, std::int64_t n, std::int64_t len, std::int64_t last, bool ints,
+                    bool lanes) {
+  const Mod m = S.m;
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
   const int k = log2_lanes();
-  HWY_ALIGN double tw[3][8];
-  small_twiddles(w, tw);
-  for (std::int64_t b = 0; b < L; b += 2 * N) {
+  for (std::int64_t b = 0; lanes && b < n; b += 2 * N) {
     V A = get(a + b), B = get(a + b + N);
     for (int t = 0; t < k; ++t) {
       if (t > 0) exchange(A, B, t - 1, k);
-      const V y = t == 0 ? B : mulmod(B, hn::Load(d, tw[t]), m);
+      const V y = t == 0 ? B : mulmod(B, hn::Load(d, S.tw[t]), m);
       B = reduce(hn::Sub(A, y), m);
       A = reduce(hn::Add(A, y), m);
     }
@@ -178,19 +202,16 @@ void inverse_transform(u64* a, std::int64_t L, const Prime& P, const double* w) 
     put(a + b, A);
     put(a + b + N, B);
   }
-  for (std::int64_t len = N; len < L / 2; len *= 2)
-    for (std::int64_t b = 0; b < L; b += 2 * len)
-      for (std::int64_t j = 0; j < len; j += N) {
-        const V x = get(a + b + j), y = mulmod(get(a + b + j + len), hn::LoadU(d, w + len + j), m);
-        put(a + b + j, reduce(hn::Add(x, y), m));
-        put(a + b + j + len, reduce(hn::Sub(x, y), m));
-      }
-  for (std::int64_t j = 0; j < L / 2; j += N) {
-    const V x = get(a + j), y = mulmod(get(a + j + L / 2), hn::LoadU(d, w + L / 2 + j), m);
-    store(a + j, up(reduce(hn::Add(x, y), m), m));
-    store(a + j + L / 2, up(reduce(hn::Sub(x, y), m), m));
-  }
+  for (; len < last || (len == last && !ints); len *= 2) inverse_stage<false>(m, S.w, a, n, len);
+  if (ints) inverse_stage<true>(m, S.w, a, n, last);
 }
+void inverse(const Stages& S, u64* a, std::int64_t n, bool ints) {
+  if (n <= kNear) return inverse_stages(S, a, n, static_cast<std::int64_t>(hn::Lanes(d)), n / 2, ints, true);
+  inverse(S, a, n / 2, false);
+  inverse(S, a + n / 2, n / 2, false);
+  inverse_stages(S, a, n, n / 2, n / 2, ints, false);
+}
+void inverse_transform(u64* a, std::int64_t L, const Prime& P, const double* w) { inverse(Stages(P, w), a, L, true); }
 
 // a := a b c mod p, of the residues of two transforms: c taken between -p/2
 // and p/2, and then two products.
@@ -215,10 +236,10 @@ HWY_INLINE void settle_split(V e, V t, V& q, V& r) {
 // floor(x / B) estimated as floor(x 10^-10) in doubles; the callers bound its error.
 HWY_INLINE V estimate_quotient(V x) { return hn::Floor(hn::Mul(x, hn::Set(d, 1e-10))); }
 
-// x b = q B + r for cells x, b below B, as in mul_divmod_base: e = floor(h / B)
-// for h = x b rounded is within one of q (x b / B below 10^10, three
-// roundings), and h - e B, an integer below 2^36 in size, comes exactly from
-// the FMA, as does its sum with l = x b - h.
+// x b = q B + r for cells x, b below B, as mul_divmod_base does
+// (arith/longmult_fast.h): e = floor(h / B) for h = x b rounded is within one
+// of q (x b / B below 10^10, three roundings), and h - e B, an integer below
+// 2^36 in size, comes exactly from the FMA, as does its sum with l = x b - h.
 HWY_INLINE void split_at_base(V x, V b, V& q, V& r) {
   const V h = hn::Mul(x, b);
   const V l = hn::MulSub(x, b, h);
@@ -248,7 +269,7 @@ void crt_columns(u64* r1s, u64* r2s, u64* as, std::int64_t n) {
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
   for (std::int64_t c = 0; c + N <= n; c += N) {
     const V r1 = load(r1s + c), r2 = load(r2s + c);
-    const V t = up(mulmod(hn::Sub(r2, down(r1, m2)), w, m2), m2);
+    const V t = up(mulmod(reduce(hn::Sub(r2, r1), m2), w, m2), m2);  // |r2 - r1| < p1 < 2 p2
     V th, tl, r1h, r1l, q0, l0, mh, b;
     split_small(t, th, tl);
     split_small(r1, r1h, r1l);
