@@ -104,12 +104,10 @@ Cells cells_of(const Reg& R) {
 class Walks {
  public:
   explicit Walks(const Cells& X) : X_(X) {
-    const auto n = static_cast<std::size_t>(X.s.hi + 2);
-    if (memo_.size() < n) memo_.resize(n);
     const cell_t* c = X.c + X.s.lo;
-    if (generation_ != 0 && X.s.lo == span_.lo && X.s.hi == span_.hi && std::equal(c, c + X.s.size(), cells_.begin()))
-      return;  // the same X: its states hold
-    cells_.assign(c, c + X.s.size());
+    if (kept_ && X.s.lo == span_.lo && X.s.hi == span_.hi && std::equal(c, c + X.s.size(), cells_.begin()))
+      return;       // the same X: its states hold
+    kept_ = false;  // X's cells are copied, and room made for states, when the first is kept
     span_ = X.s;
     if (++generation_ == 0) {  // wrapped: forget every stale state
       std::fill(memo_.begin(), memo_.end(), State{});
@@ -124,7 +122,7 @@ class Walks {
     bool answer = false;
     for (;; --q) {
       if (q <= X_.s.lo) break;  // x_q = 0
-      if (q <= X_.s.hi + 1) {
+      if (kept_ && q <= X_.s.hi + 1) {
         const State& m = memo_[static_cast<std::size_t>(q)];
         if (m.generation == generation_ && static_cast<u128>(T) * m.den == static_cast<u128>(m.num) * b) {
           answer = m.answer;
@@ -141,6 +139,11 @@ class Walks {
       if (T >= static_cast<i128>(b)) break;
     }
     // The states that stayed undecided for two more cells at least.
+    if (path_.size() >= 3 && !kept_) {
+      if (memo_.size() < static_cast<std::size_t>(X_.s.hi + 2)) memo_.resize(static_cast<std::size_t>(X_.s.hi + 2));
+      cells_.assign(X_.c + X_.s.lo, X_.c + X_.s.hi + 1);
+      kept_ = true;
+    }
     for (std::size_t j = 0; j + 3 <= path_.size(); ++j)
       if (path_[j].q <= X_.s.hi + 1) memo_[static_cast<std::size_t>(path_[j].q)] = {path_[j].t, b, generation_, answer};
     return answer;
@@ -162,6 +165,7 @@ class Walks {
   static thread_local std::uint32_t generation_;
   static thread_local std::vector<cell_t> cells_;  // X's cells, from span_.lo, that the states are of
   static thread_local Span span_;
+  static thread_local bool kept_;  // whether states of X are kept
 };
 
 thread_local std::vector<Walks::State> Walks::memo_;
@@ -169,6 +173,7 @@ thread_local std::vector<Walks::Step> Walks::path_;
 thread_local std::uint32_t Walks::generation_ = 0;
 thread_local std::vector<cell_t> Walks::cells_;
 thread_local Span Walks::span_{0, -1};
+thread_local bool Walks::kept_ = false;
 
 // The first pass of the reference that meets ALARM("MULT") or
 // ALARM("LONGMULT"), with the alarm's name; -1 when every pass fits. Pass i
