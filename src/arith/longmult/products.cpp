@@ -25,12 +25,14 @@ int split_blocks(const Cells& R, Span* out) {
   }
   Span gaps[kMaxBlocks];  // zero runs, longest first
   int ng = 0;
-  for (std::int64_t p = s.lo; p <= s.hi; ++p) {
+  // A run of kGap zeros holds a multiple of kGap: only those places are read,
+  // and a run found there is followed both ways to nonzero cells (s.lo, s.hi).
+  for (std::int64_t p = (s.lo + kGap - 1) / kGap * kGap; p <= s.hi; p += kGap) {
     if (R.c[p] != 0) continue;
-    std::int64_t q = p;
-    while (R.c[q] == 0) ++q;  // stops at s.hi at the latest
-    const Span g{p, q - 1};
-    p = q;
+    Span g{p, p};
+    while (R.c[g.lo - 1] == 0) --g.lo;
+    while (R.c[g.hi + 1] == 0) ++g.hi;
+    p = g.hi / kGap * kGap;
     if (g.size() < kGap) continue;
     if (ng == kMaxBlocks - 1 && gaps[ng - 1].size() >= g.size()) continue;
     int k = ng < kMaxBlocks - 1 ? ng++ : ng - 1;
