@@ -8,6 +8,11 @@
 // opened or units in FIXCALC_UNITS that cannot be used, all with status 2.
 #include <sys/stat.h>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#include <sys/resource.h>
+#endif
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -128,6 +133,19 @@ int set_threads(const char* option) {
 // Options come before "--"; "-" alone and every other argument is a FILE.
 // --help and --version stand alone.
 int main(int argc, char** argv) {
+#if defined(__GLIBC__)
+  // Under a limit of the address space, one pool of memory for every thread.
+  // A thread's first allocation would otherwise reserve a pool of its own,
+  // 64 MiB of address space, and the numbers of the series that the partner
+  // thread allocates would come from it: e to 10^6 decimals on two threads
+  // ran out of 38 MB that way, and completes in 22 MB with one pool, as on
+  // one thread.
+  // Without a limit each thread keeps its own pool: with one, pi to 10^6
+  // decimals on two threads took 0.89 s against 0.74 (medians of 5), the
+  // threads taking turns at its lock.
+  rlimit space{};
+  if (getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY) mallopt(M_ARENA_MAX, 1);
+#endif
   if (const char* refusal = units_refusal()) {
     std::fprintf(stderr, "fixcalc: %s\n", refusal);
     return 2;
