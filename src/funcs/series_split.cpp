@@ -8,6 +8,7 @@
 #include "funcs/series_split.h"
 
 #include <gmp.h>
+#include <math.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -394,11 +395,18 @@ std::unique_ptr<PNode> pi_tree(long a, long b, Powers& pw, const SmoothParts& pa
   return n;
 }
 
+// ln Gamma(x) by lgamma_r, which leaves the sign in `sign` where std::lgamma
+// writes it to a global, a race when the parts of a split run side by side.
+double log_gamma(double x) {
+  int sign = 0;
+  return ::lgamma_r(x, &sign);
+}
+
 // log2 of prod_{k=0..n} (2k+1) = (2n+2)! / (2^(n+1) (n+1)!), roughly.
 double log2_odd_product(long n) {
   if (n < 0) return 0;
   const double x = static_cast<double>(n);
-  return (std::lgamma(2 * x + 3) - std::lgamma(x + 2)) / std::log(2.0) - (x + 1);
+  return (log_gamma(2 * x + 3) - log_gamma(x + 2)) / std::log(2.0) - (x + 1);
 }
 
 struct PiRun {
