@@ -52,7 +52,10 @@ constexpr std::int64_t kMinCellsPi = 50;
 constexpr long kLeaf = 16;
 
 // From this many cells the root's two parts are the two calls of a
-// fork/join, on two threads when the thread count allows.
+// fork/join, on two threads when the thread count allows (measured at 10^4
+// decimals, whole runs with the partner's start: pi took 4.1 ms on two
+// threads and 5.1 on one, e 2.0 and 1.9; at 10^5 pi 41 and 59 ms, e 10.9
+// and 12.6).
 constexpr std::int64_t kPairCells = 1000;
 
 bool paired(std::int64_t cells) { return cells >= series_pair_cells && forkjoin::threads() >= 2; }
@@ -120,8 +123,9 @@ struct ENode {
   std::unique_ptr<ENode> lo, hi;
 };
 
-// The node [a, b] with its parts; its own P and G only when `whole` (a root,
-// or the right part of a node, needs them for nothing).
+// The node [a, b] with its parts, and with its own P and G when `whole`:
+// those of a node are read by its parent only, and nothing reads a root's
+// (the sums read the left parts').
 std::unique_ptr<ENode> e_tree(long a, long b, bool whole = true) {
   auto n = std::make_unique<ENode>();
   n->a = a;
