@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "arith/divisor.h"
+#include "arith/forkjoin.h"
 #include "arith/longmult/plan.h"
 #include "arith/longmult/products.h"
 #include "arith/longmult_fast.h"
 #include "funcs/funcs.h"
+#include "funcs/series_split.h"
 #include "print/print.h"
 #include "support.h"
 
@@ -254,10 +256,22 @@ testing::AssertionResult print(Operands& ops, int) {
 
 // Pi and e at every D up to 400, then at random D up to 8000 (the split
 // serves from 300 decimals for e and 500 for pi), each at a random E (-9
-// makes limit < 0, where they alarm), from registers holding junk. Every
-// tenth round the register budget leaves room for only so many bytes: the
-// term-by-term forms then run, or both end in the same ALLOC alarm.
+// makes limit < 0, where they alarm), from registers holding junk, on one
+// thread and on two. On two the split's root is a fork/join at every size
+// the split serves (the program's least is 10^4 decimals): its parts, with
+// sums and powers of their own, and the result's two halves of cells, side
+// by side. Every tenth round the register budget leaves room for only so
+// many bytes: the term-by-term forms then run, or both end in the same ALLOC
+// alarm.
 testing::AssertionResult series(Operands& ops, int round) {
+  struct Paired {
+    std::int64_t cells = series_pair_cells;
+    Paired() { series_pair_cells = 0; }
+    ~Paired() {
+      series_pair_cells = cells;
+      forkjoin::set_threads(0);
+    }
+  } paired;
   static const int kE[] = {1, 10, 11, 20, 45, -9};
   set_precision(round <= 400 ? round : static_cast<int>(ops.below(8000)), kE[ops.below(6)]);
   const std::int64_t reg = ncells() * std::int64_t{sizeof(cell_t)};
@@ -273,9 +287,14 @@ testing::AssertionResult series(Operands& ops, int round) {
     COPY(r[0], r[1]);
     COPY(r[0], r[2]);
   };
-  const std::string how = room < 0 ? "" : " with room for " + std::to_string(room) + " bytes";
-  auto same = compare<3>("PITO" + how, junk, [&](Reg* r) { within([r] { PITO(r[0], r[1], r[2]); }); });
-  if (same) same = compare<3>("ETO" + how, junk, [&](Reg* r) { within([r] { ETO(r[0], r[1]); }); });
+  auto same = testing::AssertionSuccess();
+  for (const int threads : {1, 2}) {
+    forkjoin::set_threads(threads);
+    const std::string how = (room < 0 ? "" : " with room for " + std::to_string(room) + " bytes") + " on " +
+                            std::to_string(threads) + " thread(s)";
+    if (same) same = compare<3>("PITO" + how, junk, [&](Reg* r) { within([r] { PITO(r[0], r[1], r[2]); }); });
+    if (same) same = compare<3>("ETO" + how, junk, [&](Reg* r) { within([r] { ETO(r[0], r[1]); }); });
+  }
   set_register_budget(budget);
   return same;
 }

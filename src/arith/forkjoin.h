@@ -11,7 +11,8 @@
 //   one is in progress (from a task, or from another thread) is a fault: the
 //   process stops with a message rather than let two calls share the state.
 // - The partner: one thread per Pair, started by the first parallel run (a
-//   small stack: a task keeps its arrays elsewhere), stopped and joined when
+//   stack of 512 KiB: a task keeps its arrays elsewhere, but GMP, which
+//   the series' tasks call, keeps temporaries there), stopped and joined when
 //   the Pair is destroyed; the program's Pair is never destroyed. It reads
 //   the posted task only after claiming it (posted -> claimed) and writes
 //   nothing of the caller's but the task's own results and the state

@@ -8,16 +8,21 @@
 #include "funcs/series_split.h"
 
 #include <gmp.h>
+#include <math.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cassert>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
+#include <new>
 #include <vector>
 
+#include "arith/forkjoin.h"
 #include "io.h"
 
 namespace {
@@ -46,11 +51,27 @@ constexpr std::int64_t kMinCellsPi = 50;
 // Terms run one by one at the leaves of the trees.
 constexpr long kLeaf = 16;
 
+// From this many cells the root's two parts are the two calls of a
+// fork/join, on two threads when the thread count allows (measured at 10^4
+// decimals, whole runs with the partner's start: pi took 4.1 ms on two
+// threads and 5.1 on one, e 2.0 and 1.9; at 10^5 pi 41 and 59 ms, e 10.9
+// and 12.6).
+constexpr std::int64_t kPairCells = 1000;
+
+bool paired(std::int64_t cells) { return cells >= series_pair_cells && forkjoin::threads() >= 2; }
+
 // GMP cannot report a refused allocation to its caller, and no exception may
 // cross its frames: a refusal ends the process as ALARM does, at once, without
 // unwinding (io.h). The budget is checked before splitting, so this is the
-// machine refusing memory that the budget allowed.
+// machine refusing memory that the budget allowed. The two halves of a split
+// may be refused at once, one on each thread: the first to come here writes
+// the message and ends the process, the other waits for that end, so that the
+// message is written once. Whichever thread it is runs the exit hook; the
+// other, the caller or the partner, is inside the split and writes nothing.
 [[noreturn]] void out_of_memory() {
+  static std::atomic<bool> ending{false};
+  if (ending.exchange(true, std::memory_order_acq_rel))
+    for (;;) pause();
   NoUnwind inside_gmp;
   ALARM("ALLOC");
 }
@@ -102,7 +123,10 @@ struct ENode {
   std::unique_ptr<ENode> lo, hi;
 };
 
-std::unique_ptr<ENode> e_tree(long a, long b) {
+// The node [a, b] with its parts, and with its own P and G when `whole`:
+// those of a node are read by its parent only, and nothing reads a root's
+// (the sums read the left parts').
+std::unique_ptr<ENode> e_tree(long a, long b, bool whole = true) {
   auto n = std::make_unique<ENode>();
   n->a = a;
   n->b = b;
@@ -118,9 +142,11 @@ std::unique_ptr<ENode> e_tree(long a, long b) {
   const long c = split_point(a, b);
   n->lo = e_tree(a, c);
   n->hi = e_tree(c + 1, b);
-  mpz_mul(n->P, n->lo->P, n->hi->P);
-  mpz_mul(n->G, n->lo->G, n->hi->P);
-  mpz_add(n->G, n->G, n->hi->G);
+  if (whole) {
+    mpz_mul(n->P, n->lo->P, n->hi->P);
+    mpz_mul(n->G, n->lo->G, n->hi->P);
+    mpz_add(n->G, n->G, n->hi->G);
+  }
   n->hi->P.release();  // only the left part's P and G split a node's M
   n->hi->G.release();
   return n;
@@ -145,7 +171,47 @@ void e_sum(mpz_ptr acc, mpz_ptr M, std::unique_ptr<ENode> n) {
   e_sum(acc, Mh, std::move(n->hi));
 }
 
-void e_value(mpz_ptr R, std::int64_t c) {
+// The halves of the root [2, b] as the two calls of a fork/join: the parts'
+// trees, then, once the root has split M, the parts' sums, the right one into
+// an accumulator of its own.
+void e_sum_pair(mpz_ptr acc, mpz_ptr M, long b) {
+  const long c = split_point(2, b);
+  std::unique_ptr<ENode> lo, hi;
+  forkjoin::run_pair(
+      [&](int t) noexcept {
+        try {
+          if (t == 0) {
+            hi = e_tree(c + 1, b, false);
+          } else {
+            lo = e_tree(2, c);
+          }
+        } catch (const std::bad_alloc&) {
+          out_of_memory();
+        }
+      },
+      true);
+  Z Mh, accHi;
+  mpz_fdiv_qr(Mh, M, M, lo->P);
+  mpz_addmul(acc, Mh, lo->G);
+  lo->P.release();
+  lo->G.release();
+  forkjoin::run_pair(
+      [&](int t) noexcept {
+        try {
+          if (t == 0) {
+            e_sum(accHi, Mh, std::move(hi));
+          } else {
+            e_sum(acc, M, std::move(lo));
+          }
+        } catch (const std::bad_alloc&) {
+          out_of_memory();
+        }
+      },
+      true);
+  mpz_add(acc, acc, accHi);
+}
+
+void e_value(mpz_ptr R, std::int64_t c, bool pair) {
   Z N;
   mpz_ui_pow_ui(N, 10, static_cast<unsigned long>(10 * c));
   // b with b! > N: the sum of log2 k passes log2 N with 64 bits to spare.
@@ -153,7 +219,11 @@ void e_value(mpz_ptr R, std::int64_t c) {
   long b = 1;
   for (double s = 0; s < need;) s += std::log2(static_cast<double>(++b));
   mpz_mul_2exp(R, N, 1);
-  e_sum(R, N, e_tree(2, b));
+  if (pair && b - 2 >= kLeaf) {
+    e_sum_pair(R, N, b);
+  } else {
+    e_sum(R, N, e_tree(2, b, false));
+  }
 }
 
 // ---------------------------------------------------------------- pi
@@ -329,25 +399,48 @@ std::unique_ptr<PNode> pi_tree(long a, long b, Powers& pw, const SmoothParts& pa
   return n;
 }
 
+// ln Gamma(x) by lgamma_r, which leaves the sign in `sign` where std::lgamma
+// writes it to a global, a race when the parts of a split run side by side.
+double log_gamma(double x) {
+  int sign = 0;
+  return ::lgamma_r(x, &sign);
+}
+
 // log2 of prod_{k=0..n} (2k+1) = (2n+2)! / (2^(n+1) (n+1)!), roughly.
 double log2_odd_product(long n) {
   if (n < 0) return 0;
   const double x = static_cast<double>(n);
-  return (std::lgamma(2 * x + 3) - std::lgamma(x + 2)) / std::log(2.0) - (x + 1);
+  return (log_gamma(2 * x + 3) - log_gamma(x + 2)) / std::log(2.0) - (x + 1);
 }
 
 struct PiRun {
   unsigned long smooth;  // the bound of the small primes
+  double treeAt;         // the head's size, in Pi's, from which a node builds its tree
   Powers pw;
   Z acc;
 };
 
+// Tree points: on one thread, 8 times Pi's size (measured at 10^6 decimals:
+// from the size of Pi 1.8 s and 72 MB, from 8 times 1.55 s and 28 MB). When
+// the root's two parts run side by side the trees of both are held at once,
+// and a later point keeps the peak near one thread's: at 10^7 decimals on
+// two threads, from 8 times the process peaked at 373 MB, from 12 at 296,
+// 16 at 286, 24 at 254 and 32 at 242, in 12.9, 13.7, 13.2, 14.4 and 15.9 s
+// (one thread: 252 MB).
+constexpr double kTreeAt = 8;
+constexpr double kTreeAtPaired = 16;
+
+// Where the root splits when its parts go to two threads, as a fraction of
+// the terms: the left part's terms are the longer. At 10^6 decimals the two
+// parts took 0.52 and 0.69 s split at 0.25, 0.63 and 0.64 at 0.3, 0.71 and
+// 0.48 at 0.35, 0.95 and 0.29 at the middle.
+constexpr double kPiPairPoint = 0.3;
+
 // acc += V(h, D) for the node [a, b]; h and D are used up. The tree t of the
-// node's Pi and G is built where a head first reaches some 8 times the size
+// node's Pi and G is built where a head first reaches s.treeAt times the size
 // of Pi (estimated), and is freed part by part. Above that point the heads
 // are left whole, which costs less than trees whose nodes mostly find their
-// heads below Pi (measured at 10^6 decimals: building where the heads reach
-// Pi took 1.8 s and 72 MB, from 8 times its size 1.55 s and 28 MB).
+// heads below Pi.
 void pi_sum(PiRun& s, long a, long b, Z (&h)[3], Z (&D)[3], std::unique_ptr<PNode> t) {
   if (!t) {
     std::size_t bits = 0;
@@ -355,7 +448,7 @@ void pi_sum(PiRun& s, long a, long b, Z (&h)[3], Z (&D)[3], std::unique_ptr<PNod
       if (mpz_sgn(h[i].v) != 0) bits = std::max(bits, mpz_sizeinbase(h[i], 2));
     const double L = static_cast<double>(b - a + 1);
     const double saved = L * std::min(std::log2(static_cast<double>(s.smooth)), std::log2(L));
-    if (static_cast<double>(bits) >= 8 * (log2_odd_product(b) - log2_odd_product(a - 1) - saved)) {
+    if (static_cast<double>(bits) >= s.treeAt * (log2_odd_product(b) - log2_odd_product(a - 1) - saved)) {
       unsigned live = 0;
       for (int i = 0; i < 3; ++i)
         if (mpz_sgn(h[i].v) != 0 || mpz_sgn(D[i].v) != 0) live |= 1u << i;
@@ -406,7 +499,33 @@ void pi_sum(PiRun& s, long a, long b, Z (&h)[3], Z (&D)[3], std::unique_ptr<PNod
   pi_sum(s, a, c, hl, D, std::move(lo));
 }
 
-void pi_value(mpz_ptr P, std::int64_t c) {
+// The root [0, K] split at c into two calls of a fork/join, each with its own
+// run (powers and sum). The terms of the left part are the longer: the split
+// that gives each part about as much work is below the middle.
+void pi_sum_pair(mpz_ptr P, long K, Z (&D)[3], long c) {
+  PiRun lo{smooth_bound(K), kTreeAtPaired, {}, {}}, hi{smooth_bound(K), kTreeAtPaired, {}, {}};
+  Z h[3], Dh[3], hl[3];  // the root's head h is 0: the left part's head is Dh
+  for (int i = 0; i < 3; ++i) {
+    lo.pw.divmod(i, Dh[i], D[i], c + 1);
+    mpz_set(hl[i], Dh[i]);
+  }
+  forkjoin::run_pair(
+      [&](int t) noexcept {
+        try {
+          if (t == 0) {
+            pi_sum(hi, c + 1, K, h, Dh, nullptr);
+          } else {
+            pi_sum(lo, 0, c, hl, D, nullptr);
+          }
+        } catch (const std::bad_alloc&) {
+          out_of_memory();
+        }
+      },
+      true);
+  mpz_add(P, lo.acc, hi.acc);
+}
+
+void pi_value(mpz_ptr P, std::int64_t c, bool pair) {
   Z N, h[3], D[3];
   mpz_ui_pow_ui(N, 10, static_cast<unsigned long>(10 * c));
   mpz_mul_ui(D[0], N, 3);
@@ -416,33 +535,62 @@ void pi_value(mpz_ptr P, std::int64_t c) {
   mpz_fdiv_q_ui(D[2], D[2], 1434);
   const auto K = static_cast<long>((mpz_sizeinbase(D[0], 2) - 1) / 6);  // 2^(6K) <= 3N
   N.release();
-  PiRun s{smooth_bound(K), {}, {}};
+  if (pair && K >= kLeaf) {
+    pi_sum_pair(P, K, D, static_cast<long>(kPiPairPoint * static_cast<double>(K)));
+    return;
+  }
+  PiRun s{smooth_bound(K), kTreeAt, {}, {}};
   pi_sum(s, 0, K, h, D, nullptr);
   mpz_swap(P, s.acc);
 }
 
 // ---------------------------------------------------------------- registers
 
-// R := v with the top ADD leaves: `limit` when the cell at `limit` is nonzero
-// or the register has one cell at most, otherwise the highest nonzero cell,
-// and decimals when no cell above the lowest is nonzero. The base-10^10 cells
-// come from GMP's subquadratic conversion to decimal.
-void store(Reg& R, mpz_srcptr v) {
+// cells[0..] := the base-10^10 cells of v, from GMP's subquadratic conversion
+// to decimal; v has `room` cells at most.
+void to_cells(cell_t* cells, [[maybe_unused]] std::int64_t room, mpz_srcptr v) {
   char* s = mpz_get_str(nullptr, 10, v);
   const std::size_t len = std::strlen(s);
-  std::memset(R.cells, 0, static_cast<std::size_t>(ncells()) * sizeof(cell_t));
   std::int64_t i = 0;
   for (std::size_t end = len; end > 0; ++i) {
     const std::size_t start = end > kCellDigits ? end - kCellDigits : 0;
-    assert(i < ncells());
+    assert(i < room);
     cell_t cell = 0;
     for (std::size_t j = start; j < end; ++j) cell = cell * 10 + (s[j] - '0');
-    R.cells[i] = cell;
+    cells[i] = cell;
     end = start;
   }
   void (*free_fn)(void*, std::size_t) = nullptr;
   mp_get_memory_functions(nullptr, nullptr, &free_fn);
   free_fn(s, len + 1);
+}
+
+// R := v with the top ADD leaves: `limit` when the cell at `limit` is nonzero
+// or the register has one cell at most, otherwise the highest nonzero cell,
+// and decimals when no cell above the lowest is nonzero. When `pair`, v is
+// cut at a cell near its middle, v = q 10^(10 m) + r, and the cells of q and
+// of r are the two calls of a fork/join (the conversion divides so itself,
+// here the two halves go on side by side): at 10^7 decimals of e this took
+// 0.68 s against 1.03 for the conversion of v whole (medians of 3).
+void store(Reg& R, mpz_srcptr v, bool pair) {
+  std::memset(R.cells, 0, static_cast<std::size_t>(ncells()) * sizeof(cell_t));
+  const auto m = static_cast<std::int64_t>(mpz_sizeinbase(v, 10) / (2 * kCellDigits));
+  if (pair && m > 0) {
+    Z q, r;
+    mpz_ui_pow_ui(q, 10, static_cast<unsigned long>(kCellDigits * m));
+    mpz_fdiv_qr(q, r, v, q);
+    forkjoin::run_pair(
+        [&](int t) noexcept {
+          if (t == 0) {
+            to_cells(R.cells + m, ncells() - m, q);
+          } else {
+            to_cells(R.cells, m, r);
+          }
+        },
+        true);
+  } else {
+    to_cells(R.cells, ncells(), v);
+  }
   R.top = decimals;
   if (decimals >= limit || R.cells[c39] != 0) {
     R.top = limit;
@@ -464,12 +612,15 @@ void clear(Reg& R) {
 
 }  // namespace
 
+std::int64_t series_pair_cells = kPairCells;
+
 bool eto_split(Reg& R, Reg& T) {
   const std::int64_t c = -std::int64_t{decimals};
   if (limit < 0 || c < kMinCellsE || !memory_fits(bytes_needed(c, 20), 0)) return false;
   Z v;
-  e_value(v, c);
-  store(R, v);
+  const bool pair = paired(c);
+  e_value(v, c, pair);
+  store(R, v, pair);
   clear(T);
   return true;
 }
@@ -478,8 +629,9 @@ bool pito_split(Reg& P, Reg& Q, Reg& R, std::int64_t extra) {
   const std::int64_t c = -std::int64_t{decimals};
   if (limit < 0 || c < kMinCellsPi || !memory_fits(bytes_needed(c, 40), extra)) return false;
   Z v;
-  pi_value(v, c);
-  store(P, v);
+  const bool pair = paired(c);
+  pi_value(v, c, pair);
+  store(P, v, pair);
   clear(Q);
   clear(R);
   return true;

@@ -12,3 +12,9 @@
 // register budget leaves (besides `extra` bytes the caller's own form needs).
 bool eto_split(Reg& R, Reg& T);
 bool pito_split(Reg& P, Reg& Q, Reg& R, std::int64_t extra);
+
+// From this many cells of the result (decimals / 10) the two parts of the
+// split's root are the two calls of a fork/join (arith/forkjoin.h), side by
+// side when the thread count is 2 or more; below, and on one thread, the split
+// runs as one. The result is the same either way; tests lower it.
+extern std::int64_t series_pair_cells;

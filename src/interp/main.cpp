@@ -3,10 +3,15 @@
 // are read one after the other as one input ("-" is standard input), all of
 // them opened before the calculator starts; --progress shows a progress line
 // on standard error; --threads N (or FIXCALC_THREADS) sets how many threads
-// the long products use; --help and --version answer on standard output. The
+// the long products and the series of pi and e use; --help and --version answer on standard output. The
 // only other text on standard error is a usage error, a file that cannot be
 // opened or units in FIXCALC_UNITS that cannot be used, all with status 2.
 #include <sys/stat.h>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#include <sys/resource.h>
+#endif
 
 #include <cerrno>
 #include <cstdio>
@@ -54,10 +59,10 @@ constexpr const char* kUsage =
     "  --progress  while a command runs for more than a second, show on standard\n"
     "              error (when it is a terminal) what it is doing and how far it is\n"
     "  --threads N use up to N threads: 1 runs all on one thread, 2 or more let\n"
-    "              long products share their work with a second one (more than 2\n"
-    "              help no further); by default FIXCALC_THREADS where set, else 2\n"
-    "              where the process may run on two processors, else 1. The output\n"
-    "              is the same for every N\n"
+    "              long products and the series of pi and e share their work with\n"
+    "              a second one (more than 2 help no further); by default\n"
+    "              FIXCALC_THREADS where set, else 2 where the process may run on\n"
+    "              two processors, else 1. The output is the same for every N\n"
     "  --          the arguments that follow are FILEs, even if they begin with -\n"
     "  --help      print this text and exit\n"
     "  --version   print the version and exit\n"
@@ -128,6 +133,19 @@ int set_threads(const char* option) {
 // Options come before "--"; "-" alone and every other argument is a FILE.
 // --help and --version stand alone.
 int main(int argc, char** argv) {
+#if defined(__GLIBC__)
+  // Under a limit of the address space, one pool of memory for every thread.
+  // A thread's first allocation would otherwise reserve a pool of its own,
+  // 64 MiB of address space, and the numbers of the series that the partner
+  // thread allocates would come from it: e to 10^6 decimals on two threads
+  // ran out of 38 MB that way, and completes in 22 MB with one pool, as on
+  // one thread.
+  // Without a limit each thread keeps its own pool: with one, pi to 10^6
+  // decimals on two threads took 0.89 s against 0.74 (medians of 5), the
+  // threads taking turns at its lock.
+  rlimit space{};
+  if (getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY) mallopt(M_ARENA_MAX, 1);
+#endif
   if (const char* refusal = units_refusal()) {
     std::fprintf(stderr, "fixcalc: %s\n", refusal);
     return 2;

@@ -3,7 +3,8 @@
 # run: big_cases.sh PROGRAM NAME. Writes NAME.in, NAME.out and NAME.status to
 # a scratch folder and checks them with run_case.sh (output byte for byte, the
 # status, nothing on standard error). The expected outputs follow from the
-# echo formats, the scanners and the printed layout of a register.
+# echo formats, the scanners and the printed layout of a register, or from a
+# run of the program without the condition under test.
 set -euo pipefail
 prog=$1
 name=$2
@@ -57,6 +58,17 @@ case $name in
       commands 999997 '9 A := A + B;'
       printf '\n\nNo: 2 write(A);\n    9 99998 \n\n\nEOF met\n'; } >"$c.out"
     echo 0 >"$c.status"
+    ;;
+  e-on-two-threads-within-a-limit)
+    # e to 10^6 decimals under a limit of the address space (KiB) that one
+    # thread completes in (from some 22 MB): on two threads the halves of the
+    # series, side by side, complete in it too, with the digits one thread
+    # prints without a limit.
+    printf '1000000\n1\n23\n2\n' >"$c.in"
+    FIXCALC_THREADS=1 "$prog" <"$c.in" >"$c.out"
+    echo 0 >"$c.status"
+    echo 30000 >"$c.ulimit"
+    export FIXCALC_THREADS=2
     ;;
   *)
     echo "unknown case $name"
