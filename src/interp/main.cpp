@@ -3,9 +3,10 @@
 // are read one after the other as one input ("-" is standard input), all of
 // them opened before the calculator starts; --progress shows a progress line
 // on standard error; --threads N (or FIXCALC_THREADS) sets how many threads
-// the long products and the series of pi and e use; --help and --version answer on standard output. The
-// only other text on standard error is a usage error, a file that cannot be
-// opened or units in FIXCALC_UNITS that cannot be used, all with status 2.
+// the long products and the series of pi and e use; --help and --version
+// answer on standard output. The only other text on standard error is a
+// usage error, a file that cannot be opened or units in FIXCALC_UNITS that
+// cannot be used, all with status 2.
 #include <sys/stat.h>
 
 #if defined(__GLIBC__)
