@@ -52,11 +52,12 @@ constexpr std::int64_t kMinCellsPi = 50;
 constexpr long kLeaf = 16;
 
 // From this many cells the root's two parts are the two calls of a
-// fork/join, on two threads when the thread count allows (measured at 10^4
-// decimals, whole runs with the partner's start: pi took 4.1 ms on two
-// threads and 5.1 on one, e 2.0 and 1.9; at 10^5 pi 41 and 59 ms, e 10.9
-// and 12.6).
-constexpr std::int64_t kPairCells = 1000;
+// fork/join, on two threads when the thread count allows. Whole runs with
+// the partner's start, two threads against one (medians of 9 to 15
+// interleaved runs): pi 14.2 and 13.0 ms at 3 10^4 decimals, 23.9 and 24.6
+// at 5 10^4, 40.6 and 59.3 at 10^5; e 4.5 and 4.1 ms at 3 10^4, 5.6 and 5.6
+// at 5 10^4, 14.0 and 14.0 at 10^5, 0.15 and 0.20 s at 10^6 (3 runs).
+constexpr std::int64_t kPairCells = 10'000;
 
 bool paired(std::int64_t cells) { return cells >= series_pair_cells && forkjoin::threads() >= 2; }
 
