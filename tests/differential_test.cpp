@@ -533,14 +533,20 @@ TEST(KernelEdges, KeptTransformServesItsOwnForm) {
 // planted as both the first and the second cell of X of a pass; the passes
 // that may wrap reported, also when every pass may. On each vector target
 // that the processor has.
-class VectorTargets : public testing::TestWithParam<std::string> {};
+class VectorTargets : public testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    std::string why;
+    const auto named = units_named(GetParam(), why);
+    if (!named) GTEST_SKIP() << GetParam() << ": " << why;
+    units = *named;
+  }
+  Units units;  // the target's, where the processor has it
+};
 
 TEST_P(VectorTargets, TruncatedPassSums) {
-  std::string why;
-  const auto units = units_named(GetParam(), why);
-  if (!units) GTEST_SKIP() << GetParam() << ": " << why;
-  const auto frac_sums = units->vector->frac_sums;
-  const std::int64_t lanes = units->lanes;
+  const auto frac_sums = units.vector->frac_sums;
+  const std::int64_t lanes = units.lanes;
   using longmult::kB;
   Operands ops("Passes");
   const std::int64_t n = 128;
@@ -591,9 +597,6 @@ TEST_P(VectorTargets, TruncatedPassSums) {
 // and one column of 17,999 pairs of the largest cells, where the sums come
 // nearest to 2^64.
 TEST_P(VectorTargets, ColumnSums) {
-  std::string why;
-  const auto units = units_named(GetParam(), why);
-  if (!units) GTEST_SKIP() << GetParam() << ": " << why;
   using longmult::kB;
   Operands ops("Columns");
   const auto check = [&](const std::vector<u64>& x, const std::vector<u64>& y, std::int64_t from, std::int64_t to) {
@@ -605,7 +608,7 @@ TEST_P(VectorTargets, ColumnSums) {
       yl[i] = static_cast<double>(y[i] % 100'000);
     }
     std::vector<u64> hs(static_cast<std::size_t>(to - from + 1)), ls(hs.size());
-    units->vector->column_sums(xr.data(), nx, yh.data(), yl.data(), ny, from, to, hs.data(), ls.data());
+    units.vector->column_sums(xr.data(), nx, yh.data(), yl.data(), ny, from, to, hs.data(), ls.data());
     for (std::int64_t c = from; c <= to; ++c) {
       u64 h = 0, l = 0;
       for (std::int64_t i = std::max<std::int64_t>(0, c - nx + 1); i <= std::min(c, ny - 1); ++i) {
@@ -632,9 +635,6 @@ TEST_P(VectorTargets, ColumnSums) {
 // to split it at) times 1,000 cells, against the sums of its nonzero pairs.
 // The longer one is too long for an emulator.
 TEST_P(VectorTargets, LongTransforms) {
-  std::string why;
-  const auto units = units_named(GetParam(), why);
-  if (!units) GTEST_SKIP() << GetParam() << ": " << why;
   using longmult::kB;
   Operands ops("Long transforms");
   for (const auto& [nx, log] : {std::pair<std::int64_t, int>{20'000, 15}, {1'048'000, 21}}) {
@@ -646,10 +646,10 @@ TEST_P(VectorTargets, LongTransforms) {
     for (std::size_t j = 0; j < x.size(); j += 20) x[j] = static_cast<cell_t>(ops.below(kB));
     x.front() = x.back() = y.front() = y.back() = static_cast<cell_t>(kB - 1);
     for (std::size_t i = 1; i + 1 < y.size(); ++i) y[i] = static_cast<cell_t>(ops.below(kB));
-    ASSERT_EQ(longmult::plan_product(*units, nx, ny, 0).log, log);
+    ASSERT_EQ(longmult::plan_product(units, nx, ny, 0).log, log);
     std::vector<u64> got(static_cast<std::size_t>(nx + ny + 2)), want(got.size());
     const Units saved = longmult_units;
-    longmult_units = *units;
+    longmult_units = units;
     longmult::Acc acc{got.data(), 0};
     longmult::add_product(acc, {x.data(), {0, nx - 1}}, {y.data(), {0, ny - 1}}, 0);
     longmult_units = saved;
