@@ -45,11 +45,10 @@ Tables tables[6];
 
 const Tables& tables_for(int slot, const Prime& P, std::int64_t L, bool doubles) {
   Tables& T = tables[slot];
-  const auto old = static_cast<std::int64_t>(doubles ? T.fwd.size() : T.fws.size());
-  if (old >= L) return T;
+  const auto n = static_cast<std::size_t>(doubles ? twiddle_entries(L) : L);
+  if ((doubles ? T.fwd.size() : T.fws.size()) >= n) return T;
   const WideDivisor byP(P.p);
   const auto centred = [&](u64 w) { return w <= P.p / 2 ? static_cast<double>(w) : -static_cast<double>(P.p - w); };
-  const auto n = static_cast<std::size_t>(L);
   if (doubles) {
     T.fwd.resize(n);
     T.ivd.resize(n);
@@ -57,11 +56,13 @@ const Tables& tables_for(int slot, const Prime& P, std::int64_t L, bool doubles)
     T.fws.resize(n);
     T.ivs.resize(n);
   }
-  for (std::int64_t len = std::max<std::int64_t>(old, 1); len < L; len *= 2) {
+  for (std::int64_t len = 1; len < L; len *= 2) {
     const u64 w = pow_mod(P.g, (P.p - 1) / static_cast<u64>(2 * len), P.p);
     const ShoupFactor fw = shoup_factor(w, byP), fi = shoup_factor(pow_mod(w, P.p - 2, P.p), byP);
+    const bool run = doubles && len > kRun;
+    const auto at = static_cast<std::size_t>(run ? run_at(len) : len);
     u64 x = 1, y = 1;
-    for (auto e = static_cast<std::size_t>(len); e < static_cast<std::size_t>(2 * len); ++e) {
+    for (auto e = at; e < at + static_cast<std::size_t>(run ? kRun : len); ++e) {
       if (doubles) {
         T.fwd[e] = centred(x);
         T.ivd[e] = centred(y);

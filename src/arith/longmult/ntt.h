@@ -15,33 +15,6 @@
 
 namespace longmult::ntt {
 
-// A column of a cell to an entry is below m (B-1)^2 < p1 p2 (about 2^100)
-// for any m below 10^10 pairs, so its residues modulo kPrimes give it
-// exactly (Chinese remainders). An entry of C cells is below B^C, a column
-// of entries below m B^2C for m < 2^20 pairs: below 2^153 for two cells,
-// within the product of three of kWide (about 2^174), and below 2^219 for
-// three, within that of four (about 2^232).
-struct Prime {
-  u64 p;          // the prime, with 2^22 | p - 1
-  u64 g;          // a generator of the multiplicative group modulo p
-  unsigned bits;  // p < 2^bits, and 2^bits - p < 2^bits / 65
-};
-
-constexpr Prime make_prime(u64 p, u64 g) { return {p, g, static_cast<unsigned>(std::bit_width(p))}; }
-inline constexpr Prime kPrimes[2] = {make_prime(1'125'845'146'009'601, 3), make_prime(1'125'844'072'267'777, 5)};
-inline constexpr Prime kWide[4] = {make_prime(288'230'376'126'545'921, 6), make_prime(288'230'376'097'185'793, 5),
-                                   make_prime(288'230'376'059'437'057, 5), make_prime(288'230'376'051'048'449, 3)};
-// Each prime is just below a power of two (for the lazy reductions), the
-// first above the others (for Garner's method: r0 < 2 p_q).
-constexpr bool good_primes(const Prime* P, int n, unsigned bits) {
-  for (int q = 0; q < n; ++q)
-    if (P[q].bits != bits || 65 * ((u64{1} << bits) - P[q].p) >= (u64{1} << bits) || (P[q].p - 1) % (1 << 22) != 0 ||
-        (q > 0 && P[q].p >= P[q - 1].p))
-      return false;
-  return true;
-}
-static_assert(good_primes(kPrimes, 2, 50) && good_primes(kWide, 4, 58));
-
 constexpr u64 mul_mod(u64 a, u64 b, u64 p) { return static_cast<u64>(static_cast<u128>(a) * b % p); }
 constexpr u64 pow_mod(u64 a, u64 e, u64 p) {
   u64 r = 1;
@@ -49,6 +22,37 @@ constexpr u64 pow_mod(u64 a, u64 e, u64 p) {
     if (e & 1) r = mul_mod(r, a, p);
   return r;
 }
+
+// A column of a cell to an entry is below m (B-1)^2 < p1 p2 (about 2^100)
+// for any m below 10^10 pairs, so its residues modulo kPrimes give it
+// exactly (Chinese remainders); their roots of unity serve transforms of up
+// to 2^26 entries, those of kWide up to 2^22. An entry of C cells is below B^C, a column
+// of entries below m B^2C for m < 2^20 pairs: below 2^153 for two cells,
+// within the product of three of kWide (about 2^174), and below 2^219 for
+// three, within that of four (about 2^232).
+struct Prime {
+  u64 p;          // the prime
+  u64 g;          // a generator of the multiplicative group modulo p, or at least no square
+  unsigned bits;  // p < 2^bits, and 2^bits - p < 2^bits / 65
+};
+
+constexpr Prime make_prime(u64 p, u64 g) { return {p, g, static_cast<unsigned>(std::bit_width(p))}; }
+inline constexpr Prime kPrimes[2] = {make_prime(1'125'899'437'080'577, 5), make_prime(1'125'899'302'862'849, 3)};
+inline constexpr Prime kWide[4] = {make_prime(288'230'376'126'545'921, 6), make_prime(288'230'376'097'185'793, 5),
+                                   make_prime(288'230'376'059'437'057, 5), make_prime(288'230'376'051'048'449, 3)};
+// Each prime is just below a power of two (for the lazy reductions), the
+// first above the others (for Garner's method: r0 < 2 p_q); 2^k | p - 1 and
+// g is no square modulo p, so that g^((p - 1) / 2^k) is a root of unity of
+// order 2^k.
+constexpr bool good_primes(const Prime* P, int n, unsigned bits, int k) {
+  for (int q = 0; q < n; ++q)
+    if (P[q].bits != bits || 65 * ((u64{1} << bits) - P[q].p) >= (u64{1} << bits) ||
+        (P[q].p - 1) % (u64{1} << k) != 0 || pow_mod(P[q].g, (P[q].p - 1) / 2, P[q].p) != P[q].p - 1 ||
+        (q > 0 && P[q].p >= P[q - 1].p))
+      return false;
+  return true;
+}
+static_assert(good_primes(kPrimes, 2, 50, 26) && good_primes(kWide, 4, 58, 22));
 
 inline u64 reduce(u64 x, u64 p) { return x >= p ? x - p : x; }
 
@@ -93,16 +97,28 @@ constexpr ShoupFactor shoup_constant(u64 w, u64 p) { return {w, static_cast<u64>
 // len .. 2 len - 1, w a primitive (2 len)-th root of unity (fws) or its
 // inverse (ivs), side by side with floor(w^j 2^64 / p) for Shoup's
 // multiplication (one load stream for both), or as doubles alone for the
-// vector kernels (fwd and ivd).
+// vector kernels (fwd and ivd). These hold the stages of length up to kRun
+// so; a longer stage takes w^j as w^(j - i) w^i, i = j mod kRun,
+// where w^(j - i) = (w^kRun)^(j / kRun) is entry len / kRun + j / kRun (the
+// stage of length len / kRun has w^kRun for its root) and w^i is entry i of
+// the stage's run of kRun entries, kept from 2 kRun on, one after another.
+inline constexpr std::int64_t kRun = std::int64_t{1} << 13;
 struct Tables {
   Array<ShoupFactor> fws, ivs;
   Array<double> fwd, ivd;
 };
+// The entries of the tables of doubles for transforms of L entries, and the
+// run of the stage of length len >= kRun.
+constexpr std::int64_t twiddle_entries(std::int64_t L) {
+  return L <= 2 * kRun ? L : 2 * kRun + (std::bit_width(static_cast<std::uint64_t>(L)) - 15) * kRun;
+}
+constexpr std::int64_t run_at(std::int64_t len) { return twiddle_entries(2 * len) - kRun; }
+static_assert(twiddle_entries(4 * kRun) == 3 * kRun && run_at(2 * kRun) == 2 * kRun && run_at(4 * kRun) == 3 * kRun);
 
 // The tables for transforms of up to L entries modulo P, kept in slot
-// `slot` and extended as needed: the doubles of the vector kernels if
-// `doubles`, else Shoup's factors; by the thread that calls add_product_ntt
-// only.
+// `slot` and made again when longer ones are wanted: the doubles of the
+// vector kernels if `doubles`, else Shoup's factors; by the thread that
+// calls add_product_ntt only.
 const Tables& tables_for(int slot, const Prime& P, std::int64_t L, bool doubles);
 
 // The portable transforms (ntt_plain.cpp), for L >= 16 entries modulo a

@@ -9,7 +9,7 @@ namespace longmult {
 namespace {
 
 // What the kernels can take: the primes' roots of unity serve transforms of
-// up to 2^22 entries, the bounds of the wide primes hold the column sums of
+// up to 2^26 entries, the bounds of the wide primes hold the column sums of
 // up to 2^20 entries (ntt.h), and the column kernel's 64-bit sums those of
 // fewer than 18,000 pairs (columns.cpp). A block pair that is not GMP's is
 // shorter than gmp_side a side, or has fewer than gmp_pairs pairs, and then
@@ -17,7 +17,7 @@ namespace {
 constexpr bool within_kernels(const Tuning& t, int max_log) {
   return t.max_log <= max_log && t.gmp_side <= 18'000 && 2 * t.gmp_pairs <= 17'999 * 17'998;
 }
-static_assert(within_kernels(kPlainTuning, 20) && within_kernels(kVectorTuning, 22));
+static_assert(within_kernels(kPlainTuning, 20) && within_kernels(kVectorTuning, 26));
 
 // The shortest transforms the kernels take: 2^4 entries, and 2^5 for two
 // cells to an entry, whose transform splits into halves of 2^4.

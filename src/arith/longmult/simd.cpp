@@ -20,6 +20,11 @@
 // s - q p with q = round(s P): s P is within 2^-51 of s / p, so that
 // |s - q p| <= 0.51 p, exact by the FMA. So a butterfly of residues below p
 // (and a difference below 2p times a twiddle) gives residues below p again.
+// The twiddles of the stages longer than kRun are made as products of two
+// twiddles (ntt.h): |x y| <= p^2/4 gives q within 0.5 + 0.1 of x y / p, so
+// they are below 0.6 p in size. Their product by a difference |d| < 2p,
+// below 1.2 p^2 < 2^101, still has |l| <= 2^47 and q within 0.5 + 0.46 of
+// d w / p: below 0.96 p, so that residues stay below p.
 // The residues of the columns are brought into [0, p) at the end.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "arith/longmult/simd.cpp"
@@ -118,8 +123,9 @@ HWY_INLINE int log2_lanes() { return hwy::FloorLog2(hn::Lanes(d)); }
 // inverse read; the inverse leaves integers in [0, p). Both go depth first:
 // the stages within blocks of kNear entries, which stay in the caches near
 // the core, run a block at a time; the longer ones over the whole block they
-// split. A stage's twiddles do not depend on the block.
-constexpr std::int64_t kNear = std::int64_t{1} << 14;
+// split, with twiddles made from the runs of the tables. A stage's twiddles
+// do not depend on the block.
+constexpr std::int64_t kNear = 2 * kRun;
 struct Stages {
   Mod m;
   const double* w;
@@ -129,28 +135,35 @@ struct Stages {
       for (std::size_t i = 0; i < hn::Lanes(d); ++i) tw[t][i] = w[(std::size_t{1} << t) + (i & ((1u << t) - 1))];
   }
 };
+// The twiddles w^j .. w^(j+N-1) of the stage of length len, from the table
+// w, or for a stage longer than kRun from its run and w^(j - j mod kRun).
+template <bool kLong>
+HWY_INLINE V twiddles(const Mod m, const double* w, std::int64_t len, std::int64_t j) {
+  if (!kLong) return hn::LoadU(d, w + len + j);
+  return mulmod(hn::LoadU(d, w + run_at(len) + (j & (kRun - 1))), hn::Set(d, w[len / kRun + j / kRun]), m);
+}
 
 // A forward stage of length len on the blocks of 2 len entries of a[0 .. n),
 // from integers if kInts.
-template <bool kInts>
+template <bool kInts, bool kLong = false>
 HWY_INLINE void forward_stage(const Mod m, const double* w, u64* a, std::int64_t n, std::int64_t len) {
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
   for (std::int64_t b = 0; b < n; b += 2 * len)
     for (std::int64_t j = 0; j < len; j += N) {
       const V x = kInts ? load(a + b + j) : get(a + b + j), y = kInts ? load(a + b + j + len) : get(a + b + j + len);
       put(a + b + j, reduce(hn::Add(x, y), m));
-      put(a + b + j + len, mulmod(hn::Sub(x, y), hn::LoadU(d, w + len + j), m));
+      put(a + b + j + len, mulmod(hn::Sub(x, y), twiddles<kLong>(m, w, len, j), m));
     }
 }
-// The forward stages of lengths len down to `last` (>= a vector), the first
-// from integers if `ints`; then, if `lanes`, those shorter than a vector.
-void forward_stages(const Stages& S, u64* a, std::int64_t n, std::int64_t len, std::int64_t last, bool ints,
-                    bool lanes) {
+// The forward stages of a block of n <= kNear entries, the first from
+// integers if `ints`: those of a vector or longer, then the shorter ones.
+void forward_stages(const Stages& S, u64* a, std::int64_t n, bool ints) {
   const Mod m = S.m;
-  if (ints) forward_stage<true>(m, S.w, a, n, len), len /= 2;
-  for (; len >= last; len /= 2) forward_stage<false>(m, S.w, a, n, len);
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
-  for (std::int64_t b = 0; lanes && b < n; b += 2 * N) {
+  std::int64_t len = n / 2;
+  if (ints) forward_stage<true>(m, S.w, a, n, len), len /= 2;
+  for (; len >= N; len /= 2) forward_stage<false>(m, S.w, a, n, len);
+  for (std::int64_t b = 0; b < n; b += 2 * N) {
     V A = get(a + b), B = get(a + b + N);
     for (int t = log2_lanes() - 1; t >= 0; --t) {
       exchange(A, B, t, log2_lanes());
@@ -163,8 +176,8 @@ void forward_stages(const Stages& S, u64* a, std::int64_t n, std::int64_t len, s
   }
 }
 void forward(const Stages& S, u64* a, std::int64_t n, bool ints) {
-  if (n <= kNear) return forward_stages(S, a, n, n / 2, static_cast<std::int64_t>(hn::Lanes(d)), ints, true);
-  forward_stages(S, a, n, n / 2, n / 2, ints, false);
+  if (n <= kNear) return forward_stages(S, a, n, ints);
+  ints ? forward_stage<true, true>(S.m, S.w, a, n, n / 2) : forward_stage<false, true>(S.m, S.w, a, n, n / 2);
   forward(S, a, n / 2, false);
   forward(S, a + n / 2, n / 2, false);
 }
@@ -172,25 +185,24 @@ void transform(u64* a, std::int64_t L, const Prime& P, const double* w) { forwar
 
 // An inverse stage of length len on the blocks of 2 len entries of
 // a[0 .. n), to integers in [0, p) if kInts.
-template <bool kInts>
+template <bool kInts, bool kLong = false>
 HWY_INLINE void inverse_stage(const Mod m, const double* w, u64* a, std::int64_t n, std::int64_t len) {
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
   for (std::int64_t b = 0; b < n; b += 2 * len)
     for (std::int64_t j = 0; j < len; j += N) {
-      const V x = get(a + b + j), y = mulmod(get(a + b + j + len), hn::LoadU(d, w + len + j), m);
+      const V x = get(a + b + j), y = mulmod(get(a + b + j + len), twiddles<kLong>(m, w, len, j), m);
       const V s = reduce(hn::Add(x, y), m), t = reduce(hn::Sub(x, y), m);
       kInts ? store(a + b + j, up(s, m)) : put(a + b + j, s);
       kInts ? store(a + b + j + len, up(t, m)) : put(a + b + j + len, t);
     }
 }
-// The inverse: if `lanes`, the stages shorter than a vector on a[0 .. n);
-// then the stages of lengths len up to `last`, the last to integers if `ints`.
-void inverse_stages(const Stages& S, u64* a, std::int64_t n, std::int64_t len, std::int64_t last, bool ints,
-                    bool lanes) {
+// The inverse stages of a block of n <= kNear entries, the last to integers
+// if `ints`: those shorter than a vector, then the longer ones.
+void inverse_stages(const Stages& S, u64* a, std::int64_t n, bool ints) {
   const Mod m = S.m;
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
   const int k = log2_lanes();
-  for (std::int64_t b = 0; lanes && b < n; b += 2 * N) {
+  for (std::int64_t b = 0; b < n; b += 2 * N) {
     V A = get(a + b), B = get(a + b + N);
     for (int t = 0; t < k; ++t) {
       if (t > 0) exchange(A, B, t - 1, k);
@@ -202,14 +214,15 @@ void inverse_stages(const Stages& S, u64* a, std::int64_t n, std::int64_t len, s
     put(a + b, A);
     put(a + b + N, B);
   }
-  for (; len < last || (len == last && !ints); len *= 2) inverse_stage<false>(m, S.w, a, n, len);
-  if (ints) inverse_stage<true>(m, S.w, a, n, last);
+  std::int64_t len = N;
+  for (; len < n / 2 || (len == n / 2 && !ints); len *= 2) inverse_stage<false>(m, S.w, a, n, len);
+  if (ints) inverse_stage<true>(m, S.w, a, n, n / 2);
 }
 void inverse(const Stages& S, u64* a, std::int64_t n, bool ints) {
-  if (n <= kNear) return inverse_stages(S, a, n, static_cast<std::int64_t>(hn::Lanes(d)), n / 2, ints, true);
+  if (n <= kNear) return inverse_stages(S, a, n, ints);
   inverse(S, a, n / 2, false);
   inverse(S, a + n / 2, n / 2, false);
-  inverse_stages(S, a, n, n / 2, n / 2, ints, false);
+  ints ? inverse_stage<true, true>(S.m, S.w, a, n, n / 2) : inverse_stage<false, true>(S.m, S.w, a, n, n / 2);
 }
 void inverse_transform(u64* a, std::int64_t L, const Prime& P, const double* w) { inverse(Stages(P, w), a, L, true); }
 

@@ -22,6 +22,6 @@ inline constexpr Tuning kPlainTuning{3, 64, 60'000, 20, 256, 300, 500};
 // Transforms of a cell to an entry on the vector units. A second thread
 // pays from 2^14 entries: below, waking it cost more than it saved (command
 // 17 at 10^4 decimals: 93 ms from 2^11, 76 ms from 2^14, as on one thread).
-inline constexpr Tuning kVectorTuning{3, 64, 60'000, 22, 16384, 8000, 500};
+inline constexpr Tuning kVectorTuning{3, 64, 60'000, 26, 16384, 8000, 500};
 
 }  // namespace longmult
