@@ -60,8 +60,7 @@ enum class Settled { kDone, kOverflow, kUnexpected };
 
 // v's first n entries, zeroed; v grows as needed and is kept across calls.
 inline u64* zeroed(std::vector<u64>& v, std::size_t n) {
-  if (v.size() < n) v.resize(n);
-  std::memset(v.data(), 0, n * sizeof(u64));
+  std::memset(sized(v, static_cast<std::int64_t>(n)), 0, n * sizeof(u64));
   return v.data();
 }
 
@@ -140,7 +139,7 @@ class Walks {
     }
     // The states that stayed undecided for two more cells at least.
     if (path_.size() >= 3 && !kept_) {
-      if (memo_.size() < static_cast<std::size_t>(X_.s.hi + 2)) memo_.resize(static_cast<std::size_t>(X_.s.hi + 2));
+      sized(memo_, X_.s.hi + 2);
       cells_.assign(X_.c + X_.s.lo, X_.c + X_.s.hi + 1);
       kept_ = true;
     }
@@ -266,7 +265,7 @@ void add_frac_parts(const Cells& X, const Cells& Y, FracParts& f, Walks& walks) 
   const std::int64_t last = std::min(Y.s.hi, d - 1);
   std::int64_t i = Y.s.lo;
   if (last < i) return;
-  if (listed.size() < static_cast<std::size_t>(last - i + 1)) listed.resize(static_cast<std::size_t>(last - i + 1));
+  sized(listed, last - i + 1);
   std::int64_t* may = listed.data();
   PassSums s, halves[2];
   const Units units = longmult_units;
@@ -332,7 +331,7 @@ Span complement_span(const Cells& Y) {
 thread_local std::vector<cell_t> complement;
 thread_local std::vector<u64> product;
 bool product_by_complement(Acc& acc, std::int64_t n, const Cells& X, const Cells& Y, Span e) {
-  if (complement.size() < static_cast<std::size_t>(e.size())) complement.resize(static_cast<std::size_t>(e.size()));
+  sized(complement, e.size());
   cell_t* ec = complement.data();  // E's cells from e.lo
   ec[0] = kBase - Y.c[e.lo];
   for (std::int64_t i = e.lo + 1; i <= e.hi; ++i) ec[i - e.lo] = kBase - 1 - Y.c[i];

@@ -16,15 +16,8 @@ constexpr u64 kHalf = 100'000;
 thread_local std::vector<double> xr, yh, yl;
 thread_local std::vector<u64> hs, ls;
 
-template <class T>
-T* sized(std::vector<T>& v, std::int64_t n) {
-  if (v.size() < static_cast<std::size_t>(n)) v.resize(static_cast<std::size_t>(n));
-  return v.data();
-}
-
 }  // namespace
 
-// acc += the columns c >= from of X[bx] * Y[by].
 void add_product_columns(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from) {
   if (by.size() > bx.size()) {  // rows along the longer span
     std::swap(X, Y);

@@ -1,17 +1,12 @@
-// Products by number-theoretic transforms, in every form of the plan: a cell
-// to an entry modulo two primes below 2^50 on the vector units, C = 2 or 3
-// cells to an entry modulo C + 1 primes below 2^58 in plain C++. One driver
-// for all: the tables of each prime, one cache of the first factor's
+// Products by number-theoretic transforms in every form of the plan (ntt.h),
+// by one driver: the tables of each prime, one cache of the first factor's
 // transforms, the residues modulo each prime shared out between two threads,
-// and the Chinese remainders.
-//
-// With two cells to an entry each thread takes a prime and half of the
-// third: a transform of L entries splits after its first stage into two of
-// L/2 entries, the residues modulo x^(L/2) - 1 (the sums a_j + a_(j+L/2)) and
-// modulo x^(L/2) + 1 (the differences times w^j), each made from the
-// factors' cells alone; the last stage of the inverse, which joins them, is
-// made with the Chinese remainders. With three cells each thread takes two
-// primes, with one cell one.
+// and the Chinese remainders. With two cells to an entry each thread takes a
+// prime and half of the third: a transform of L entries splits after its
+// first stage into two of L/2, modulo x^(L/2) - 1 (the sums a_j + a_(j+L/2))
+// and x^(L/2) + 1 (the differences times w^j), each made from the factors'
+// cells; the last inverse stage, which joins them, is made with the Chinese
+// remainders. With three cells each thread takes two primes, with one one.
 //
 // Entry column k of the product gathers the pairs X_(Ci+a) Y_(Cj+b) with
 // i + j = k, which belong to cell column c0 + Ck + a + b, c0 the sum of the
@@ -49,13 +44,8 @@ const Tables& tables_for(int slot, const Prime& P, std::int64_t L, bool doubles)
   if ((doubles ? T.fwd.size() : T.fws.size()) >= n) return T;
   const WideDivisor byP(P.p);
   const auto centred = [&](u64 w) { return w <= P.p / 2 ? static_cast<double>(w) : -static_cast<double>(P.p - w); };
-  if (doubles) {
-    T.fwd.resize(n);
-    T.ivd.resize(n);
-  } else {
-    T.fws.resize(n);
-    T.ivs.resize(n);
-  }
+  const auto grow = [n](auto&... tables) { (tables.resize(n), ...); };
+  doubles ? grow(T.fwd, T.ivd) : grow(T.fws, T.ivs);
   for (std::int64_t len = 1; len < L; len *= 2) {
     const u64 w = pow_mod(P.g, (P.p - 1) / static_cast<u64>(2 * len), P.p);
     const ShoupFactor fw = shoup_factor(w, byP), fi = shoup_factor(pow_mod(w, P.p - 2, P.p), byP);
@@ -128,10 +118,10 @@ constexpr std::array<ShoupFactor, 4> base_powers(u64 e) {
 constexpr auto kBIn = base_powers(1), kB2In = base_powers(2);
 
 // The transforms of the first factor of the last product, with its cells
-// and form (the third prime's, with two cells to an entry, as its two
-// halves), and the second factor's. In plain C++, from the second product
-// with the same first factor on, its entries are kept divided by L as Shoup
-// factors, so that each product of entries takes one Shoup product.
+// and form (the third prime's, with two cells to an entry, as two halves),
+// and the second factor's. In plain C++, from the second product with the
+// same first factor on, its entries are kept divided by L as Shoup factors:
+// then a product of entries takes one Shoup product.
 struct Prepared {
   std::vector<cell_t> cells;
   int C = 0, k = -1;
@@ -145,8 +135,7 @@ Array<u64> work[4];
 Array<u64> outs[3];  // l, b and a of each cell from the first wanted one
 
 struct Job {
-  const cell_t* X;
-  const cell_t* Y;
+  const cell_t *X, *Y;
   Span xs, ty;
   Form form;
   const VectorKernels* v;  // the vector kernels, or none: plain C++
@@ -244,10 +233,7 @@ void lane(const Job& J, int q, int half) {
 
 void residues(const Job& J, int t) {
   lane(J, t, -1);
-  if (J.form.C == 3)
-    lane(J, t + 2, -1);
-  else if (J.form.C == 2)
-    lane(J, 2, t);
+  if (J.form.C > 1) J.form.C == 3 ? lane(J, t + 2, -1) : lane(J, 2, t);
 }
 
 // The cells from..to of the wanted entry columns, kf .. K, into l, b and a.
@@ -260,8 +246,7 @@ struct CrtJob {
   u128 (*extra)[4];
 };
 
-// Half t of those pairs: entry columns kf - 2 and kf - 1, each split by the
-// entries of X.
+// Half t of those pairs, of entry columns kf - 2 and kf - 1, by X's entries.
 void add_extra(const CrtJob& J, int t) {
   const Job& P = *J.job;
   const int C = P.form.C;
@@ -384,9 +369,9 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   const Job job{X, Y, xs, ty, form, v, L, k, kept, square, kept && P.factors};
   for (int q = 0; q <= C; ++q) {
     tables_for(form.slot + q, form.primes[q], L, v != nullptr);
-    if (P.x[q].size() < static_cast<std::size_t>(L)) P.x[q].resize(static_cast<std::size_t>(L));
-    if (kept && P.xf[q].size() < static_cast<std::size_t>(L)) P.xf[q].resize(static_cast<std::size_t>(L));
-    if (work[q].size() < static_cast<std::size_t>(L)) work[q].resize(static_cast<std::size_t>(L));
+    sized(P.x[q], L);
+    sized(work[q], L);
+    if (kept) sized(P.xf[q], L);
   }
   forkjoin::run_pair([&](int t) noexcept { residues(job, t); }, plan.pair);
   P.factors = kept && v == nullptr;
@@ -396,18 +381,17 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   // product's value stops below it).
   const std::int64_t c0 = xs.lo + ty.lo, to = tx.hi + ty.hi + (C > 1 ? 1 : 0);
   const std::int64_t kf = (from - c0 + C - 1) / C, K = entries(xs, C) + entries(ty, C) - 2;
-  const auto cells = static_cast<std::size_t>(to - from + 1);
+  const std::int64_t cells = to - from + 1;
   // A cell to an entry: l and b in place of the residues they come from.
   const bool inPlace = v != nullptr;
-  for (int o = inPlace ? 2 : 0; o < 3; ++o)
-    if (outs[o].size() < cells) outs[o].resize(cells);
+  for (int o = inPlace ? 2 : 0; o < 3; ++o) sized(outs[o], cells);
   u64* l = inPlace ? work[0].data() + (from - c0) : outs[0].data();
   u64* b = inPlace ? work[1].data() + (from - c0) : outs[1].data();
   u64* a = outs[2].data();
   u128 extra[2][4] = {};
   const CrtJob crt{&job, c0, from, to, kf, K, l, b, a, extra};
-  forkjoin::run_pair([&](int t) noexcept { kCrtCells[C](crt, t); }, to - from + 1 >= plan.pair_columns);
-  for (std::size_t o = 0; C > 1 && o < 4 && o < cells; ++o) {  // the pairs summed apart, into their cells
+  forkjoin::run_pair([&](int t) noexcept { kCrtCells[C](crt, t); }, cells >= plan.pair_columns);
+  for (std::int64_t o = 0; C > 1 && o < 4 && o < cells; ++o) {  // the pairs summed apart, into their cells
     const u128 s = (static_cast<u128>(a[o]) * kB + b[o]) * kB + l[o] + extra[0][o] + extra[1][o];
     split_base(s, l[o], b[o], a[o]);
   }

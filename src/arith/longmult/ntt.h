@@ -107,13 +107,10 @@ struct Tables {
   Array<ShoupFactor> fws, ivs;
   Array<double> fwd, ivd;
 };
-// The entries of the tables of doubles for transforms of L entries, and the
-// run of the stage of length len >= kRun.
-constexpr std::int64_t twiddle_entries(std::int64_t L) {
-  return L <= 2 * kRun ? L : 2 * kRun + (std::bit_width(static_cast<std::uint64_t>(L)) - 15) * kRun;
-}
-constexpr std::int64_t run_at(std::int64_t len) { return twiddle_entries(2 * len) - kRun; }
-static_assert(twiddle_entries(4 * kRun) == 3 * kRun && run_at(2 * kRun) == 2 * kRun && run_at(4 * kRun) == 3 * kRun);
+// Where the run of the stage of length len > kRun starts, and the entries of
+// the tables of doubles for transforms of L entries.
+constexpr std::int64_t run_at(std::int64_t len) { return kRun * (std::bit_width(static_cast<u64>(len)) - 13); }
+constexpr std::int64_t twiddle_entries(std::int64_t L) { return L <= 2 * kRun ? L : run_at(L / 2) + kRun; }
 
 // The tables for transforms of up to L entries modulo P, kept in slot
 // `slot` and made again when longer ones are wanted: the doubles of the

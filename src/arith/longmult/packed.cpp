@@ -18,8 +18,7 @@ thread_local Scratch scratch;
 // Cells c[s.lo .. s.hi] as w-bit fields of a binary number (w >= 34), into n
 // zeroed limbs.
 mp_limb_t* pack_fields(std::vector<mp_limb_t>& v, std::size_t n, const cell_t* c, Span s, unsigned w) {
-  if (v.size() < n) v.resize(n);
-  mp_limb_t* l = v.data();
+  mp_limb_t* l = sized(v, static_cast<std::int64_t>(n));
   std::memset(l, 0, n * sizeof(mp_limb_t));
   for (std::int64_t j = 0; j < s.size(); ++j) {
     const u64 off = static_cast<u64>(j) * w;
@@ -55,16 +54,13 @@ void add_product_kronecker(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, 
   const std::size_t nx = limbs(bx), ny = limbs(by);
   const mp_limb_t* px = pack_fields(scratch.x, nx + 1, X, bx, w);
   const std::size_t np = nx + ny + 2;
-  if (scratch.p.size() < np) scratch.p.resize(np);
-  mp_limb_t* pp = scratch.p.data();
+  mp_limb_t* pp = sized(scratch.p, static_cast<std::int64_t>(np));
   if (X == Y && bx.lo == by.lo && bx.hi == by.hi) {
     mpn_sqr(pp, px, static_cast<mp_size_t>(nx));
   } else {
     const mp_limb_t* py = pack_fields(scratch.y, ny + 1, Y, by, w);
-    if (nx >= ny)
-      mpn_mul(pp, px, static_cast<mp_size_t>(nx), py, static_cast<mp_size_t>(ny));
-    else
-      mpn_mul(pp, py, static_cast<mp_size_t>(ny), px, static_cast<mp_size_t>(nx));
+    const auto n1 = static_cast<mp_size_t>(std::max(nx, ny)), n2 = static_cast<mp_size_t>(std::min(nx, ny));
+    mpn_mul(pp, nx >= ny ? px : py, n1, nx >= ny ? py : px, n2);  // the longer first
   }
   pp[nx + ny] = pp[nx + ny + 1] = 0;
   const std::int64_t c0 = bx.lo + by.lo;

@@ -56,17 +56,13 @@ struct Acc {
   u64 get(std::int64_t c, std::int64_t n) const { return c >= base && c < base + n ? cell[c - base] : 0; }
 };
 
-// acc += sum of col(c) B^c over c = from .. to, carried upward, with each
-// column given by split(c, l, b, a) as col = (a B + b) B + l, l, b < B. A
-// column is at most m (B-1)^2 (m < 10^9 pairs), so a <= m: l goes to column
-// c, b to c + 1, a to c + 2. The splits do not depend on one another; what
-// runs from column to column is a carry below 4.
+// acc += sum of col(c) B^c over c = from .. to, carried upward, each column
+// given by split(c, l, b, a) as col = (a B + b) B + l, l, b < B, a <= m for
+// at most m < 10^9 pairs: l goes to column c, b to c + 1, a to c + 2. The
+// splits are independent; what runs from column to column is a carry below 4.
 template <class Split>
 void add_split_columns(Acc& acc, std::int64_t from, std::int64_t to, Split split) {
-  u64 k = 0;   // carry into column c
-  u64 b1 = 0;  // b of column c - 1
-  u64 a1 = 0;  // a of column c - 1
-  u64 a2 = 0;  // a of column c - 2
+  u64 k = 0, b1 = 0, a1 = 0, a2 = 0;  // the carry into column c, b and a of c - 1, a of c - 2
   const auto settle = [&](std::int64_t c, u64 l) {
     const u64 s = acc[c] + l + b1 + a2 + k;  // below 3B + m + 4
     k = (s >= kB) + (s >= 2 * kB) + (s >= 3 * kB);
@@ -81,12 +77,17 @@ void add_split_columns(Acc& acc, std::int64_t from, std::int64_t to, Split split
     b1 = b;
   }
   settle(to + 1, 0);  // b of column to, a of column to - 1
-  b1 = 0;
-  a2 = a1;
+  b1 = 0, a2 = a1;
   settle(to + 2, 0);  // a of column to
   a2 = 0;
-  std::int64_t c = to + 3;
-  while (k != 0) settle(c++, 0);
+  for (std::int64_t c = to + 3; k != 0;) settle(c++, 0);
+}
+
+// v's entries, at least n of them, made if v has fewer.
+template <class V>
+auto* sized(V& v, std::int64_t n) {
+  if (v.size() < static_cast<std::size_t>(n)) v.resize(static_cast<std::size_t>(n));
+  return v.data();
 }
 
 // col = (a B + b) B + l, l, b < B, for col < B^2 2^64.
@@ -113,23 +114,20 @@ namespace ntt {
 struct Prime;
 }
 // The kernels of one vector target (simd.cpp), for the processors that have
-// it. transform: the transform of L >= 16 integers below p, by decimation in
-// frequency (x, y -> x + y, (x - y) w^j), its entries left in a form and an
-// order of the kernels' own; multiply_entries: a := a b c mod p on two such
-// transforms; inverse_transform: L times the inverse of such a transform, by
-// decimation in time (x, y -> x + y w^-j, x - y w^-j), integers in [0, p) in
-// natural order. The transforms take the twiddles as doubles (Tables::fwd,
-// ivd). crt_columns: the columns of a product from their residues r1 < p1
-// and r2 < p2, in base B: the column is (a B + b) B + l, with l into r1s, b
-// into r2s and a into as; the last n mod lanes() entries are left as they
-// were. frac_sums: for the passes of the truncated product
-// (arith/longmult_fast.cpp), the j-th with the cells x1 = x[-j] and
-// x2 = x[-j - 1] of X and b = y[j] of Y, the sums of
-// h = (x1 b mod B + floor(x2 b / B)) mod B, of x2 b mod B and of b into
-// sums[0 .. 2], and the passes j with h = B - 1 and x2 b mod B + b > B,
-// which may wrap, into may[nmay++]; it sums the whole vectors of n passes
-// (n below 2^29) and returns their number. column_sums: the columns of a
-// product as sums of x_j h and of x_j l for y_i = h 10^5 + l (columns.cpp).
+// it. transform: of L >= 16 integers below p, by decimation in frequency
+// (x, y -> x + y, (x - y) w^j), the entries left in a form and order of the
+// kernels' own; multiply_entries: a := a b c mod p on two such transforms;
+// inverse_transform: L times the inverse, by decimation in time (x, y ->
+// x +- y w^-j), integers in [0, p) in natural order; with the twiddles of
+// Tables::fwd and ivd. crt_columns: the columns from their residues r1 < p1,
+// r2 < p2 as (a B + b) B + l, into r1s, r2s and as, but for the last
+// n mod lanes(). frac_sums: for the passes of the truncated product
+// (arith/longmult_fast.cpp), the j-th with x1 = x[-j], x2 = x[-j - 1] and
+// b = y[j], the sums of h = (x1 b mod B + floor(x2 b / B)) mod B, of
+// x2 b mod B and of b into sums[0 .. 2], the passes with h = B - 1 and
+// x2 b mod B + b > B (which may wrap) into may[nmay++]; over the whole
+// vectors of n < 2^29 passes, whose number it returns. column_sums: the
+// sums of x_j h and of x_j l for y_i = h 10^5 + l (columns.cpp).
 struct VectorKernels {
   const char* name;        // Highway's name of the target, in lower case
   std::int64_t target;     // its bit among Highway's targets
