@@ -632,38 +632,47 @@ TEST_P(VectorTargets, ColumnSums) {
 
 // Products past the transforms' cache blocks (2^15 entries) and past 2^20
 // entries: X with a nonzero cell in every twentieth place (no run of zeros
-// to split it at) times 1,000 cells, against the sums of its nonzero pairs.
-// The longer one is too long for an emulator.
+// to split it at) times Y, against the sums of its nonzero pairs; the
+// columns from `cut` on, and with Y in halves (X's transform kept between
+// them) for the upper half of a square product. The longer ones are too
+// long for an emulator.
 TEST_P(VectorTargets, LongTransforms) {
   using longmult::kB;
   Operands ops("Long transforms");
-  for (const auto& [nx, log] : {std::pair<std::int64_t, int>{20'000, 15}, {1'048'000, 21}}) {
+  struct Row {
+    std::int64_t nx, ny, cut;
+    int log;
+    bool halves;
+  };
+  for (const Row& r :
+       {Row{20'000, 1000, 0, 15, false}, Row{40'000, 40'000, 40'000, 16, true}, Row{1'048'000, 2000, 0, 21, false}}) {
 #ifdef FIXCALC_EMULATED
-    if (log > 15) continue;
+    if (r.log > 15) continue;
 #endif
-    const std::int64_t ny = 1000;
-    std::vector<cell_t> x(static_cast<std::size_t>(nx)), y(static_cast<std::size_t>(ny));
+    std::vector<cell_t> x(static_cast<std::size_t>(r.nx)), y(static_cast<std::size_t>(r.ny));
     for (std::size_t j = 0; j < x.size(); j += 20) x[j] = static_cast<cell_t>(ops.below(kB));
     x.front() = x.back() = y.front() = y.back() = static_cast<cell_t>(kB - 1);
     for (std::size_t i = 1; i + 1 < y.size(); ++i) y[i] = static_cast<cell_t>(ops.below(kB));
-    ASSERT_EQ(longmult::plan_product(units, nx, ny, 0).log, log);
-    std::vector<u64> got(static_cast<std::size_t>(nx + ny + 2)), want(got.size());
+    const longmult::Plan plan = longmult::plan_product(units, r.nx, r.ny, 0);
+    ASSERT_EQ(plan.log, r.log);
+    ASSERT_EQ(plan.halves, r.halves);
+    std::vector<u64> got(static_cast<std::size_t>(r.nx + r.ny + 2)), want(got.size());
     const Units saved = longmult_units;
     longmult_units = units;
     longmult::Acc acc{got.data(), 0};
-    longmult::add_product(acc, {x.data(), {0, nx - 1}}, {y.data(), {0, ny - 1}}, 0);
+    longmult::add_product(acc, {x.data(), {0, r.nx - 1}}, {y.data(), {0, r.ny - 1}}, r.cut);
     longmult_units = saved;
     std::vector<longmult::u128> columns(want.size());
     for (std::size_t j = 0; j < x.size(); ++j)
       if (x[j] != 0)
         for (std::size_t i = 0; i < y.size(); ++i) columns[i + j] += static_cast<longmult::u128>(x[j]) * y[i];
     longmult::u128 carry = 0;
-    for (std::size_t c = 0; c < want.size(); ++c) {
+    for (auto c = static_cast<std::size_t>(r.cut); c < want.size(); ++c) {
       carry += columns[c];
       want[c] = static_cast<u64>(carry % kB);
       carry /= kB;
     }
-    for (std::size_t c = 0; c < want.size(); ++c) ASSERT_EQ(got[c], want[c]) << "2^" << log << ", cell " << c;
+    for (std::size_t c = 0; c < want.size(); ++c) ASSERT_EQ(got[c], want[c]) << "2^" << r.log << ", cell " << c;
   }
 }
 

@@ -264,10 +264,8 @@ void add_extra(const CrtJob& J, int t) {
   }
 }
 
-// Entry column k as the sum of pos[i] B^i, each below 2^94.
-struct Parts {
-  u128 pos[6] = {};
-};
+// Entry column k as the sum of v[i] B^i, each below 2^94.
+using Parts = std::array<u128, 6>;
 template <int C>
 Parts parts(const CrtJob& J, std::int64_t k) {
   if (k < J.kf || k > J.K) return {};
@@ -290,18 +288,18 @@ Parts parts(const CrtJob& J, std::int64_t k) {
     for (int j = 1; j < q; ++j) s += shoup(t[j], G.prod[q][j], p);
     t[q] = reduce(shoup(r[q] + (2 * q - 1) * p - s, G.inv[q], p), p);
   }
-  Parts v;
-  v.pos[0] = r[0] % kB;
-  v.pos[1] = r[0] / kB;
+  Parts v{};
+  v[0] = r[0] % kB;
+  v[1] = r[0] / kB;
   for (int q = 1; q < n; ++q)
-    for (int i = 0; i < 2 * C; ++i) v.pos[i] += static_cast<u128>(t[q]) * G.digits[q].d[i];
+    for (int i = 0; i < 2 * C; ++i) v[i] += static_cast<u128>(t[q]) * G.digits[q].d[i];
   return v;
 }
 
 // The cells in two halves of the entry columns they come from: cell
-// c0 + C k + i takes pos[i] of entry column k and pos[C + i] of k - 1. With
-// a cell to an entry, each column is split whole instead, four at a time on
-// the vector units.
+// c0 + C k + i takes part i of entry column k and part C + i of k - 1. With
+// a cell to an entry, each column is split whole instead, a vector of them at
+// a time on the vector units.
 template <int C>
 void crt_cells(const CrtJob& J, int t) {
   const std::int64_t kS = (J.from - J.c0) / C, kE = (J.to - J.c0) / C;
@@ -318,7 +316,7 @@ void crt_cells(const CrtJob& J, int t) {
     for (; k <= hi; ++k) {
       const Parts v = parts<1>(J, k);
       const auto o = static_cast<std::size_t>(k - kS);
-      split_base(v.pos[0] + v.pos[1] * kB, J.l[o], J.b[o], J.a[o]);
+      split_base(v[0] + v[1] * kB, J.l[o], J.b[o], J.a[o]);
     }
     return;
   }
@@ -329,7 +327,7 @@ void crt_cells(const CrtJob& J, int t) {
       const std::int64_t c = J.c0 + C * k + i;
       if (c < J.from || c > J.to) continue;
       const auto o = static_cast<std::size_t>(c - J.from);
-      split_base(cur.pos[i] + prev.pos[C + i], J.l[o], J.b[o], J.a[o]);
+      split_base(cur[i] + prev[C + i], J.l[o], J.b[o], J.a[o]);
     }
     prev = cur;
   }
@@ -361,10 +359,7 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
                     std::equal(P.cells.begin(), P.cells.end(), X + xs.lo);
   if (!kept) {
     P.cells.assign(X + xs.lo, X + xs.hi + 1);
-    P.C = C;
-    P.k = k;
-    P.made = v;
-    P.factors = false;
+    P.C = C, P.k = k, P.made = v, P.factors = false;
   }
   const Job job{X, Y, xs, ty, form, v, L, k, kept, square, kept && P.factors};
   for (int q = 0; q <= C; ++q) {

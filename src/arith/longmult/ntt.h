@@ -97,11 +97,11 @@ constexpr ShoupFactor shoup_constant(u64 w, u64 p) { return {w, static_cast<u64>
 // len .. 2 len - 1, w a primitive (2 len)-th root of unity (fws) or its
 // inverse (ivs), side by side with floor(w^j 2^64 / p) for Shoup's
 // multiplication (one load stream for both), or as doubles alone for the
-// vector kernels (fwd and ivd). These hold the stages of length up to kRun
-// so; a longer stage takes w^j as w^(j - i) w^i, i = j mod kRun,
-// where w^(j - i) = (w^kRun)^(j / kRun) is entry len / kRun + j / kRun (the
-// stage of length len / kRun has w^kRun for its root) and w^i is entry i of
-// the stage's run of kRun entries, kept from 2 kRun on, one after another.
+// vector kernels (fwd and ivd), which so hold the stages of length up to
+// kRun; a longer one takes w^j as w^(j - i) w^i, i = j mod kRun: w^(j - i) =
+// (w^kRun)^(j / kRun) is entry len / kRun + j / kRun (the stage of length
+// len / kRun has w^kRun for its root), w^i entry i of the stage's run of kRun
+// entries, kept from 2 kRun on, one after another.
 inline constexpr std::int64_t kRun = std::int64_t{1} << 13;
 struct Tables {
   Array<ShoupFactor> fws, ivs;

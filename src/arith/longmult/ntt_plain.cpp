@@ -4,12 +4,11 @@
 
 namespace longmult::ntt {
 
-// Two stages to a pass over the array, four entries at a time: half the
-// loads and stores of one stage at a time, and half the passes over the
-// longest arrays, which outgrow the caches near the core. The entries stay
-// lazy between the stages, below a small multiple of p, since Shoup's
-// product takes any y below 2^64 and the entries stay far below that; they
-// are reduced to [0, p) at the end (reduce_lazy, for the primes of ntt.h).
+// Two stages to a pass, four entries at a time: half the loads, the stores
+// and the passes over arrays that outgrow the caches near the core of one
+// stage at a time. The entries stay lazy between the stages, below a small
+// multiple of p (Shoup's product takes any y below 2^64), and are reduced to
+// [0, p) at the end (reduce_lazy, for the primes of ntt.h).
 
 // The forward transform, by decimation in frequency. A pass over two stages
 // takes entries below 4p: the sums of the first stage are below 8p, the sum

@@ -10,10 +10,7 @@ namespace longmult {
 namespace {
 
 // Scratch kept across calls: the packed operands and their product.
-struct Scratch {
-  std::vector<mp_limb_t> x, y, p;
-};
-thread_local Scratch scratch;
+thread_local std::vector<mp_limb_t> xs, ys, ps;
 
 // Cells c[s.lo .. s.hi] as w-bit fields of a binary number (w >= 34), into n
 // zeroed limbs.
@@ -52,13 +49,13 @@ void add_product_kronecker(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, 
                                                               : 64 + __builtin_clzll(static_cast<u64>(most))));
   const auto limbs = [w](Span s) { return static_cast<std::size_t>((static_cast<u64>(s.size()) * w + 63) / 64); };
   const std::size_t nx = limbs(bx), ny = limbs(by);
-  const mp_limb_t* px = pack_fields(scratch.x, nx + 1, X, bx, w);
+  const mp_limb_t* px = pack_fields(xs, nx + 1, X, bx, w);
   const std::size_t np = nx + ny + 2;
-  mp_limb_t* pp = sized(scratch.p, static_cast<std::int64_t>(np));
+  mp_limb_t* pp = sized(ps, static_cast<std::int64_t>(np));
   if (X == Y && bx.lo == by.lo && bx.hi == by.hi) {
     mpn_sqr(pp, px, static_cast<mp_size_t>(nx));
   } else {
-    const mp_limb_t* py = pack_fields(scratch.y, ny + 1, Y, by, w);
+    const mp_limb_t* py = pack_fields(ys, ny + 1, Y, by, w);
     const auto n1 = static_cast<mp_size_t>(std::max(nx, ny)), n2 = static_cast<mp_size_t>(std::min(nx, ny));
     mpn_mul(pp, nx >= ny ? px : py, n1, nx >= ny ? py : px, n2);  // the longer first
   }

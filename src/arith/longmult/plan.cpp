@@ -43,8 +43,12 @@ Plan plan_product(Units units, std::int64_t nx, std::int64_t ny, std::int64_t be
   const std::int64_t pairs = nx * ny - below * (below + 1) / 2;
   const int k1 = log_length(nx, ny, 1, kLeastLog);
   if (pairs >= t.pairs_per_step * k1 * (std::int64_t{1} << k1)) {
-    if (units.vector != nullptr && k1 <= t.max_log)
-      return {Method::transform, 1, k1, (std::int64_t{1} << k1) >= t.pair_entries, t.pair_columns};
+    // Vector units: Y in halves where each needs half the length (5 in place of 3).
+    const bool halves = t.halves_entries > 0 && (std::int64_t{1} << k1) >= t.halves_entries &&
+                        log_length(nx, (ny + 1) / 2, 1, kLeastLog) < k1;
+    const int kv = halves ? k1 - 1 : k1;
+    if (units.vector != nullptr && kv <= t.max_log)
+      return {Method::transform, 1, kv, (std::int64_t{1} << kv) >= t.pair_entries, t.pair_columns, halves};
     // In plain C++, or too long for a cell to an entry: the form whose work
     // for each thread is shorter, one and a half transforms of 2^k2 entries
     // or two of 2^k3.

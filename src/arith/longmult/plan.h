@@ -19,6 +19,7 @@ struct Plan {
   int log = 0;                    // transform: 2^log entries
   bool pair = false;              // transform: its residues on two threads
   std::int64_t pair_columns = 0;  // transform: its remainders on two threads from this many columns
+  bool halves = false;            // transform: of X by each half of Y, X's transform kept between them
 };
 
 // The plan for the columns from `from` up of a block pair of nx by ny cells

@@ -64,7 +64,6 @@ HWY_INLINE V load(const u64* a) { return to_double(hn::LoadU(du, a)); }
 HWY_INLINE void store(u64* a, V x) { hn::StoreU(to_int(x), du, a); }
 HWY_INLINE V get(const u64* a) { return hn::BitCast(d, hn::LoadU(du, a)); }
 HWY_INLINE void put(u64* a, V x) { hn::StoreU(hn::BitCast(du, x), du, a); }
-HWY_INLINE V zero() { return hn::Zero(d); }
 
 // The prime and its inverse (as numbers: SVE's vectors cannot be members).
 struct Mod {
@@ -81,7 +80,7 @@ HWY_INLINE V reduce(V s, const Mod& m) {
   return hn::NegMulAdd(hn::Round(hn::Mul(s, hn::Set(d, m.pinv))), hn::Set(d, m.p), s);
 }
 // x mod p in [0, p) for |x| < p; x + p where x < 0 (not where x is -0).
-HWY_INLINE V up(V x, const Mod& m) { return hn::IfThenElse(hn::Lt(x, zero()), hn::Add(x, hn::Set(d, m.p)), x); }
+HWY_INLINE V up(V x, const Mod& m) { return hn::IfThenElse(hn::Lt(x, hn::Zero(d)), hn::Add(x, hn::Set(d, m.p)), x); }
 
 // The stages shorter than a vector work on 2N entries in two vectors A and
 // B (N lanes, N = 2^k): entry (v, i), lane i of A (v = 0) or B (v = 1), is
@@ -239,7 +238,7 @@ void multiply_entries(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 
 // t = x - e B, formed exactly: one correction either way.
 HWY_INLINE void settle_split(V e, V t, V& q, V& r) {
   const V base = hn::Set(d, static_cast<double>(kB)), one = hn::Set(d, 1.0);
-  const auto under = hn::Lt(t, zero());
+  const auto under = hn::Lt(t, hn::Zero(d));
   t = hn::Add(t, hn::IfThenElseZero(under, base));
   e = hn::Sub(e, hn::IfThenElseZero(under, one));
   const auto over = hn::Ge(t, base);
@@ -345,7 +344,7 @@ void column_sums(const double* xr, std::int64_t nx, const double* yh, const doub
     const double *a = xr + (nx - 1 - c + i0), *bh = yh + i0, *bl = yl + i0;
     VU sh = hn::Zero(du), sl = sh;
     for (std::int64_t t = 0; t < n;) {
-      V h = zero(), l = zero();
+      V h = hn::Zero(d), l = hn::Zero(d);
       for (int k = 0; k < 4 && t + N <= n; ++k, t += N) {
         const V xa = hn::LoadU(d, a + t);
         h = hn::MulAdd(xa, hn::LoadU(d, bh + t), h);
