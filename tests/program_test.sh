@@ -19,41 +19,47 @@ trap 'for sock in "${socks[@]}"; do tm kill-server 2>/dev/null; done; rm -rf "$t
 fail=0
 bad() { echo "FAIL $*"; fail=1; }
 
-# run STDIN ARGS...: runs the program, leaving $tmp/out, $tmp/err and $status.
+# run STDIN ARGS...: runs the program, leaving $tmp/out, $tmp/err and $status;
+# runs STDIN ARGUMENTS does the same with the string ARGUMENTS split at blanks.
 run() {
   printf '%s' "$1" | "$prog" "${@:2}" >"$tmp/out" 2>"$tmp/err"
   status=$?
+}
+runs() {
+  local argv
+  read -r -a argv <<<"$2"
+  run "$1" "${argv[@]}"
 }
 # ends STATUS WHAT: the last run ended with STATUS, nothing on standard error.
 ends() {
   [ "$status" = "$1" ] || bad "$2: status $status, expected $1"
   [ ! -s "$tmp/err" ] || bad "$2: wrote to standard error: $(cat "$tmp/err")"
 }
+# same WHAT FILE: the last run ended well with the output FILE holds.
+same() {
+  ends 0 "$1"
+  cmp -s "$2" "$tmp/out" || bad "$1: the output differs from that of $2"
+}
+# refused WHAT TEXT [REGEX]: the last run ended with status 2, nothing on
+# standard output and one line on standard error that holds TEXT and matches
+# REGEX, by default the usage line.
+refused() {
+  [ "$status" = 2 ] && [ ! -s "$tmp/out" ] && [ "$(wc -l <"$tmp/err")" = 1 ] && grep -qF -- "$2" "$tmp/err" &&
+    grep -q "${3:-^fixcalc: .*usage: fixcalc }" "$tmp/err" ||
+    bad "$1: status $status, $(wc -c <"$tmp/out") bytes out, error '$(cat "$tmp/err")'; expected 2, none, a line with $2"
+}
 
 # No arguments runs the calculator on standard input; FILE arguments ("-" for
 # standard input) run it on their concatenation; --help and --version answer
 # on standard output; --progress changes nothing when standard error is not a
-# terminal; an unknown option is a one-line usage error and a FILE that cannot
-# be opened a one-line message, both on standard error with status 2.
-# The arguments $1 (split at blanks) are a usage error naming $2: status 2,
-# nothing on standard output, one usage line on standard error.
-refused_as_usage() {
-  local argv
-  read -r -a argv <<<"$1"
-  run $'10\n1\n14\n2\n' "${argv[@]}"
-  [ "$status" = 2 ] && [ ! -s "$tmp/out" ] && [ "$(wc -l <"$tmp/err")" = 1 ] &&
-    grep -q '^fixcalc: .*usage: fixcalc' "$tmp/err" && grep -qF -- "'$2'" "$tmp/err" ||
-    bad "arguments '$1': status $status, $(wc -c <"$tmp/out") bytes out, error '$(cat "$tmp/err")';" \
-      "expected 2, none, a usage line naming '$2'"
-}
-
+# terminal; an unknown option, a bad thread count or a FILE that cannot be
+# opened is refused in one line on standard error with status 2.
 check_cli() {
-  local version=$2 args named argv files want
+  local version=$2 args named files want
   cd "$tmp" || exit 1
   run $'10\n1\n1\n2.5\n2\n22\n-1\n'
-  ends 0 "no arguments"
-  printf '\nD: 10\nE: 1\n\nNo: 1 A := r;\nr := 2.5\n\nNo: 2 write(A);\n          2.50000 00000 \n\nNo: 22 stop\n' |
-    cmp -s - "$tmp/out" || bad "no arguments: not the calculator's output"
+  printf '\nD: 10\nE: 1\n\nNo: 1 A := r;\nr := 2.5\n\nNo: 2 write(A);\n          2.50000 00000 \n\nNo: 22 stop\n' >want
+  same "no arguments" want
   run $'0\n1\n11\n-2\n'
   ends 255 "an arithmetic error"
   run $'10\n1\n14\n2\n' --help
@@ -70,11 +76,22 @@ check_cli() {
   grep -q '^Copyright (c) [0-9]' "$tmp/out" && grep -q 'MIT licence' "$tmp/out" ||
     bad "--version does not name the copyright and the MIT licence: '$(cat "$tmp/out")'"
 
-  # Not understood: the argument named is the first other than --progress.
-  for args in -h -v --helpx --HELP '--help extra' '--version --help' '--progress --version' '--progress -q'; do
+  # Not understood: the argument named is the first other than --progress
+  # (a bad count, the count); a thread count that is not 1 to 1024.
+  for args in -h -v --helpx --HELP '--help extra' '--version --help' '--progress --version' '--progress -q' \
+    '--threads 0' '--threads -1' '--threads x' '--threads 1025' '--threads 99999999999999999999' \
+    '--threads=' '--threads=2x' '--threads +2' '--progress --threads 0.5' --threads; do
     named=${args#--progress }
+    [[ $named != --threads?* ]] || named=${named#--threads[ =]}
     named=${named%% *}
-    refused_as_usage "$args" "$named"
+    runs $'10\n1\n14\n2\n' "$args"
+    refused "arguments '$args'" "'$named'"
+  done
+  for named in 0 -2 two ' 2'; do
+    FIXCALC_THREADS=$named run $'10\n1\n14\n2\n'
+    refused "FIXCALC_THREADS='$named'" "FIXCALC_THREADS '$named'"
+    FIXCALC_THREADS=$named run $'10\n1\n14\n2\n' want
+    refused "FIXCALC_THREADS='$named' with a FILE" "FIXCALC_THREADS '$named'"
   done
 
   # The first file ends inside a number, and "EOF met" comes only at the end
@@ -83,15 +100,13 @@ check_cli() {
   printf '4\n2\n' >b
   printf '1\n-3\n' >./-x  # 11 with the end of a: A*(-3), status 255
   for args in a 'a b' 'a - b' '- a b' 'a b -' 'a - - b' 'a -- -x'; do
-    read -r -a argv <<<"$args"
     read -r -a files <<<"${args/ -- / }"  # for cat, which reads "-" as the program does
     printf '23\n2\n' | cat -- "${files[@]}" | "$prog" >"$tmp/want"
     want=$?
-    run $'23\n2\n' "${argv[@]}"
-    ends "$want" "files '${argv[*]}'"
-    cmp -s "$tmp/out" "$tmp/want" || bad "files '${argv[*]}': output differs from that of their concatenation"
+    runs $'23\n2\n' "$args"
+    ends "$want" "files '$args'"
+    cmp -s "$tmp/out" "$tmp/want" || bad "files '$args': output differs from that of their concatenation"
   done
-
   mkdir dir
   run $'10\n1\n14\n2\n' a none - dir
   [ "$status" = 2 ] && [ ! -s "$tmp/out" ] || bad "unopenable files: status $status, $(wc -c <"$tmp/out") bytes out"
@@ -101,76 +116,46 @@ check_cli() {
   # The thread count: --threads N or FIXCALC_THREADS (the option wins), the
   # same output for every count, on a script whose long products share their
   # work out (sqrt(2) to 10^5 decimals: transforms of 2^15 entries, and runs
-  # of more than 500 truncated passes); a bad count is a usage error naming
-  # it.
+  # of more than 500 truncated passes).
   local script=$'100000\n11\n16\n2\n2\n22\n-1\n' n
   printf '%s' "$script" | "$prog" >"$tmp/want"
   for args in '--threads 1' '--threads 2' '--threads=3' '--threads 1024' '--threads 02'; do
-    read -r -a argv <<<"$args"
-    run "$script" "${argv[@]}"
-    ends 0 "$args"
-    cmp -s "$tmp/want" "$tmp/out" || bad "$args: the output differs from the default's"
+    runs "$script" "$args"
+    same "$args" "$tmp/want"
   done
-  for n in 1 2; do
+  for n in 1 2 ''; do
     FIXCALC_THREADS=$n run "$script"
-    ends 0 "FIXCALC_THREADS=$n"
-    cmp -s "$tmp/want" "$tmp/out" || bad "FIXCALC_THREADS=$n: the output differs from the default's"
+    same "FIXCALC_THREADS='$n'" "$tmp/want"
   done
   FIXCALC_THREADS=x run "$script" --threads 1
-  ends 0 "FIXCALC_THREADS=x with --threads 1"
-  FIXCALC_THREADS= run "$script"
-  ends 0 "FIXCALC_THREADS empty"
-  for args in '--threads 0' '--threads -1' '--threads x' '--threads 1025' '--threads 99999999999999999999' \
-    '--threads=' '--threads=2x' '--threads +2' '--progress --threads 0.5'; do
-    named=${args##* }
-    named=${named#--threads=}
-    [ "$args" != '--threads=' ] || named=''
-    refused_as_usage "$args" "$named"
-  done
-  run '' --threads
-  [ "$status" = 2 ] && [ "$(wc -l <"$tmp/err")" = 1 ] && grep -qF -- "'--threads'" "$tmp/err" ||
-    bad "--threads without a count: status $status, error '$(cat "$tmp/err")'"
-  for n in 0 -2 two ' 2'; do
-    FIXCALC_THREADS=$n run $'10\n1\n14\n2\n'
-    [ "$status" = 2 ] && [ ! -s "$tmp/out" ] && [ "$(wc -l <"$tmp/err")" = 1 ] &&
-      grep -qF -- "FIXCALC_THREADS '$n'" "$tmp/err" ||
-      bad "FIXCALC_THREADS='$n': status $status, error '$(cat "$tmp/err")'; expected 2 and a usage line naming it"
-    FIXCALC_THREADS=$n run $'10\n1\n14\n2\n' a
-    [ "$status" = 2 ] && grep -qF -- "FIXCALC_THREADS '$n'" "$tmp/err" ||
-      bad "FIXCALC_THREADS='$n' with a FILE: status $status, error '$(cat "$tmp/err")'"
-  done
+  same "FIXCALC_THREADS=x with --threads 1" "$tmp/want"
 
-  # FIXCALC_UNITS: a name the build does not hold is refused in one line on
-  # standard error, status 2, that lists the names it holds; each of those
-  # gives the bytes of the default choice, or is refused in one line where
-  # the processor lacks the units; an empty value is the default choice.
+  # FIXCALC_UNITS: a name the build does not hold is refused with a list of
+  # the names it holds; each of those gives the bytes of the default choice,
+  # or is refused where the processor lacks the units; an empty value is the
+  # default choice.
   local units_in=$'3000\n11\n14\n12\n10\n3\n15\n2\n' names name
   run "$units_in"
   ends 0 "FIXCALC_UNITS unset"
   cp "$tmp/out" "$tmp/default"
   FIXCALC_UNITS=avx9 run "$units_in"
-  names=$(sed -n 's/^fixcalc: FIXCALC_UNITS=avx9: no such units (this build has \(.*\))$/\1/p' "$tmp/err")
-  [ "$status" = 2 ] && [ ! -s "$tmp/out" ] && [ "$(wc -l <"$tmp/err")" = 1 ] && [ -n "$names" ] ||
-    bad "FIXCALC_UNITS=avx9: status $status, $(wc -c <"$tmp/out") bytes out, error '$(cat "$tmp/err")'"
+  refused "FIXCALC_UNITS=avx9" "fixcalc: FIXCALC_UNITS=avx9: no such units (this build has " ')$'
+  names=$(sed -n 's/^.*(this build has \(.*\))$/\1/p' "$tmp/err")
   grep -qw plain <<<"$names" || bad "FIXCALC_UNITS: plain is not among the names '$names'"
   for name in $names ''; do
     FIXCALC_UNITS=$name run "$units_in"
     if [ "$status" = 0 ]; then
-      ends 0 "FIXCALC_UNITS=$name"
-      cmp -s "$tmp/out" "$tmp/default" || bad "FIXCALC_UNITS=$name: the output differs from the default's"
+      same "FIXCALC_UNITS=$name" "$tmp/default"
     else
-      [ "$status" = 2 ] && [ ! -s "$tmp/out" ] &&
-        echo "fixcalc: FIXCALC_UNITS=$name: the processor lacks these units" | cmp -s - "$tmp/err" ||
-        bad "FIXCALC_UNITS=$name: status $status, error '$(cat "$tmp/err")'"
+      refused "FIXCALC_UNITS=$name" "fixcalc: FIXCALC_UNITS=$name: the processor lacks these units" 'units$'
     fi
   done
 
   # A command of more than a second, beside the same without --progress.
   printf '30000\n20\n17\n163\n2\n22\n-1\n' | "$prog" >"$tmp/want" &
   run $'30000\n20\n17\n163\n2\n22\n-1\n' --progress
-  ends 0 "--progress"
   wait
-  cmp -s "$tmp/want" "$tmp/out" || bad "--progress: the output differs"
+  same "--progress" "$tmp/want"
 }
 
 # The manual renders without warnings, has the usual sections, and its
@@ -299,6 +284,11 @@ waits() {
   done
 }
 shows() { [ "$(screen)" = "$1" ]; }
+# The screen shows at last what the program writes without --progress.
+shows_plain() {
+  waits 10 shows "$(sed 's/ *$//' "$tmp/plain.out")" ||
+    fail_with "the screen at the end is not the output without --progress (- without, + screen):"$'\n'"$(diff "$tmp/plain.out" <(screen))"
+}
 # Waits up to SECONDS for the program to end with STATUS (default 0), as the
 # shell that ran it says: tmux does not always know it when the pane has died.
 ends_well() {
@@ -394,8 +384,7 @@ check_progress() {
   ends_well 60
   wait $plain || fail_with "without --progress the program ended with status $?"
   # tmux may show the end of the output a moment after the program has ended.
-  waits 10 shows "$(sed 's/ *$//' "$tmp/plain.out")" ||
-    fail_with "the screen at the end is not the output without --progress (- without, + screen):"$'\n'"$(diff "$tmp/plain.out" <(screen))"
+  shows_plain
   waits 10 grep -q 'No: 22' "$tmp/log" || fail_with "the log of the terminal is incomplete"
   first_drawn 'exp term' "$line"
   [ "$(screen | tail -2 | head -1)" = "r := 163" ] || fail_with "the progress line is not right below the output"
@@ -427,8 +416,7 @@ check_ends() {
   [ $? = 255 ] || { echo "FAIL $tmp/alarm.in does not end with an alarm"; exit 1; }
   logged_pane "an alarm" 'FIXCALC_PROGRESS_DELAY=0 "$0" --progress "$2"; echo $? >"$1"' "$tmp/alarm.in"
   ends_well 60 255
-  waits 10 shows "$(sed 's/ *$//' "$tmp/plain.out")" ||
-    fail_with "the screen at the end is not the output without --progress (- without, + screen):"$'\n'"$(diff "$tmp/plain.out" <(screen))"
+  shows_plain
   waits 10 grep -q 'sqrt pass' "$tmp/log" || fail_with "no progress line was drawn before the alarm"
 
   printf '200000\n1\n2\n' >"$tmp/big.in"  # 240 kB of zeros: more than a pipe holds
