@@ -158,9 +158,8 @@ check_cli() {
   same "--progress" "$tmp/want"
 }
 
-# The manual renders without warnings, has the usual sections, and its
-# COMMANDS section lists exactly the commands the program has, each with the
-# line the program echoes for it (run with end of input right after the code).
+# The manual renders without warnings, has the usual sections, and lists in
+# COMMANDS each command with the line the program echoes for it.
 check_man() {
   local page=$2 warnings text section documented echoed names name
   command -v groff >/dev/null || { echo "FAIL groff is not installed (scripts/setup.sh installs groff-base)"; exit 1; }
@@ -170,7 +169,7 @@ check_man() {
   for section in NAME SYNOPSIS DESCRIPTION COMMANDS NUMBERS OUTPUT ENVIRONMENT 'EXIT STATUS' EXAMPLES; do
     grep -qx "$section" <<<"$text" || bad "no section $section"
   done
-  # Every name of units that the build holds, as its refusal of another lists them.
+  # Every name of units that the build holds, as the refusal of another lists them.
   names=$(printf '' | FIXCALC_UNITS=- "$prog" 2>&1 | sed -n 's/.*(this build has \(.*\))$/\1/p')
   [ -n "$names" ] || bad "no list of units in the refusal of FIXCALC_UNITS=-"
   for name in $names; do
@@ -187,14 +186,11 @@ check_man() {
     bad "the manual's COMMANDS differ from the program's echoes (- manual, + program):"$'\n'"$(diff <(echo "$documented") <(echo "$echoed"))"
 }
 
-# The program in bin, the compressed manual page in share/man/man1, and the
-# licence and the changelog in share/doc/fixcalc of a fresh prefix, where a
-# shell and man look for them; a Debian package of the same files under /usr
-# that depends on the GMP runtime library and that Debian's checker, lintian
-# (where it is installed), accepts without an error or a warning, and when
-# HARDENED is 1 (a build with all of Debian's hardening) without a note on
-# hardening. The program, its manual page, the package and its changelog
-# all have the project's VERSION, and so has the newest entry of CHANGELOG.md.
+# The program, the compressed manual page, the licence and the changelog
+# installed in a fresh prefix where a shell and man find them; a Debian
+# package of the same under /usr that depends on GMP and that lintian accepts
+# without an error or a warning (when HARDENED is 1, without a note on
+# hardening). All of them, and CHANGELOG.md, of the project's VERSION.
 check_install() {
   local build=$1 page=$2 version=$3 source=$4 hardened=$5 log deb newest status
   # holds ROOT PREFIX WHAT: only the program, which computes and tells its
@@ -207,9 +203,9 @@ check_install() {
       bad "$3 holds other files than the program, its manual page, licence and changelog:"$'\n'"$files"
     printf '0\n1\n1\n7\n2\n-1\n' | "$1/$2bin/fixcalc" | grep -qx '          7 ' || bad "$3: the program does not compute"
     [ "$("$1/$2bin/fixcalc" --version | head -1)" = "fixcalc $version" ] || bad "$3: the program is not version $version"
-    gzip -dc "$1/$2share/man/man1/fixcalc.1.gz" | cmp -s - "$page" || bad "$3: the manual page differs from $page"
-    gzip -dc "$1/$2share/man/man1/fixcalc.1.gz" | head -1 | grep -q "^\.TH FIXCALC 1 [-0-9]* \"fixcalc $version\" " ||
-      bad "$3: the manual page is not of version $version"
+    gzip -dc "$1/$2share/man/man1/fixcalc.1.gz" >"$tmp/page"
+    cmp -s "$tmp/page" "$page" && head -1 "$page" | grep -q "^\.TH FIXCALC 1 [-0-9]* \"fixcalc $version\" " ||
+      bad "$3: the manual page is not $page of version $version"
     # The changelog in the format dpkg reads, newest entry first.
     gzip -dc "$doc/changelog.gz" >"$tmp/changelog" &&
       [ "$(dpkg-parsechangelog -l "$tmp/changelog" -S Version 2>&1)" = "$version" ] ||
@@ -237,9 +233,8 @@ check_install() {
   holds "$tmp/unpacked" usr/ "the package"
   [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || bad "the package is version $(dpkg-deb -f "$deb" Version), not $version"
   grep -Eq '(^|, )libgmp10( |,|$)' <<<"$(dpkg-deb -f "$deb" Depends)" || bad "the package does not depend on libgmp10"
-  for field in Maintainer Description; do
-    [ -n "$(dpkg-deb -f "$deb" $field)" ] || bad "the package has no $field"
-  done
+  [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] && [ -n "$(dpkg-deb -f "$deb" Description)" ] ||
+    bad "the package has no Maintainer or no Description"
   if command -v lintian >/dev/null; then
     # lintian warns on standard error when run as root; its findings are on standard output.
     log=$(lintian -I --fail-on error,warning "$deb" 2>"$tmp/lintian.err")
@@ -264,9 +259,8 @@ fail_with() {
 }
 # pane DESCRIPTION SCRIPT [ARGS...]: runs the shell commands SCRIPT in a fresh
 # pane, with the program as $0, $1 the file for its exit status, ARGS from $2.
-# The tmux server outlives this script when it is killed: a program that
-# spins for ever (a faulty build) is stopped after five minutes of processor
-# time rather than left running.
+# The tmux server may outlive this script: a program that spins for ever is
+# stopped after five minutes of processor time.
 pane() {
   how=$1 seen=''
   rm -f "$tmp/status"
@@ -296,9 +290,8 @@ ends_well() {
   [ "$(cat "$tmp/status")" = "${2:-0}" ] || fail_with "exit status $(cat "$tmp/status"), expected ${2:-0}"
 }
 
-# Types TEXT and Enter, then waits until the screen shows what a person should
-# see by now: what was there, then SHOWN (the rest of the typed line as the
-# terminal echoes it, and the program's answer).
+# type_line TEXT SHOWN: types TEXT and Enter, then waits until the screen
+# shows what was there, then SHOWN (the rest of the echoed line, the answer).
 type_line() {
   seen+=$2
   tm send-keys -t calc -l -- "$1"
@@ -307,11 +300,10 @@ type_line() {
     fail_with "after typing '$1' the screen is not as expected (- expected, + screen):"$'\n'"$(diff <(echo "$seen") <(screen))"
 }
 
-# Before each line is typed the screen must show the echo and result of the
-# previous one: with the output on the terminal, with it piped through another
-# program (as when a session is logged with tee), where only the program's own
-# flushing makes the echoes appear in time, and after a file holding the
-# precision pair, which is then not typed.
+# Before each line is typed the screen shows the echo and result of the
+# previous one: with the output on the terminal, piped through another program
+# (where only the program's own flushing shows the echoes in time), and after
+# a file holding the precision pair.
 session() {
   pane "$@"
   sleep 0.2
@@ -349,11 +341,10 @@ logged_pane() {
   tm pipe-pane -O -t calc "cat >>'$tmp/log'" || fail_with "tmux could not log the pane"
   touch "$tmp/status.go"
 }
-# first_drawn PATTERN LINE: shows, in a fresh pane, the screen as it was when
-# the logged program first drew a progress line holding PATTERN: the log up to
-# the end of that drawing (ESC [ K, ESC 8), written to a terminal of the same
-# size. Waits until its last line, the line drawn, matches the regular
-# expression LINE. The check is thus the same however long the line stayed.
+# first_drawn PATTERN LINE: replays in a fresh pane the log up to the end
+# (ESC [ K, ESC 8) of the first progress line holding PATTERN, and waits until
+# its last line matches the regular expression LINE: the same check however
+# long the line stayed.
 first_drawn() {
   python3 - "$tmp/log" "$tmp/replay" "$1" <<'PY' || fail_with "no progress line holding '$1' was drawn"
 import sys
@@ -369,12 +360,11 @@ PY
   waits 10 last_line "$2" || fail_with "the progress line is not the last line on the screen"
 }
 
-# --progress on command 17, the line drawn at once (FIXCALC_PROGRESS_DELAY=0),
-# so that it shows however fast the machine is: when it first shows the
-# exponential's terms, it is the last line on the screen, right below the
-# echo of the argument; at the end the screen shows the output without the
-# option. With the output in a file the progress line is all there is, and it
-# is gone after the command.
+# --progress on command 17, drawn at once (FIXCALC_PROGRESS_DELAY=0): the
+# exponential's terms show on the last line, right below the echo of the
+# argument, and at the end the screen shows the output without the option.
+# With the output in a file the progress line is all there is, and it goes
+# after the command.
 check_progress() {
   local how plain line='^No: 17 A := exp\(PI\*sqrt\(r\)\);  exp term [0-9]+ of ~[0-9]+ \([0-9]+%\)  [0-9]+ s$'
   printf '20000\n20\n17\n163\n22\n-1\n' >"$tmp/long.in"
@@ -402,13 +392,10 @@ check_progress() {
   [ "$(screen | grep -c .)" = 1 ] || fail_with "more than the progress line on the screen"
 }
 
-# The ends of a program whose progress line shows: each leaves the screen as
-# it would be without the option. An alarm ends it with status 255 (the line
-# was drawn: the square root's passes begin, FIXCALC_PROGRESS_DELAY=0). Ctrl-C
-# (SIGINT) and SIGTERM make it erase the line and die of the signal (130,
-# 143); an ignored SIGINT stays ignored. There the program is held in a
-# command by its output, a pipe that nobody reads, so that the line shows for
-# as long as the test needs.
+# The ends of a program whose progress line shows, each leaving the screen as
+# without the option: an alarm (status 255); Ctrl-C and SIGTERM erase the
+# line and die of the signal (130, 143), an ignored SIGINT stays ignored. The
+# program is held there by its output, a pipe nobody reads.
 check_ends() {
   local how held='^No: 2 write\(A\);  [0-9]+ s$'
   printf '20000\n10\n16\n163\n' >"$tmp/alarm.in"  # E too small for the passes

@@ -3,7 +3,6 @@
 // method the plan takes for all of them, so that a change of a threshold
 // shows as a change of that file. FIXCALC_UPDATE_PLAN=1 rewrites the file
 // from the plan, for a retuning, whose diff is then reviewed.
-#include <cmath>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -87,15 +86,7 @@ TEST(Plan, GridAsReviewed) {
   ASSERT_TRUE(in) << "no " << path << " (FIXCALC_UPDATE_PLAN=1 writes it)";
   std::stringstream want;
   want << in.rdbuf();
-  std::istringstream w(want.str()), g(got);
-  std::string wl, gl;
-  for (int line = 1; w || g; ++line) {
-    wl.clear();
-    gl.clear();
-    std::getline(w, wl);
-    std::getline(g, gl);
-    ASSERT_EQ(gl, wl) << "line " << line << " of " << path << " (FIXCALC_UPDATE_PLAN=1 rewrites it)";
-  }
+  EXPECT_EQ(got, want.str()) << path << " differs (FIXCALC_UPDATE_PLAN=1 rewrites it)";
 }
 
 // The kernels' own limits hold whatever the tables say: a transform never
