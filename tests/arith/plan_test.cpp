@@ -19,11 +19,7 @@ using longmult::plan_product;
 
 // "transform of 2^13 entries of 1 cell on two threads", and the like.
 std::string describe(const Plan& plan) {
-  switch (plan.method) {
-    case Method::columns: return "columns";
-    case Method::gmp: return "gmp";
-    case Method::transform: break;
-  }
+  if (plan.method != Method::transform) return plan.method == Method::gmp ? "gmp" : "columns";
   return "transform of 2^" + std::to_string(plan.log) + " entries of " + std::to_string(plan.cells) +
          (plan.cells == 1 ? " cell" : " cells") + (plan.pair ? " on two threads" : "");
 }
