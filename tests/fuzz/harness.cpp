@@ -1,7 +1,6 @@
 #include "harness.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,8 +29,7 @@ struct Outcome {
 };
 
 __int128 rows(std::int64_t F, std::int64_t S, std::int64_t L) {
-  if (F > L) return 0;
-  return S > 0 ? (static_cast<__int128>(L) - F) / S + 1 : 1;
+  return F > L ? 0 : S > 0 ? (static_cast<__int128>(L) - F) / S + 1 : 1;
 }
 
 bool ends_with(const std::string& s, const std::string& tail) {
@@ -136,13 +134,12 @@ Outcome run_input(const std::uint8_t* data, std::size_t size, bool reference_ker
   const std::int64_t saved = register_budget();
   set_register_budget(budget);
   use_reference_kernels = reference_kernels;
-  Outcome o;
-  o.status = run(in, out);
+  const int status = run(in, out);
   use_reference_kernels = false;
   set_register_budget(saved);
   std::fclose(in);
   std::fclose(out);
-  o.out.assign(buf, len);
+  Outcome o{std::string(buf, len), status};
   std::free(buf);
   return o;
 }
@@ -154,16 +151,15 @@ bool within_bounds(const std::uint8_t* data, std::size_t size) {
   std::FILE* in = open_input(data, size, copy);
   std::FILE* sink = std::fopen("/dev/null", "w");
   if (in == nullptr || sink == nullptr) std::abort();
-  std::FILE* const saved[2] = {input, output};
-  input = in;
-  output = sink;
+  std::swap(input, in);
+  std::swap(output, sink);
   bool within = true;
   try {
     within = run_within_bounds();
   } catch (const Fatal&) {
   }
-  input = saved[0];
-  output = saved[1];
+  std::swap(input, in);
+  std::swap(output, sink);
   std::fclose(in);
   std::fclose(sink);
   return within;
