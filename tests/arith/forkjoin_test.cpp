@@ -22,9 +22,8 @@ using namespace std::chrono_literals;
 using forkjoin::Pair;
 using forkjoin::Task;
 
-// A flag one thread raises and another awaits. The bound of a minute only
-// turns a hang into a failure: every wait ends as soon as the other thread
-// gets to its raise().
+// A flag one thread raises and another awaits (a minute at most: the bound
+// only turns a hang into a failure).
 class Flag {
  public:
   void raise() {
@@ -176,10 +175,9 @@ TEST(ForkJoin, RestingPartnerIsWoken) {
   expect_counts(pair, 2, 0);
 }
 
-// Many runs, every path mixed: no spin (the partner rests and is woken every
-// time, and the caller blocks) or the default, with delays injected at random
-// on either side. Every call is made once, by one thread or the other, and
-// its results are there when the run returns.
+// Many runs, every path mixed: no spin (the partner rests and the caller
+// blocks every time) or the default, with random delays on either side.
+// Every call is made once and its results are there when the run returns.
 TEST(ForkJoin, ManyRunsMakeEveryCallOnce) {
   for (const auto spin : {std::chrono::nanoseconds(0), forkjoin::kJoinSpin}) {
     std::atomic<unsigned> seed{12345};
@@ -201,8 +199,7 @@ TEST(ForkJoin, ManyRunsMakeEveryCallOnce) {
         sums[t] += r;
       };
       pair.run(Task(task));
-      ASSERT_EQ(made[0], 1) << "run " << r;
-      ASSERT_EQ(made[1], 1) << "run " << r;
+      ASSERT_TRUE(made[0] == 1 && made[1] == 1) << "run " << r << ": calls made " << made[0] << " and " << made[1];
     }
     const long want = long{kRuns} * (kRuns - 1) / 2;
     EXPECT_EQ(sums[0], want);
@@ -224,10 +221,8 @@ int partners_now() {
 }
 
 // The program's pair, in a process of its own each time (the thread count is
-// set once, before the first product): with one thread no second thread is
-// ever started and both calls are the caller's; with two the partner is
-// there after the first parallel call, and calls not marked parallel stay
-// with the caller.
+// set once): with one thread both calls are the caller's and no second thread
+// starts; with more the partner starts, and calls not parallel stay the caller's.
 void run_program_pairs(int threads) {
   forkjoin::set_threads(threads);
   const std::thread::id me = std::this_thread::get_id();

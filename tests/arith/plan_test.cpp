@@ -1,8 +1,7 @@
-// The plan of products for a grid of shapes on each kind of unit, against
-// tests/arith/data/plan.txt: each line gives a range of lengths and the
-// method the plan takes for all of them, so that a change of a threshold
-// shows as a change of that file. FIXCALC_UPDATE_PLAN=1 rewrites the file
-// from the plan, for a retuning, whose diff is then reviewed.
+// The plan of products for a grid of shapes on each kind of unit against
+// tests/arith/data/plan.txt, a range of lengths and their method a line, so
+// that a change of a threshold shows there. FIXCALC_UPDATE_PLAN=1 rewrites
+// it, for a retuning, whose diff is then reviewed.
 #include <fstream>
 #include <sstream>
 #include <string>
