@@ -1,8 +1,7 @@
-// Every kernel with a fast path against its reference, from one operand
-// generator: the same output, status, and cells and top of every register
-// the kernel leaves (scratch registers included). Each row of the table is a
-// kernel and a way of drawing its operands; the rows of long products run
-// once for each vector unit the processor has, and skip where it lacks one.
+// Every kernel with a fast path against its reference: the same output,
+// status, and cells and top of every register it leaves. Each row of the
+// table is a kernel and a way of drawing its operands; the rows of long
+// products run once for each vector unit the processor has.
 #include <array>
 #include <functional>
 #include <optional>
@@ -21,14 +20,11 @@
 
 namespace {
 
-// Fills N registers by `fill` and copies them; runs `op` on the registers with
-// the fast kernels and on the copies with the reference kernels, and fails
-// (with the inputs, want and got) when the outputs, the statuses or, after a
-// normal return, any register's cells or top differ.
+// Runs `op` on N registers made by `fill` with the fast kernels and on copies
+// with the reference kernels: the same output, status and registers.
 template <int N, class Fill, class Op>
 testing::AssertionResult compare(const std::string& name, Fill fill, Op op) {
-  Reg fast[N];
-  Reg ref[N];
+  Reg fast[N], ref[N];
   fill(fast);
   std::ostringstream what;
   what << name << " at " << describe_run();
@@ -36,8 +32,7 @@ testing::AssertionResult compare(const std::string& name, Fill fill, Op op) {
     COPY(fast[k], ref[k]);
     what << "\n  r" << k << ": " << describe(fast[k]);
   }
-  int fastStatus = 0;
-  int refStatus = 0;
+  int fastStatus = 0, refStatus = 0;
   const std::string fastOut = capture([&] { op(fast); }, &fastStatus);
   use_reference_kernels = true;
   const std::string refOut = capture([&] { op(ref); }, &refStatus);
@@ -52,9 +47,8 @@ testing::AssertionResult compare(const std::string& name, Fill fill, Op op) {
   return testing::AssertionSuccess();
 }
 
-// r[2] := r[0] * r[1] (or r[0] squared). The fast kernel must settle every
-// product of a run with cells itself or raise the reference's alarm itself,
-// and its correction walks visit at most about three cells per cell.
+// r[2] := r[0] * r[1] (or r[0] squared). The fast kernel settles every
+// product with cells itself, and its walks visit at most some three cells per cell.
 void longmult(Reg* r, bool square) {
   struct SettledItself {
     std::array<std::uint64_t, kDeclineKinds> declines = longmult_declines;
@@ -74,25 +68,20 @@ testing::AssertionResult longmult_of(const std::string& name, bool square, std::
   return compare<3>(name, fill, [square](Reg* r) { longmult(r, square); });
 }
 
-// A precision pair for products of up to `maxCells` fraction cells: limit 0,
-// limit below 0, or room above.
-void product_run(Operands& ops, int maxCells) {
-  const int frac = static_cast<int>(ops.below(maxCells + 1));
-  const int D = frac == 0 ? 0 : 10 * frac - static_cast<int>(ops.below(10));
-  switch (ops.below(6)) {
-    case 0: return set_precision(D, 1 + static_cast<int>(ops.below(10)));
-    case 1: return set_precision(D, -9 - static_cast<int>(ops.below(20)));
-    default: return set_precision(D, 1 + static_cast<int>(ops.below(10 * (maxCells + 2))));
-  }
-}
-
-// Random products with up to maxCells fraction cells, a sixth of them
-// squares, or integers at D = 0 as the isomer table multiplies them.
+// Random products with up to maxCells fraction cells (limit 0, below 0, or
+// room above), a sixth of them squares, or integers at D = 0 as the isomer
+// table multiplies them.
 testing::AssertionResult random_product(Operands& ops, int round, int maxCells, bool integers) {
   if (integers) {
     set_precision(0, 1 + static_cast<int>(ops.below(round % 2 == 0 ? 10 : 300)));
   } else {
-    product_run(ops, maxCells);
+    const int frac = static_cast<int>(ops.below(maxCells + 1));
+    const int D = frac == 0 ? 0 : 10 * frac - static_cast<int>(ops.below(10));
+    switch (ops.below(6)) {
+      case 0: set_precision(D, 1 + static_cast<int>(ops.below(10))); break;
+      case 1: set_precision(D, -9 - static_cast<int>(ops.below(20))); break;
+      default: set_precision(D, 1 + static_cast<int>(ops.below(10 * (maxCells + 2))));
+    }
   }
   const bool square = ops.chance(16);
   return longmult_of("LONGMULT", square, [&](Reg* r) {
@@ -100,8 +89,7 @@ testing::AssertionResult random_product(Operands& ops, int round, int maxCells, 
   });
 }
 
-// Long operands, cells lo .. hi: random cells with a few edge cells, or
-// patterned ones.
+// R's cells lo .. hi: random with a few edge cells, or patterned.
 void long_operand(Operands& ops, Reg& R, std::int64_t lo, std::int64_t hi, bool patterned) {
   if (patterned) return ops.fill(R, lo, hi);
   for (std::int64_t i = 0; i < ncells(); ++i) R.cells[i] = 0;
@@ -111,9 +99,9 @@ void long_operand(Operands& ops, Reg& R, std::int64_t lo, std::int64_t hi, bool 
   R.top = static_cast<std::int32_t>(hi + decimals);
 }
 
-// Long shapes: both full, a short fraction times a long number and the other
-// way round, few cells times many, squares, factors split by runs of zeros,
-// Y = 1 + a few low cells, and Y = 0.999... with or without other low cells.
+// Long shapes: both full, short times long and the other way round, few
+// cells times many, squares; X split by runs of zeros, Y = 1 + a few low
+// cells, Y = 0.999... with or without other low cells.
 testing::AssertionResult long_shape(Operands& ops, int round) {
   static const int kD[] = {600, 1'300, 2'700, 6'500, 12'000};
   set_precision(kD[round % 5], 40);
@@ -154,12 +142,10 @@ testing::AssertionResult long_shape(Operands& ops, int round) {
 }
 
 // The terms of a series as EXP forms them: one long X times Y's whose lengths
-// straddle each change of method and each doubling of the transform's length
-// (on the portable path, of two cells to an entry or three), with random
-// cells and with cells of 10^10 - 1 (the columns closest to the bound that
-// sizes fields and primes). Each product runs three times, the last after a
-// change of one cell of X that reaches the result: a transform of X kept from
-// before must be seen to be stale.
+// straddle each change of method and of the transform's length, of random
+// cells and of 10^10 - 1 (the columns nearest the bound that sizes fields and
+// primes). Each product runs three times, the last after a change of a cell
+// of X: a transform of X kept from before is then stale.
 testing::AssertionResult series_terms(Operands& ops, int round) {
   static const std::int64_t kLengths[] = {108, 109, 127, 128, 129, 163, 164,  200,  346,  347,  384, 385,
                                           512, 513, 630, 640, 768, 769, 1022, 1023, 1024, 1025, 1150};
@@ -192,9 +178,8 @@ testing::AssertionResult series_terms(Operands& ops, int round) {
   return testing::AssertionSuccess();
 }
 
-// The longest products: factors of four thousand cells, and a long integer
-// with a run of zeros squared (the blocks on either side of the run, and each
-// against the other, are products of their own).
+// The longest products: factors of 4,200 cells, and a long integer with a run
+// of zeros squared (the blocks and each against the other are products of their own).
 testing::AssertionResult longest(Operands& ops, int round) {
   if (round == 0) {
     set_precision(42'000, 20);
@@ -222,9 +207,8 @@ testing::AssertionResult add(Operands& ops, int) {
   return compare<2>("ADD " + std::to_string(f), fill, [f](Reg* r) { ADD(r[0], f, r[1]); });
 }
 
-// MULT and DIV (whose zero flag is compared too): random registers and
-// factors, and every tenth round a long register with room above it against
-// the factors at the boundaries of the paths.
+// MULT and DIV (and its zero flag): random registers and factors, and every
+// tenth round a long register with room above against the paths' boundaries.
 testing::AssertionResult scalar(Operands& ops, int round) {
   static const std::int64_t kLong[] = {
       1844674407, 1844674408, 922337203, 922337204, std::int64_t{1} << 62, std::numeric_limits<std::int64_t>::max()};
@@ -240,8 +224,8 @@ testing::AssertionResult scalar(Operands& ops, int round) {
     m = ops.factor();
   }
   bool flag[2] = {false, false};
-  const auto fill = [&](Reg* r) { ops.fill(r[0], longer ? limit - 3 : limit); };
-  auto same = compare<1>((divide ? "DIV by " : "MULT by ") + std::to_string(m), fill,
+  auto same = compare<1>((divide ? "DIV by " : "MULT by ") + std::to_string(m),
+                         [&](Reg* r) { ops.fill(r[0], longer ? limit - 3 : limit); },
                          [&](Reg* r) { divide ? void(flag[use_reference_kernels] = DIV(r[0], m)) : MULT(r[0], m); });
   if (same && flag[0] != flag[1]) return testing::AssertionFailure() << "DIV by " << m << ": want flag " << flag[1];
   return same;
@@ -250,19 +234,15 @@ testing::AssertionResult scalar(Operands& ops, int round) {
 testing::AssertionResult print(Operands& ops, int) {
   auto [D, E] = ops.shape(300);
   set_precision(D, E);
-  const auto fill = [&](Reg* r) { ops.fill(r[0]); };
-  return compare<1>("PRINT", fill, [](Reg* r) { PRINT(r[0]); });
+  return compare<1>(
+      "PRINT", [&](Reg* r) { ops.fill(r[0]); }, [](Reg* r) { PRINT(r[0]); });
 }
 
 // Pi and e at every D up to 400, then at random D up to 8000 (the split
-// serves from 300 decimals for e and 500 for pi), each at a random E (-9
-// makes limit < 0, where they alarm), from registers holding junk, on one
-// thread and on two. On two the split's root is a fork/join at every size
-// the split serves (the program's least is 10^4 decimals): its parts, with
-// sums and powers of their own, and the result's two halves of cells, side
-// by side. Every tenth round the register budget leaves room for only so
-// many bytes: the term-by-term forms then run, or both end in the same ALLOC
-// alarm.
+// serves from 300 decimals for e and 500 for pi), at random E (-9: limit < 0,
+// an alarm), from junk registers, on one thread and on two, where the split's
+// root forks at every size. Every tenth round the budget leaves room for so
+// many bytes: the term-by-term forms run, or both end in the same alarm.
 testing::AssertionResult series(Operands& ops, int round) {
   struct Paired {
     std::int64_t cells = series_pair_cells;
@@ -299,8 +279,7 @@ testing::AssertionResult series(Operands& ops, int round) {
   return same;
 }
 
-// X small enough for the series to converge at E = 11 or 20, and larger ones
-// that end in alarms; X of any cells with an integer part below 50.
+// X that converge at E = 11 or 20 and larger ones that alarm; X of any cells below 50.
 testing::AssertionResult exp(Operands& ops, int) {
   static const int kE[] = {1, 11, 20, 20, 30};
   static const double kX[] = {0, 1, 0.5, 2.5, 10, 40.1091, 1e-12};
@@ -316,19 +295,13 @@ testing::AssertionResult exp(Operands& ops, int) {
   return compare<3>("EXP", fill, [](Reg* r) { EXP(r[0], r[1], r[2]); });
 }
 
-// Square roots: first precisions and values whose passes end in cycles of
-// many periods, from pass t (state after pass j = state after pass i): period
-// 1 (237 decimals, v = 0.3, t = 11; exact roots from t = 0), 2 (v = 2), 5
-// (200, 0.3), 6 (1014, 10), 8 (237, 7), 10 (1051, 13), 14 (1273, 163, t =
-// 20), 16 (1014, 10^6 + 3, t = 34), 22 (1000, 10^6 + 3, t = 36), perfect
-// squares whose passes rewrite every cell (9, 144, 2.25), each also ten
-// decimals further on; then roots at limit 0, where the partial products need
-// room above the factors (two decimals fit for 2, eleven do not); then random
-// values at random precisions.
+// Square roots: first D and v whose passes end in cycles of periods 1 (237,
+// 0.3; exact roots), 2, 5, 6, 8, 10, 14, 16 and 22, and perfect squares whose
+// passes rewrite every cell, each also ten decimals on; then roots at limit
+// 0, where the partial products need room above the factors; then random ones.
 testing::AssertionResult sqrt(Operands& ops, int round) {
   struct Row {
-    int D;
-    int E;
+    int D, E;
     double v;
   };
   static const Row kCycles[] = {{237, 11, 0.3},      {1000, 11, 4},       {100, 11, 2},    {200, 20, 0.3},
@@ -352,8 +325,30 @@ testing::AssertionResult sqrt(Operands& ops, int round) {
   }
   std::ostringstream name;
   name << "SQRT of " << v;
-  const auto nothing = [](Reg*) {};
-  return compare<3>(name.str(), nothing, [v](Reg* r) { SQRT(r[0], r[1], r[2], v); });
+  return compare<3>(
+      name.str(), [](Reg*) {}, [v](Reg* r) { SQRT(r[0], r[1], r[2], v); });
+}
+
+// The walks keep what they learn for the next product with the same X. In
+// 1/3 times 1/3 every third pass may wrap and walks to X's last cell; with
+// that cell one more the walks end the other way, and a cell one more in the
+// middle turns those from above it. With Y's lower cells 1 all passes that
+// may wrap are in the upper half of the plain passes. The last round goes
+// back to the first X.
+testing::AssertionResult walks_forget(Operands&, int round) {
+  set_precision(6000, 5);
+  const cell_t last = round % 4 < 2 ? 3333333333 : 3333333334, low = round % 2 == 0 ? 3333333333 : 1;
+  return longmult_of(
+      "1/3 times 1/3, X's last cell " + std::to_string(last) + ", Y's lower cells " + std::to_string(low), false,
+      [&](Reg* r) {
+        for (int k = 0; k < 3; ++k) {
+          for (std::int64_t i = 0; i < ncells(); ++i) r[k].cells[i] = k < 2 && i < -decimals ? 3333333333 : 0;
+          r[k].top = -1;
+        }
+        r[0].cells[0] = last;
+        r[0].cells[ncells() / 2] = 3333333334;
+        for (std::int64_t i = 0; i < -decimals / 2; ++i) r[1].cells[i] = low;
+      });
 }
 
 struct Row {
@@ -378,10 +373,10 @@ const Row kProducts[] = {
     {"LONGMULT_long_shapes", 70, long_shape},
     {"LONGMULT_series_terms", 46, series_terms},
     {"LONGMULT_longest", 2, longest},
+    {"LONGMULT_walks_forget", 5, walks_forget},
 };
 
-// The kernels' rows on the processor's best units, then the products' rows
-// on plain units and on each vector target of the build.
+// The kernels' rows on the best units, the products' rows on each units.
 struct Case {
   const Row* row;
   std::string units;  // empty: the processor's best
@@ -415,8 +410,7 @@ std::string case_name(const testing::TestParamInfo<std::size_t>& i) {
 
 INSTANTIATE_TEST_SUITE_P(Kernels, Differential, testing::Range<std::size_t>(0, kCases.size()), case_name);
 
-// The reference allocates one scratch register before anything else: with no
-// room left for it both raise ALARM("ALLOC").
+// With no room for the reference's scratch register both raise ALARM("ALLOC").
 TEST(KernelEdges, NoRoomForTheProductsScratchRegister) {
   set_precision(20, 20);
   Reg A, B, C;
@@ -440,15 +434,13 @@ TEST(KernelEdges, DivisorsAgreeWithNativeDivision) {
     const WideDivisor wd(d);  // any t < d * 2^64
     const u128 tw = (static_cast<u128>(ops.below(d)) << 64) | ops.below(~std::uint64_t{0});
     for (u128 t : {tw, u128{0}, static_cast<u128>(d) * (u128{1} << 64) - 1, static_cast<u128>(d)}) {
-      u64 q = 0;
-      u64 r = 0;
+      u64 q = 0, r = 0;
       wd.divrem(t, q, r);
       ASSERT_EQ(q, static_cast<u64>(t / d)) << "d " << d;
       ASSERT_EQ(r, static_cast<u64>(t % d)) << "d " << d;
     }
-    // Products of two cells split at the base, with the quotient estimated
-    // in doubles: among them products a multiple of the base, whose estimate
-    // falls one short, and one just below a multiple, whose estimate is one over.
+    // Products of two cells split at the base (quotient estimated in doubles:
+    // one short for a multiple of the base, one over just below one).
     using longmult::kB;
     const u64 x = ops.below(kB), y = ops.below(kB);
     for (auto [a, b] : {std::pair{x, y},
@@ -472,45 +464,9 @@ TEST(KernelEdges, DivisorsAgreeWithNativeDivision) {
   }
 }
 
-// The walks keep what they learn for the next product with the same X. In
-// 1/3 times 1/3 every third pass may wrap and its walk runs to X's last cell;
-// with that cell one more, the same walks end the other way. A cell one more
-// in the middle of X turns the answers of the walks from above it, so that
-// each walk must start at its own pass. With 600 cells the plain passes go
-// in two halves; with Y's lower cells 1, which cannot wrap, all the passes
-// that may wrap are in the upper half.
-TEST(KernelEdges, WalksForgetWhenXChanges) {
-  set_precision(6000, 5);
-  for (const std::string& name : units_names()) {
-    std::string why;
-    const auto units = units_named(name, why);
-    if (!units) continue;
-    use_kernels(false, *units);
-    for (const cell_t last : {cell_t{3333333333}, cell_t{3333333334}})
-      for (const cell_t low : {cell_t{3333333333}, cell_t{1}}) {
-        const auto thirds = [&](Reg* r) {
-          for (int k = 0; k < 3; ++k) {
-            for (std::int64_t i = 0; i < ncells(); ++i) r[k].cells[i] = k < 2 && i < -decimals ? 3333333333 : 0;
-            r[k].top = -1;
-          }
-          r[0].cells[0] = last;
-          r[0].cells[ncells() / 2] = 3333333334;
-          for (std::int64_t i = 0; i < -decimals / 2; ++i) r[1].cells[i] = low;
-        };
-        EXPECT_TRUE(longmult_of(
-            "1/3 times 1/3, X's last cell " + std::to_string(last) + ", Y's lower cells " + std::to_string(low), false,
-            thirds))
-            << name;
-      }
-  }
-}
-
-// A transform of X kept from the last product serves only products of its
-// own form: on the portable path 200 cells of X times 257 cells take
-// transforms of 2^8 entries of two cells, and times 385 cells transforms of
-// 2^8 entries of three, with the same cells of X. On the vector units it
-// serves only the kernels that made it, whose entries come in an order of
-// their own: the same product follows on each of them in turn.
+// A kept transform of X serves only products of its form (200 x 257 cells:
+// 2^8 entries of two cells, 200 x 385: of three, on the portable path) and
+// only the units that made it: the same product follows on each in turn.
 TEST(KernelEdges, KeptTransformServesItsOwnForm) {
   set_precision(0, 6000);
   for (const std::int64_t sy : {257, 385})
@@ -528,11 +484,8 @@ TEST(KernelEdges, KeptTransformServesItsOwnForm) {
     }
 }
 
-// The truncated passes a vector at a time against the same sums pass by
-// pass, with the products whose quotient estimate falls short or over
-// planted as both the first and the second cell of X of a pass; the passes
-// that may wrap reported, also when every pass may. On each vector target
-// that the processor has.
+// The vector kernels of each target the processor has, against sums in
+// integers.
 class VectorTargets : public testing::TestWithParam<std::string> {
  protected:
   void SetUp() override {
@@ -544,6 +497,9 @@ class VectorTargets : public testing::TestWithParam<std::string> {
   Units units;  // the target's, where the processor has it
 };
 
+// The truncated passes, with products whose quotient estimate falls short or
+// over planted as X's first and second cell of a pass; the passes that may
+// wrap reported, also when every pass may.
 TEST_P(VectorTargets, TruncatedPassSums) {
   const auto frac_sums = units.vector->frac_sums;
   const std::int64_t lanes = units.lanes;
@@ -592,10 +548,8 @@ TEST_P(VectorTargets, TruncatedPassSums) {
   for (std::int64_t k = 0; k < nmay; ++k) ASSERT_EQ(may[static_cast<std::size_t>(k)], k);
 }
 
-// The column sums as dot products against the same sums in integers: every
-// column of short products whose lengths are not a multiple of the lanes,
-// and one column of 17,999 pairs of the largest cells, where the sums come
-// nearest to 2^64.
+// Column sums: every column of short products of lengths not a multiple of
+// the lanes, and one of 17,999 pairs of the largest cells (nearest 2^64).
 TEST_P(VectorTargets, ColumnSums) {
   using longmult::kB;
   Operands ops("Columns");
@@ -630,12 +584,10 @@ TEST_P(VectorTargets, ColumnSums) {
   check(top, top, 17'998, 17'998);
 }
 
-// Products past the transforms' cache blocks (2^15 entries) and past 2^20
-// entries: X with a nonzero cell in every twentieth place (no run of zeros
-// to split it at) times Y, against the sums of its nonzero pairs; the
-// columns from `cut` on, and with Y in halves (X's transform kept between
-// them) for the upper half of a square product. The longer ones are too
-// long for an emulator.
+// Products past the cache blocks (2^15 entries) and past 2^20 entries: X
+// with a nonzero cell every twentieth place times Y, the columns from `cut`
+// on; the upper half of a square product made in halves of Y (the longer
+// ones too long for an emulator).
 TEST_P(VectorTargets, LongTransforms) {
   using longmult::kB;
   Operands ops("Long transforms");

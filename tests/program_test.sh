@@ -19,43 +19,47 @@ trap 'for sock in "${socks[@]}"; do tm kill-server 2>/dev/null; done; rm -rf "$t
 fail=0
 bad() { echo "FAIL $*"; fail=1; }
 
-# run STDIN ARGS...: runs the program, leaving $tmp/out, $tmp/err and $status.
+# run STDIN ARGS...: runs the program, leaving $tmp/out, $tmp/err and $status;
+# runs STDIN ARGUMENTS does the same with the string ARGUMENTS split at blanks.
 run() {
   printf '%s' "$1" | "$prog" "${@:2}" >"$tmp/out" 2>"$tmp/err"
   status=$?
+}
+runs() {
+  local argv
+  read -r -a argv <<<"$2"
+  run "$1" "${argv[@]}"
 }
 # ends STATUS WHAT: the last run ended with STATUS, nothing on standard error.
 ends() {
   [ "$status" = "$1" ] || bad "$2: status $status, expected $1"
   [ ! -s "$tmp/err" ] || bad "$2: wrote to standard error: $(cat "$tmp/err")"
 }
-
-# No arguments runs the calculator on standard input; FILE arguments ("-" for
-# standard input) run it on their concatenation; --help and --version answer
-# on standard output; --progress changes nothing when standard error is not a
-# terminal; an unknown option is a one-line usage error and a FILE that cannot
-# be opened a one-line message, both on standard error with status 2.
-# The arguments $1 (split at blanks) are a usage error naming $2: status 2,
-# nothing on standard output, one usage line on standard error.
-refused_as_usage() {
-  local argv
-  read -r -a argv <<<"$1"
-  run $'10\n1\n14\n2\n' "${argv[@]}"
-  [ "$status" = 2 ] && [ ! -s "$tmp/out" ] && [ "$(wc -l <"$tmp/err")" = 1 ] &&
-    grep -q '^fixcalc: .*usage: fixcalc' "$tmp/err" && grep -qF -- "'$2'" "$tmp/err" ||
-    bad "arguments '$1': status $status, $(wc -c <"$tmp/out") bytes out, error '$(cat "$tmp/err")';" \
-      "expected 2, none, a usage line naming '$2'"
+# same WHAT FILE: the last run ended well with the output FILE holds.
+same() {
+  ends 0 "$1"
+  cmp -s "$2" "$tmp/out" || bad "$1: the output differs from that of $2"
+}
+# refused WHAT TEXT [REGEX]: the last run ended with status 2, nothing on
+# standard output and one line on standard error that holds TEXT and matches
+# REGEX, by default the usage line.
+refused() {
+  [ "$status" = 2 ] && [ ! -s "$tmp/out" ] && [ "$(wc -l <"$tmp/err")" = 1 ] && grep -qF -- "$2" "$tmp/err" &&
+    grep -q "${3:-^fixcalc: .*usage: fixcalc }" "$tmp/err" ||
+    bad "$1: status $status, $(wc -c <"$tmp/out") bytes out, error '$(cat "$tmp/err")'; expected 2, none, a line with $2"
 }
 
+# FILE arguments ("-" for standard input) run the calculator on their
+# concatenation (without arguments, on standard input: every case); --help
+# and --version answer on standard output; --progress changes nothing when
+# standard error is not a terminal; an unknown option, a bad thread count or
+# a FILE that cannot be opened is refused in one line with status 2.
 check_cli() {
-  local version=$2 args named argv files want
+  local version=$2 args named files want
   cd "$tmp" || exit 1
-  run $'10\n1\n1\n2.5\n2\n22\n-1\n'
-  ends 0 "no arguments"
-  printf '\nD: 10\nE: 1\n\nNo: 1 A := r;\nr := 2.5\n\nNo: 2 write(A);\n          2.50000 00000 \n\nNo: 22 stop\n' |
-    cmp -s - "$tmp/out" || bad "no arguments: not the calculator's output"
-  run $'0\n1\n11\n-2\n'
-  ends 255 "an arithmetic error"
+  printf '20\n1\n1' >a
+  printf '4\n2\n' >b
+  printf '1\n-3\n' >./-x  # 11 with the end of a: A*(-3), status 255
   run $'10\n1\n14\n2\n' --help
   ends 0 --help
   head -1 "$tmp/out" | grep -q '^Usage: fixcalc ' || bad "--help: no usage line first"
@@ -70,112 +74,84 @@ check_cli() {
   grep -q '^Copyright (c) [0-9]' "$tmp/out" && grep -q 'MIT licence' "$tmp/out" ||
     bad "--version does not name the copyright and the MIT licence: '$(cat "$tmp/out")'"
 
-  # Not understood: the argument named is the first other than --progress.
-  for args in -h -v --helpx --HELP '--help extra' '--version --help' '--progress --version' '--progress -q'; do
+  # Not understood: the argument named is the first other than --progress
+  # (a bad count, the count); a thread count that is not 1 to 1024.
+  for args in -h -v --helpx --HELP '--help extra' '--version --help' '--progress --version' '--progress -q' \
+    '--threads 0' '--threads -1' '--threads x' '--threads 1025' '--threads 99999999999999999999' \
+    '--threads=' '--threads=2x' '--threads +2' '--progress --threads 0.5' --threads; do
     named=${args#--progress }
+    [[ $named != --threads?* ]] || named=${named#--threads[ =]}
     named=${named%% *}
-    refused_as_usage "$args" "$named"
+    runs $'10\n1\n14\n2\n' "$args"
+    refused "arguments '$args'" "'$named'"
+  done
+  for named in 0 -2 two ' 2'; do
+    FIXCALC_THREADS=$named run $'10\n1\n14\n2\n'
+    refused "FIXCALC_THREADS='$named'" "FIXCALC_THREADS '$named'"
+    FIXCALC_THREADS=$named run $'10\n1\n14\n2\n' a
+    refused "FIXCALC_THREADS='$named' with a FILE" "FIXCALC_THREADS '$named'"
   done
 
   # The first file ends inside a number, and "EOF met" comes only at the end
   # of the last one; after "--", "-x" is a file.
-  printf '20\n1\n1' >a
-  printf '4\n2\n' >b
-  printf '1\n-3\n' >./-x  # 11 with the end of a: A*(-3), status 255
   for args in a 'a b' 'a - b' '- a b' 'a b -' 'a - - b' 'a -- -x'; do
-    read -r -a argv <<<"$args"
     read -r -a files <<<"${args/ -- / }"  # for cat, which reads "-" as the program does
     printf '23\n2\n' | cat -- "${files[@]}" | "$prog" >"$tmp/want"
     want=$?
-    run $'23\n2\n' "${argv[@]}"
-    ends "$want" "files '${argv[*]}'"
-    cmp -s "$tmp/out" "$tmp/want" || bad "files '${argv[*]}': output differs from that of their concatenation"
+    runs $'23\n2\n' "$args"
+    ends "$want" "files '$args'"
+    cmp -s "$tmp/out" "$tmp/want" || bad "files '$args': output differs from that of their concatenation"
   done
-
   mkdir dir
   run $'10\n1\n14\n2\n' a none - dir
   [ "$status" = 2 ] && [ ! -s "$tmp/out" ] || bad "unopenable files: status $status, $(wc -c <"$tmp/out") bytes out"
   printf 'fixcalc: none: No such file or directory\nfixcalc: dir: Is a directory\n' | cmp -s - "$tmp/err" ||
     bad "unopenable files: standard error is '$(cat "$tmp/err")'"
 
-  # The thread count: --threads N or FIXCALC_THREADS (the option wins), the
-  # same output for every count, on a script whose long products share their
-  # work out (sqrt(2) to 10^5 decimals: transforms of 2^15 entries, and runs
-  # of more than 500 truncated passes); a bad count is a usage error naming
-  # it.
-  local script=$'100000\n11\n16\n2\n2\n22\n-1\n' n
+  # The same output for every thread count (--threads N, or FIXCALC_THREADS
+  # as the cases set it, the option first) on a script whose long products
+  # share their work out (sqrt(2) to 10^5 decimals: transforms of 2^15
+  # entries, runs of more than 500 truncated passes).
+  local script=$'100000\n11\n16\n2\n2\n22\n-1\n'
   printf '%s' "$script" | "$prog" >"$tmp/want"
   for args in '--threads 1' '--threads 2' '--threads=3' '--threads 1024' '--threads 02'; do
-    read -r -a argv <<<"$args"
-    run "$script" "${argv[@]}"
-    ends 0 "$args"
-    cmp -s "$tmp/want" "$tmp/out" || bad "$args: the output differs from the default's"
+    runs "$script" "$args"
+    same "$args" "$tmp/want"
   done
-  for n in 1 2; do
-    FIXCALC_THREADS=$n run "$script"
-    ends 0 "FIXCALC_THREADS=$n"
-    cmp -s "$tmp/want" "$tmp/out" || bad "FIXCALC_THREADS=$n: the output differs from the default's"
-  done
+  FIXCALC_THREADS='' run "$script"
+  same "FIXCALC_THREADS empty" "$tmp/want"
   FIXCALC_THREADS=x run "$script" --threads 1
-  ends 0 "FIXCALC_THREADS=x with --threads 1"
-  FIXCALC_THREADS= run "$script"
-  ends 0 "FIXCALC_THREADS empty"
-  for args in '--threads 0' '--threads -1' '--threads x' '--threads 1025' '--threads 99999999999999999999' \
-    '--threads=' '--threads=2x' '--threads +2' '--progress --threads 0.5'; do
-    named=${args##* }
-    named=${named#--threads=}
-    [ "$args" != '--threads=' ] || named=''
-    refused_as_usage "$args" "$named"
-  done
-  run '' --threads
-  [ "$status" = 2 ] && [ "$(wc -l <"$tmp/err")" = 1 ] && grep -qF -- "'--threads'" "$tmp/err" ||
-    bad "--threads without a count: status $status, error '$(cat "$tmp/err")'"
-  for n in 0 -2 two ' 2'; do
-    FIXCALC_THREADS=$n run $'10\n1\n14\n2\n'
-    [ "$status" = 2 ] && [ ! -s "$tmp/out" ] && [ "$(wc -l <"$tmp/err")" = 1 ] &&
-      grep -qF -- "FIXCALC_THREADS '$n'" "$tmp/err" ||
-      bad "FIXCALC_THREADS='$n': status $status, error '$(cat "$tmp/err")'; expected 2 and a usage line naming it"
-    FIXCALC_THREADS=$n run $'10\n1\n14\n2\n' a
-    [ "$status" = 2 ] && grep -qF -- "FIXCALC_THREADS '$n'" "$tmp/err" ||
-      bad "FIXCALC_THREADS='$n' with a FILE: status $status, error '$(cat "$tmp/err")'"
-  done
+  same "FIXCALC_THREADS=x with --threads 1" "$tmp/want"
 
-  # FIXCALC_UNITS: a name the build does not hold is refused in one line on
-  # standard error, status 2, that lists the names it holds; each of those
-  # gives the bytes of the default choice, or is refused in one line where
-  # the processor lacks the units; an empty value is the default choice.
+  # FIXCALC_UNITS: a name the build does not hold is refused with a list of
+  # those it holds, each of which gives the default's bytes or is refused
+  # where the processor lacks the units; an empty value is the default.
   local units_in=$'3000\n11\n14\n12\n10\n3\n15\n2\n' names name
   run "$units_in"
   ends 0 "FIXCALC_UNITS unset"
   cp "$tmp/out" "$tmp/default"
   FIXCALC_UNITS=avx9 run "$units_in"
-  names=$(sed -n 's/^fixcalc: FIXCALC_UNITS=avx9: no such units (this build has \(.*\))$/\1/p' "$tmp/err")
-  [ "$status" = 2 ] && [ ! -s "$tmp/out" ] && [ "$(wc -l <"$tmp/err")" = 1 ] && [ -n "$names" ] ||
-    bad "FIXCALC_UNITS=avx9: status $status, $(wc -c <"$tmp/out") bytes out, error '$(cat "$tmp/err")'"
+  refused "FIXCALC_UNITS=avx9" "fixcalc: FIXCALC_UNITS=avx9: no such units (this build has " ')$'
+  names=$(sed -n 's/^.*(this build has \(.*\))$/\1/p' "$tmp/err")
   grep -qw plain <<<"$names" || bad "FIXCALC_UNITS: plain is not among the names '$names'"
   for name in $names ''; do
     FIXCALC_UNITS=$name run "$units_in"
     if [ "$status" = 0 ]; then
-      ends 0 "FIXCALC_UNITS=$name"
-      cmp -s "$tmp/out" "$tmp/default" || bad "FIXCALC_UNITS=$name: the output differs from the default's"
+      same "FIXCALC_UNITS=$name" "$tmp/default"
     else
-      [ "$status" = 2 ] && [ ! -s "$tmp/out" ] &&
-        echo "fixcalc: FIXCALC_UNITS=$name: the processor lacks these units" | cmp -s - "$tmp/err" ||
-        bad "FIXCALC_UNITS=$name: status $status, error '$(cat "$tmp/err")'"
+      refused "FIXCALC_UNITS=$name" "fixcalc: FIXCALC_UNITS=$name: the processor lacks these units" 'units$'
     fi
   done
 
   # A command of more than a second, beside the same without --progress.
   printf '30000\n20\n17\n163\n2\n22\n-1\n' | "$prog" >"$tmp/want" &
   run $'30000\n20\n17\n163\n2\n22\n-1\n' --progress
-  ends 0 "--progress"
   wait
-  cmp -s "$tmp/want" "$tmp/out" || bad "--progress: the output differs"
+  same "--progress" "$tmp/want"
 }
 
-# The manual renders without warnings, has the usual sections, and its
-# COMMANDS section lists exactly the commands the program has, each with the
-# line the program echoes for it (run with end of input right after the code).
+# The manual renders without warnings, has the usual sections, and lists in
+# COMMANDS each command with the line the program echoes for it.
 check_man() {
   local page=$2 warnings text section documented echoed names name
   command -v groff >/dev/null || { echo "FAIL groff is not installed (scripts/setup.sh installs groff-base)"; exit 1; }
@@ -185,7 +161,7 @@ check_man() {
   for section in NAME SYNOPSIS DESCRIPTION COMMANDS NUMBERS OUTPUT ENVIRONMENT 'EXIT STATUS' EXAMPLES; do
     grep -qx "$section" <<<"$text" || bad "no section $section"
   done
-  # Every name of units that the build holds, as its refusal of another lists them.
+  # Every name of units that the build holds, as the refusal of another lists them.
   names=$(printf '' | FIXCALC_UNITS=- "$prog" 2>&1 | sed -n 's/.*(this build has \(.*\))$/\1/p')
   [ -n "$names" ] || bad "no list of units in the refusal of FIXCALC_UNITS=-"
   for name in $names; do
@@ -202,14 +178,11 @@ check_man() {
     bad "the manual's COMMANDS differ from the program's echoes (- manual, + program):"$'\n'"$(diff <(echo "$documented") <(echo "$echoed"))"
 }
 
-# The program in bin, the compressed manual page in share/man/man1, and the
-# licence and the changelog in share/doc/fixcalc of a fresh prefix, where a
-# shell and man look for them; a Debian package of the same files under /usr
-# that depends on the GMP runtime library and that Debian's checker, lintian
-# (where it is installed), accepts without an error or a warning, and when
-# HARDENED is 1 (a build with all of Debian's hardening) without a note on
-# hardening. The program, its manual page, the package and its changelog
-# all have the project's VERSION, and so has the newest entry of CHANGELOG.md.
+# The program, the compressed manual page, the licence and the changelog
+# installed in a fresh prefix where a shell and man find them; a Debian
+# package of the same under /usr that depends on GMP and that lintian accepts
+# without an error or a warning (when HARDENED is 1, without a note on
+# hardening). All of them, and CHANGELOG.md, of the project's VERSION.
 check_install() {
   local build=$1 page=$2 version=$3 source=$4 hardened=$5 log deb newest status
   # holds ROOT PREFIX WHAT: only the program, which computes and tells its
@@ -222,9 +195,9 @@ check_install() {
       bad "$3 holds other files than the program, its manual page, licence and changelog:"$'\n'"$files"
     printf '0\n1\n1\n7\n2\n-1\n' | "$1/$2bin/fixcalc" | grep -qx '          7 ' || bad "$3: the program does not compute"
     [ "$("$1/$2bin/fixcalc" --version | head -1)" = "fixcalc $version" ] || bad "$3: the program is not version $version"
-    gzip -dc "$1/$2share/man/man1/fixcalc.1.gz" | cmp -s - "$page" || bad "$3: the manual page differs from $page"
-    gzip -dc "$1/$2share/man/man1/fixcalc.1.gz" | head -1 | grep -q "^\.TH FIXCALC 1 [-0-9]* \"fixcalc $version\" " ||
-      bad "$3: the manual page is not of version $version"
+    gzip -dc "$1/$2share/man/man1/fixcalc.1.gz" >"$tmp/page"
+    cmp -s "$tmp/page" "$page" && head -1 "$page" | grep -q "^\.TH FIXCALC 1 [-0-9]* \"fixcalc $version\" " ||
+      bad "$3: the manual page is not $page of version $version"
     # The changelog in the format dpkg reads, newest entry first.
     gzip -dc "$doc/changelog.gz" >"$tmp/changelog" &&
       [ "$(dpkg-parsechangelog -l "$tmp/changelog" -S Version 2>&1)" = "$version" ] ||
@@ -252,9 +225,8 @@ check_install() {
   holds "$tmp/unpacked" usr/ "the package"
   [ "$(dpkg-deb -f "$deb" Version)" = "$version" ] || bad "the package is version $(dpkg-deb -f "$deb" Version), not $version"
   grep -Eq '(^|, )libgmp10( |,|$)' <<<"$(dpkg-deb -f "$deb" Depends)" || bad "the package does not depend on libgmp10"
-  for field in Maintainer Description; do
-    [ -n "$(dpkg-deb -f "$deb" $field)" ] || bad "the package has no $field"
-  done
+  [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] && [ -n "$(dpkg-deb -f "$deb" Description)" ] ||
+    bad "the package has no Maintainer or no Description"
   if command -v lintian >/dev/null; then
     # lintian warns on standard error when run as root; its findings are on standard output.
     log=$(lintian -I --fail-on error,warning "$deb" 2>"$tmp/lintian.err")
@@ -279,9 +251,8 @@ fail_with() {
 }
 # pane DESCRIPTION SCRIPT [ARGS...]: runs the shell commands SCRIPT in a fresh
 # pane, with the program as $0, $1 the file for its exit status, ARGS from $2.
-# The tmux server outlives this script when it is killed: a program that
-# spins for ever (a faulty build) is stopped after five minutes of processor
-# time rather than left running.
+# The tmux server may outlive this script: a program that spins for ever is
+# stopped after five minutes of processor time.
 pane() {
   how=$1 seen=''
   rm -f "$tmp/status"
@@ -299,6 +270,11 @@ waits() {
   done
 }
 shows() { [ "$(screen)" = "$1" ]; }
+# The screen shows at last what the program writes without --progress.
+shows_plain() {
+  waits 10 shows "$(sed 's/ *$//' "$tmp/plain.out")" ||
+    fail_with "the screen at the end is not the output without --progress (- without, + screen):"$'\n'"$(diff "$tmp/plain.out" <(screen))"
+}
 # Waits up to SECONDS for the program to end with STATUS (default 0), as the
 # shell that ran it says: tmux does not always know it when the pane has died.
 ends_well() {
@@ -306,9 +282,8 @@ ends_well() {
   [ "$(cat "$tmp/status")" = "${2:-0}" ] || fail_with "exit status $(cat "$tmp/status"), expected ${2:-0}"
 }
 
-# Types TEXT and Enter, then waits until the screen shows what a person should
-# see by now: what was there, then SHOWN (the rest of the typed line as the
-# terminal echoes it, and the program's answer).
+# type_line TEXT SHOWN: types TEXT and Enter, then waits until the screen
+# shows what was there, then SHOWN (the rest of the echoed line, the answer).
 type_line() {
   seen+=$2
   tm send-keys -t calc -l -- "$1"
@@ -317,11 +292,10 @@ type_line() {
     fail_with "after typing '$1' the screen is not as expected (- expected, + screen):"$'\n'"$(diff <(echo "$seen") <(screen))"
 }
 
-# Before each line is typed the screen must show the echo and result of the
-# previous one: with the output on the terminal, with it piped through another
-# program (as when a session is logged with tee), where only the program's own
-# flushing makes the echoes appear in time, and after a file holding the
-# precision pair, which is then not typed.
+# Before each line is typed the screen shows the echo and result of the
+# previous one: with the output on the terminal, piped through another program
+# (where only the program's own flushing shows the echoes in time), and after
+# a file holding the precision pair.
 session() {
   pane "$@"
   sleep 0.2
@@ -359,11 +333,10 @@ logged_pane() {
   tm pipe-pane -O -t calc "cat >>'$tmp/log'" || fail_with "tmux could not log the pane"
   touch "$tmp/status.go"
 }
-# first_drawn PATTERN LINE: shows, in a fresh pane, the screen as it was when
-# the logged program first drew a progress line holding PATTERN: the log up to
-# the end of that drawing (ESC [ K, ESC 8), written to a terminal of the same
-# size. Waits until its last line, the line drawn, matches the regular
-# expression LINE. The check is thus the same however long the line stayed.
+# first_drawn PATTERN LINE: replays in a fresh pane the log up to the end
+# (ESC [ K, ESC 8) of the first progress line holding PATTERN, and waits until
+# its last line matches the regular expression LINE: the same check however
+# long the line stayed.
 first_drawn() {
   python3 - "$tmp/log" "$tmp/replay" "$1" <<'PY' || fail_with "no progress line holding '$1' was drawn"
 import sys
@@ -379,12 +352,11 @@ PY
   waits 10 last_line "$2" || fail_with "the progress line is not the last line on the screen"
 }
 
-# --progress on command 17, the line drawn at once (FIXCALC_PROGRESS_DELAY=0),
-# so that it shows however fast the machine is: when it first shows the
-# exponential's terms, it is the last line on the screen, right below the
-# echo of the argument; at the end the screen shows the output without the
-# option. With the output in a file the progress line is all there is, and it
-# is gone after the command.
+# --progress on command 17, drawn at once (FIXCALC_PROGRESS_DELAY=0): the
+# exponential's terms show on the last line, right below the echo of the
+# argument, and at the end the screen shows the output without the option.
+# With the output in a file the progress line is all there is, and it goes
+# after the command.
 check_progress() {
   local how plain line='^No: 17 A := exp\(PI\*sqrt\(r\)\);  exp term [0-9]+ of ~[0-9]+ \([0-9]+%\)  [0-9]+ s$'
   printf '20000\n20\n17\n163\n22\n-1\n' >"$tmp/long.in"
@@ -394,8 +366,7 @@ check_progress() {
   ends_well 60
   wait $plain || fail_with "without --progress the program ended with status $?"
   # tmux may show the end of the output a moment after the program has ended.
-  waits 10 shows "$(sed 's/ *$//' "$tmp/plain.out")" ||
-    fail_with "the screen at the end is not the output without --progress (- without, + screen):"$'\n'"$(diff "$tmp/plain.out" <(screen))"
+  shows_plain
   waits 10 grep -q 'No: 22' "$tmp/log" || fail_with "the log of the terminal is incomplete"
   first_drawn 'exp term' "$line"
   [ "$(screen | tail -2 | head -1)" = "r := 163" ] || fail_with "the progress line is not right below the output"
@@ -413,13 +384,10 @@ check_progress() {
   [ "$(screen | grep -c .)" = 1 ] || fail_with "more than the progress line on the screen"
 }
 
-# The ends of a program whose progress line shows: each leaves the screen as
-# it would be without the option. An alarm ends it with status 255 (the line
-# was drawn: the square root's passes begin, FIXCALC_PROGRESS_DELAY=0). Ctrl-C
-# (SIGINT) and SIGTERM make it erase the line and die of the signal (130,
-# 143); an ignored SIGINT stays ignored. There the program is held in a
-# command by its output, a pipe that nobody reads, so that the line shows for
-# as long as the test needs.
+# The ends of a program whose progress line shows, each leaving the screen as
+# without the option: an alarm (status 255); Ctrl-C and SIGTERM erase the
+# line and die of the signal (130, 143), an ignored SIGINT stays ignored. The
+# program is held there by its output, a pipe nobody reads.
 check_ends() {
   local how held='^No: 2 write\(A\);  [0-9]+ s$'
   printf '20000\n10\n16\n163\n' >"$tmp/alarm.in"  # E too small for the passes
@@ -427,8 +395,7 @@ check_ends() {
   [ $? = 255 ] || { echo "FAIL $tmp/alarm.in does not end with an alarm"; exit 1; }
   logged_pane "an alarm" 'FIXCALC_PROGRESS_DELAY=0 "$0" --progress "$2"; echo $? >"$1"' "$tmp/alarm.in"
   ends_well 60 255
-  waits 10 shows "$(sed 's/ *$//' "$tmp/plain.out")" ||
-    fail_with "the screen at the end is not the output without --progress (- without, + screen):"$'\n'"$(diff "$tmp/plain.out" <(screen))"
+  shows_plain
   waits 10 grep -q 'sqrt pass' "$tmp/log" || fail_with "no progress line was drawn before the alarm"
 
   printf '200000\n1\n2\n' >"$tmp/big.in"  # 240 kB of zeros: more than a pipe holds

@@ -7,14 +7,11 @@
 #include "arith/longmult_fast.h"
 
 void set_cells(Reg& R, std::initializer_list<cell_t> highFirst) {
-  std::int64_t i = static_cast<std::int64_t>(highFirst.size()) - 1;
-  for (std::int64_t k = 0; k < ncells(); ++k) R.cells[k] = 0;
+  std::int64_t i = static_cast<std::int64_t>(highFirst.size());
+  std::fill(R.cells, R.cells + ncells(), 0);
   R.top = decimals;
-  for (cell_t v : highFirst) {
-    R.cells[i] = v;
-    if (v != 0 && R.top == decimals) R.top = static_cast<std::int32_t>(i + decimals);
-    --i;
-  }
+  for (cell_t v : highFirst)
+    if ((R.cells[--i] = v) != 0 && R.top == decimals) R.top = static_cast<std::int32_t>(i + decimals);
 }
 
 std::vector<cell_t> cells_of(const Reg& R) {
@@ -96,7 +93,7 @@ void Operands::fill(Reg& R, std::int64_t maxTop) {
 void Operands::fill(Reg& R, std::int64_t lo, std::int64_t hi, std::int64_t maxTop) {
   static const cell_t kSevenths[] = {1'428'571'428, 5'714'285'714, 2'857'142'857};
   static const cell_t kRound[] = {5'000'000'000, 2'500'000'000, 2'000'000'000, 7'500'000'000, 1'000'000'000};
-  for (std::int64_t i = 0; i < ncells(); ++i) R.cells[i] = 0;
+  std::fill(R.cells, R.cells + ncells(), 0);
   for (std::int64_t a = lo; a <= hi;) {
     const std::int64_t b = chance(33) ? hi : std::min(hi, a + static_cast<std::int64_t>(below(hi - a + 1)));
     const cell_t same = 1 + static_cast<cell_t>(below(kBase - 1));

@@ -1,13 +1,6 @@
-// What the arithmetic leaves in a register where no output shows it: the
-// cells of a subnormal double, tops of zero registers, the cells ADD leaves
-// alone, DIV's zero flag, and the register budget. Values that output does
-// show are whole-program cases (tests/cases/arithmetic-at-the-edges). Then
-// what no output shows either: the two ends of an alarm, and what the long
-// loops report through the progress hook.
-#include <cmath>
-#include <cstdlib>
-#include <cstring>
-
+// What no output shows: the cells of a subnormal double, tops of zero
+// registers, the cells ADD leaves alone, DIV's zero flag, the register
+// budget, the two ends of an alarm, and what EXP reports to the progress hook.
 #include "funcs/funcs.h"
 #include "support.h"
 
@@ -89,9 +82,8 @@ TEST(Arith, DivReportsZero) {
 }
 
 // An alarm unwinds to its catcher, the exit hook untouched; inside a NoUnwind
-// (GMP's allocation functions) the same bytes are written, then the hook
-// runs, then the process ends with status 255. Once the NoUnwind is gone,
-// alarms unwind again.
+// (GMP's allocation functions) it writes the same bytes, runs the hook and
+// ends the process with status 255; after the NoUnwind it unwinds again.
 bool hook_ran = false;
 
 TEST(Alarm, UnwindsOrEndsTheProcess) {
@@ -123,9 +115,8 @@ TEST(Alarm, UnwindsOrEndsTheProcess) {
       testing::ExitedWithCode(255), "^\nError in: ALLOC<hook>$");
 }
 
-// EXP reports one stage, its terms, with the estimated count: the estimate is
-// off by one term at most (0, not known, for terms below every cell); with no
-// hook installed nothing is heard.
+// EXP reports one stage, its terms, with an estimate off by one at most (0,
+// not known, for terms below every cell); with no hook nothing is heard.
 struct Heard {
   const char* what = nullptr;
   std::int64_t total = -1;

@@ -1,25 +1,18 @@
-// The fork/join of two calls, path by path: the partner claims the call; it
-// does not, and the caller takes it back; the partner is slow and the caller
-// blocks for it; the partner rests and a posted call wakes it. Each path is
-// forced by hooks that hold one thread until the other gets somewhere (and by
-// delays that make a blocking wait all but certain), so that no outcome
-// depends on how fast or busy the machine is. Then many calls with every path
-// mixed, the thread count, and re-entry.
+// The fork/join of two calls, path by path (the partner claims the call, or
+// the caller takes it back, or blocks for a slow partner, or wakes a resting
+// one), each forced by hooks that hold one thread until the other gets
+// somewhere, so that no outcome depends on the machine's speed. Then many
+// calls with every path mixed, the thread count, and re-entry.
 #include "arith/forkjoin.h"
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <mutex>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include "support.h"
 
@@ -29,9 +22,8 @@ using namespace std::chrono_literals;
 using forkjoin::Pair;
 using forkjoin::Task;
 
-// A flag one thread raises and another awaits. The bound of a minute only
-// turns a hang into a failure: every wait ends as soon as the other thread
-// gets to its raise().
+// A flag one thread raises and another awaits (a minute at most: the bound
+// only turns a hang into a failure).
 class Flag {
  public:
   void raise() {
@@ -73,17 +65,25 @@ struct Halves {
   std::vector<int> out = std::vector<int>(2000, 0);
   std::thread::id by[2];
   int round = 0;
+  int want(int i) const { return round * 7 + i / 1000 * 3 + i % 1000; }
   void operator()(int t) noexcept {
     by[t] = std::this_thread::get_id();
-    for (std::size_t i = 0; i < 1000; ++i) out[t * 1000 + i] = round * 7 + t * 3 + static_cast<int>(i);
+    for (int i = t * 1000; i < t * 1000 + 1000; ++i) out[static_cast<std::size_t>(i)] = want(i);
   }
-  bool filled() const {
-    for (int t = 0; t < 2; ++t)
-      for (std::size_t i = 0; i < 1000; ++i)
-        if (out[t * 1000 + i] != round * 7 + t * 3 + static_cast<int>(i)) return false;
-    return true;
+  // Both halves filled, the second call the caller's, the first the partner's
+  // or the caller's.
+  void expect_made(bool byPartner) const {
+    for (int i = 0; i < 2000; ++i) ASSERT_EQ(out[static_cast<std::size_t>(i)], want(i)) << "round " << round;
+    EXPECT_EQ(by[0] != std::this_thread::get_id(), byPartner);
+    EXPECT_EQ(by[1], std::this_thread::get_id());
   }
 };
+
+void expect_counts(const Pair& pair, std::int64_t claimed, std::int64_t taken_back) {
+  const forkjoin::Counts c = pair.counts();
+  EXPECT_EQ(c.claimed, claimed);
+  EXPECT_EQ(c.taken_back, taken_back);
+}
 
 TEST(ForkJoin, PartnerClaimsTheCall) {
   Flag claimed;
@@ -96,13 +96,9 @@ TEST(ForkJoin, PartnerClaimsTheCall) {
     EXPECT_FALSE(pair.started());  // no thread until the first run
     pair.run(Task(h));
     EXPECT_TRUE(pair.started());
-    const forkjoin::Counts c = pair.counts();
-    EXPECT_EQ(c.claimed, 1);
-    EXPECT_EQ(c.taken_back, 0);
+    expect_counts(pair, 1, 0);
   }
-  EXPECT_TRUE(h.filled());
-  EXPECT_NE(h.by[0], std::this_thread::get_id());
-  EXPECT_EQ(h.by[1], std::this_thread::get_id());
+  h.expect_made(true);
 }
 
 TEST(ForkJoin, CallerTakesBackAnUnclaimedCall) {
@@ -123,21 +119,12 @@ TEST(ForkJoin, CallerTakesBackAnUnclaimedCall) {
   Halves h;
   Pair pair(forkjoin::kRestSpin, forkjoin::kJoinSpin, &hooks);
   pair.run(Task(h));
-  EXPECT_TRUE(h.filled());
-  EXPECT_EQ(h.by[0], std::this_thread::get_id());
-  EXPECT_EQ(h.by[1], std::this_thread::get_id());
-  forkjoin::Counts c = pair.counts();
-  EXPECT_EQ(c.claimed, 0);
-  EXPECT_EQ(c.taken_back, 1);
-
-  round = 1;
-  h.round = 1;
+  h.expect_made(false);
+  expect_counts(pair, 0, 1);
+  round = h.round = 1;
   pair.run(Task(h));
-  EXPECT_TRUE(h.filled());
-  EXPECT_NE(h.by[0], std::this_thread::get_id());
-  c = pair.counts();
-  EXPECT_EQ(c.claimed, 1);
-  EXPECT_EQ(c.taken_back, 1);
+  h.expect_made(true);
+  expect_counts(pair, 1, 1);
 }
 
 TEST(ForkJoin, CallerBlocksForASlowPartner) {
@@ -156,11 +143,9 @@ TEST(ForkJoin, CallerBlocksForASlowPartner) {
   Halves h;
   Pair pair(0ns, 0ns, &hooks);
   pair.run(Task(h));
-  EXPECT_TRUE(h.filled());  // the partner's half, seen by the caller after its wait
-  EXPECT_NE(h.by[0], std::this_thread::get_id());
-  const forkjoin::Counts c = pair.counts();
-  EXPECT_EQ(c.claimed, 1);
-  EXPECT_EQ(c.waited, 1);
+  h.expect_made(true);  // the partner's half, seen by the caller after its wait
+  expect_counts(pair, 1, 0);
+  EXPECT_EQ(pair.counts().waited, 1);
 }
 
 TEST(ForkJoin, RestingPartnerIsWoken) {
@@ -183,19 +168,16 @@ TEST(ForkJoin, RestingPartnerIsWoken) {
   pair.run(Task(h));
   ASSERT_TRUE(rested.await());
   std::this_thread::sleep_for(20ms);
-  const std::int64_t rests = pair.counts().rested;
-  EXPECT_GE(rests, 1);
+  EXPECT_GE(pair.counts().rested, 1);
   h.round = 1;
   pair.run(Task(h));
-  EXPECT_TRUE(h.filled());
-  EXPECT_NE(h.by[0], std::this_thread::get_id());
-  EXPECT_EQ(pair.counts().claimed, 2);
+  h.expect_made(true);
+  expect_counts(pair, 2, 0);
 }
 
-// Many runs, every path mixed: no spin (the partner rests and is woken every
-// time, and the caller blocks) or the default, with delays injected at random
-// on either side. Every call is made once, by one thread or the other, and
-// its results are there when the run returns.
+// Many runs, every path mixed: no spin (the partner rests and the caller
+// blocks every time) or the default, with random delays on either side.
+// Every call is made once and its results are there when the run returns.
 TEST(ForkJoin, ManyRunsMakeEveryCallOnce) {
   for (const auto spin : {std::chrono::nanoseconds(0), forkjoin::kJoinSpin}) {
     std::atomic<unsigned> seed{12345};
@@ -208,18 +190,16 @@ TEST(ForkJoin, ManyRunsMakeEveryCallOnce) {
     hooks.on_seen = maybe_pause;
     hooks.on_claimed = maybe_pause;
     Pair pair(spin, spin, &hooks);
-    std::vector<long> sums(2);
+    long sums[2] = {0, 0};
     constexpr int kRuns = 2000;
     for (int r = 0; r < kRuns; ++r) {
       int made[2] = {0, 0};
-      long* s = sums.data();
       const auto task = [&](int t) noexcept {
         ++made[t];
-        s[t] += r;
+        sums[t] += r;
       };
       pair.run(Task(task));
-      ASSERT_EQ(made[0], 1) << "run " << r;
-      ASSERT_EQ(made[1], 1) << "run " << r;
+      ASSERT_TRUE(made[0] == 1 && made[1] == 1) << "run " << r << ": calls made " << made[0] << " and " << made[1];
     }
     const long want = long{kRuns} * (kRuns - 1) / 2;
     EXPECT_EQ(sums[0], want);
@@ -241,33 +221,26 @@ int partners_now() {
 }
 
 // The program's pair, in a process of its own each time (the thread count is
-// set once, before the first product): with one thread no second thread is
-// ever started and both calls are the caller's; with two the partner is
-// there after the first parallel call, and calls not marked parallel stay
-// with the caller.
+// set once): with one thread both calls are the caller's and no second thread
+// starts; with more the partner starts, and calls not parallel stay the caller's.
 void run_program_pairs(int threads) {
   forkjoin::set_threads(threads);
   const std::thread::id me = std::this_thread::get_id();
   bool mine = true;
-  for (int r = 0; r < 200; ++r) {
-    std::thread::id by[2];
-    forkjoin::run_pair([&](int t) noexcept { by[t] = std::this_thread::get_id(); }, false);
-    mine = mine && by[0] == me && by[1] == me;
-  }
-  for (int r = 0; r < 200; ++r) {
-    std::thread::id by[2];
-    forkjoin::run_pair([&](int t) noexcept { by[t] = std::this_thread::get_id(); }, true);
-    if (threads == 1) mine = mine && by[0] == me && by[1] == me;
-  }
+  for (const bool parallel : {false, true})
+    for (int r = 0; r < 200; ++r) {
+      std::thread::id by[2];
+      forkjoin::run_pair([&](int t) noexcept { by[t] = std::this_thread::get_id(); }, parallel);
+      if (!parallel || threads == 1) mine = mine && by[0] == me && by[1] == me;
+    }
   std::exit(mine && partners_now() == (threads == 1 ? 0 : 1) ? 0 : 1);
 }
 
 TEST(ForkJoin, ThreadCountOfTheProgram) {
   SKIP_IF_EMULATED();
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-  EXPECT_EXIT(run_program_pairs(1), testing::ExitedWithCode(0), "");
-  EXPECT_EXIT(run_program_pairs(2), testing::ExitedWithCode(0), "");
-  EXPECT_EXIT(run_program_pairs(3), testing::ExitedWithCode(0), "");
+  for (const int threads : {1, 2, 3})
+    EXPECT_EXIT(run_program_pairs(threads), testing::ExitedWithCode(0), "") << threads;
 }
 
 TEST(ForkJoin, ReentryStopsTheProcess) {

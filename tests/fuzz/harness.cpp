@@ -1,7 +1,6 @@
 #include "harness.h"
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,15 +14,13 @@ namespace fuzz {
 
 namespace {
 
-// Highest integer cell a run may have. With four integer cells exp(x) fits
-// only for x below about 92, so no series needs more than a few hundred terms.
+// The bounds of a case: the highest integer cell (with four, exp(x) fits only
+// below x = 92: a few hundred terms), decimals (where limit < decimals
+// printing and division still walk every place), commands that run a series
+// or a table, and printed table rows.
 constexpr std::int64_t kMaxLimit = 3;
-// Decimals of a run. It matters where limit < decimals: the registers have no
-// cells, yet printing and division still walk every decimal place.
 constexpr std::int64_t kMaxDecimals = 1000;
-// Commands that run a series or a table of long products.
 constexpr int kMaxSeries = 4;
-// Printed table rows over the whole input.
 constexpr __int128 kMaxRows = 256;
 
 struct Outcome {
@@ -32,8 +29,7 @@ struct Outcome {
 };
 
 __int128 rows(std::int64_t F, std::int64_t S, std::int64_t L) {
-  if (F > L) return 0;
-  return S > 0 ? (static_cast<__int128>(L) - F) / S + 1 : 1;
+  return F > L ? 0 : S > 0 ? (static_cast<__int128>(L) - F) / S + 1 : 1;
 }
 
 bool ends_with(const std::string& s, const std::string& tail) {
@@ -61,9 +57,8 @@ std::string check_ending(const Outcome& o) {
   return "status 0 without end of input, a negative D or a malformed number at the end";
 }
 
-// The kernels take different scratch memory, so under the budget one of them
-// may end with ALARM("ALLOC") where the other goes on; up to that point the
-// two must agree.
+// Under the budget one kernel may end in ALARM("ALLOC") where the other, of
+// other scratch memory, goes on: up to there the two agree.
 bool ends_earlier_for_memory(const Outcome& a, const Outcome& b) {
   static const std::string kAlloc = "\nError in: ALLOC";
   if (a.status != 255 || !ends_with(a.out, kAlloc)) return false;
@@ -71,8 +66,7 @@ bool ends_earlier_for_memory(const Outcome& a, const Outcome& b) {
   return b.out.size() >= n && b.out.compare(0, n, a.out, 0, n) == 0;
 }
 
-// Where two outcomes part: the statuses and the text around the first byte
-// that differs, other bytes than printable ASCII as a backslash and their code.
+// The statuses and the text around the first byte that differs.
 std::string first_difference(const Outcome& a, const Outcome& b) {
   const auto p = static_cast<std::size_t>(std::mismatch(a.out.begin(), a.out.end(), b.out.begin(), b.out.end()).first -
                                           a.out.begin());
@@ -86,10 +80,9 @@ std::string first_difference(const Outcome& a, const Outcome& b) {
          std::to_string(p) + ":\n  fast:      ..." + show(a.out) + "\n  reference: ..." + show(b.out);
 }
 
-// Whether the run of the numbers `input` holds stays within bounds; the
-// program's scanners read them, so the same characters end, continue or spoil
-// a number, and its own precision set-up and table check judge them. A Fatal
-// (end of input, a malformed number, a refused table) ends the run in bounds.
+// Whether the numbers of `input`, read by the program's scanners, ask for a
+// run within bounds. A Fatal (end of input, a malformed number, a refused
+// table) ends the run in bounds.
 bool run_within_bounds() {
   int series = 0;
   __int128 printed = 0;
@@ -123,12 +116,17 @@ bool run_within_bounds() {
   }
 }
 
+// `data` as a stream held in `copy` (fmemopen refuses an empty buffer in some
+// C libraries: empty is /dev/null).
+std::FILE* open_input(const std::uint8_t* data, std::size_t size, std::string& copy) {
+  copy.assign(reinterpret_cast<const char*>(data), size);
+  return size > 0 ? fmemopen(copy.data(), size, "r") : std::fopen("/dev/null", "r");
+}
+
 // The interpreter on `data` as its whole input, with a register budget.
 Outcome run_input(const std::uint8_t* data, std::size_t size, bool reference_kernels, std::int64_t budget) {
-  // fmemopen refuses an empty buffer in some C libraries; an empty input is
-  // the same as /dev/null.
-  std::string copy(reinterpret_cast<const char*>(data), size);
-  std::FILE* in = size > 0 ? fmemopen(copy.data(), size, "r") : std::fopen("/dev/null", "r");
+  std::string copy;
+  std::FILE* in = open_input(data, size, copy);
   char* buf = nullptr;
   std::size_t len = 0;
   std::FILE* out = open_memstream(&buf, &len);
@@ -136,13 +134,12 @@ Outcome run_input(const std::uint8_t* data, std::size_t size, bool reference_ker
   const std::int64_t saved = register_budget();
   set_register_budget(budget);
   use_reference_kernels = reference_kernels;
-  Outcome o;
-  o.status = run(in, out);
+  const int status = run(in, out);
   use_reference_kernels = false;
   set_register_budget(saved);
   std::fclose(in);
   std::fclose(out);
-  o.out.assign(buf, len);
+  Outcome o{std::string(buf, len), status};
   std::free(buf);
   return o;
 }
@@ -150,20 +147,19 @@ Outcome run_input(const std::uint8_t* data, std::size_t size, bool reference_ker
 }  // namespace
 
 bool within_bounds(const std::uint8_t* data, std::size_t size) {
-  std::string copy(reinterpret_cast<const char*>(data), size);
-  std::FILE* in = size > 0 ? fmemopen(copy.data(), size, "r") : std::fopen("/dev/null", "r");
+  std::string copy;
+  std::FILE* in = open_input(data, size, copy);
   std::FILE* sink = std::fopen("/dev/null", "w");
   if (in == nullptr || sink == nullptr) std::abort();
-  std::FILE* const saved[2] = {input, output};
-  input = in;
-  output = sink;
+  std::swap(input, in);
+  std::swap(output, sink);
   bool within = true;
   try {
     within = run_within_bounds();
   } catch (const Fatal&) {
   }
-  input = saved[0];
-  output = saved[1];
+  std::swap(input, in);
+  std::swap(output, sink);
   std::fclose(in);
   std::fclose(sink);
   return within;

@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# Whole-program cases too big to keep in the repository, generated when they
-# run: big_cases.sh PROGRAM NAME. Writes NAME.in, NAME.out and NAME.status to
-# a scratch folder and checks them with run_case.sh (output byte for byte, the
-# status, nothing on standard error). The expected outputs follow from the
-# echo formats, the scanners and the printed layout of a register, or from a
-# run of the program without the condition under test.
+# big_cases.sh PROGRAM NAME: a whole-program case too big to keep, written
+# to a scratch folder and run by run_case.sh. The expected outputs follow
+# from the echoes, the scanners and the layout of a printed register, or from
+# a run without the condition under test.
 set -euo pipefail
 prog=$1
 name=$2
@@ -13,12 +11,9 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 c=$tmp/$name
 
-# N copies of the character C.
-rep() { head -c "$2" /dev/zero | tr '\0' "$1"; }
-# N lines of the text T.
-lines() { awk -v n="$1" -v t="$2" 'BEGIN { for (i = 0; i < n; i++) print t }'; }
-# "\n\nNo: CODE" and the command's echo, N times.
-commands() { awk -v n="$1" -v t="$2" 'BEGIN { for (i = 0; i < n; i++) printf "\n\nNo: %s", t }'; }
+rep() { head -c "$2" /dev/zero | tr '\0' "$1"; }  # C N: N copies of C
+# N FORMAT TEXT: TEXT in FORMAT, N times.
+times() { awk -v n="$1" -v f="$2" -v t="$3" 'BEGIN { for (i = 0; i < n; i++) printf f, t }'; }
 
 case $name in
   million-digit-numbers)
@@ -53,9 +48,9 @@ case $name in
     ;;
   million-commands)
     # 10^6 commands: A := 1, B := A, then A := A + B 999997 times, write(A).
-    { printf '0\n20\n1\n1\n3\n'; lines 999997 9; printf '2\n'; } >"$c.in"
+    { printf '0\n20\n1\n1\n3\n'; times 999997 '%s\n' 9; printf '2\n'; } >"$c.in"
     { printf '\nD: 0\nE: 20\n\nNo: 1 A := r;\nr := 1\n\nNo: 3 B := A;'
-      commands 999997 '9 A := A + B;'
+      times 999997 '\n\nNo: %s' '9 A := A + B;'
       printf '\n\nNo: 2 write(A);\n    9 99998 \n\n\nEOF met\n'; } >"$c.out"
     echo 0 >"$c.status"
     ;;

@@ -65,10 +65,8 @@ def table_rows(out):
 def check_tables(name, out, want):
     """The rows of OUT: for each table of WANT the N it lists, and each value."""
     rows = table_rows(out)
-    for table, ns in want.items():
-        got = [n for t, n, _, _ in rows if t == table]
-        if got != list(ns):
-            failures.append(f"{name}: {table} rows for N = {got}, want {list(ns)}")
+    failures.extend(f"{name}: {table} rows for N = {got}, want {list(ns)}" for table, ns in want.items()
+                    if (got := [n for t, n, _, _ in rows if t == table]) != list(ns))
     wrong = [f"{t} at N = {n}: printed {p}, want {v}" for t, n, p, v in rows if p != v]
     if wrong:
         failures.append(f"{name}: {len(wrong)} wrong values, the first {wrong[0]}")
@@ -115,8 +113,7 @@ def main():
     for const, script, lost in [("pi", "11\n14\n", 5), ("e", "11\n23\n", 5), ("sqrt2", "11\n16\n2\n", 5),
                                 ("sqrt163", "20\n16\n163\n", 5), ("exp_pi_sqrt163", "20\n17\n163\n", 25)]:
         check_digits(f"{const} at 1000 decimals", run(program, f"1000\n{script}2\n22\n-1\n"), 0, ref[const], lost)
-    for failure in failures:
-        print("FAIL " + failure)
+    print("".join(f"FAIL {failure}\n" for failure in failures), end="")
     sys.exit(1 if failures else 0)
 
 
