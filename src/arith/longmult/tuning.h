@@ -15,14 +15,14 @@ struct Tuning {
   std::int64_t pair_entries;    // transforms of this many entries on two threads
   std::int64_t pair_columns;    // remainders of this many columns on two threads
   std::int64_t pair_passes;     // runs of this many truncated passes in two halves
-  std::int64_t halves_entries;  // Y in two halves from transforms of this many entries (below)
+  std::int64_t halves_entries;  // products in halves of Y from this many entries; 0: never
 };
 
 // Transforms in plain C++, of two or three cells to an entry.
 inline constexpr Tuning kPlainTuning{3, 64, 60'000, 20, 256, 300, 500, 0};
-// Transforms of a cell to an entry on the vector units. A second thread
-// pays from 2^14 entries: below, waking it cost more than it saved (command
-// 17 at 10^4 decimals: 93 ms from 2^11, 76 ms from 2^14, as on one thread).
-inline constexpr Tuning kVectorTuning{3, 64, 60'000, 26, 16384, 8000, 500, 65536};
+// Transforms of a cell to an entry on the vector units: two threads from 2^14
+// entries (command 17 at 10^4 decimals: 93 ms from 2^11, 76 as on one), Y in
+// halves from 2^22 (sqrt(2) at 10^8 decimals -12%; at 10^7, from 2^16, +3%).
+inline constexpr Tuning kVectorTuning{3, 64, 60'000, 26, 16384, 8000, 500, 4'194'304};
 
 }  // namespace longmult
