@@ -49,7 +49,7 @@ testing::AssertionResult compare(const std::string& name, Fill fill, Op op) {
 
 // r[2] := r[0] * r[1] (or r[0] squared). The fast kernel settles every
 // product with cells itself, and its walks visit at most some three cells per cell.
-void longmult(Reg* r, bool square) {
+void longmult(Reg* r, bool square, ProductMemo* memo = nullptr) {
   struct SettledItself {
     std::array<std::uint64_t, kDeclineKinds> declines = longmult_declines;
     std::uint64_t walked = longmult_walk_cells;
@@ -61,7 +61,7 @@ void longmult(Reg* r, bool square) {
       }
     }
   } check;
-  LONGMULT(r[0], square ? r[0] : r[1], r[2]);
+  memo != nullptr ? LONGMULT(r[0], square ? r[0] : r[1], r[2], *memo) : LONGMULT(r[0], square ? r[0] : r[1], r[2]);
 }
 
 testing::AssertionResult longmult_of(const std::string& name, bool square, std::function<void(Reg*)> fill) {
@@ -351,6 +351,53 @@ testing::AssertionResult walks_forget(Operands&, int round) {
       });
 }
 
+// Products with a memo, as a square root's passes make them: each round
+// changes the last round's operands below cell k (none, one, up to past the
+// share the memo serves) to random cells, zeros or 10^10 - 1, sometimes
+// squares, sometimes with another top cell; a new precision every 40 rounds.
+testing::AssertionResult memo_products(Operands& ops, int round) {
+  static ProductMemo memo;
+  static std::vector<cell_t> x, y;
+  static std::size_t low = 0;
+  static std::uint64_t served = 0;
+  if (round == 0) served = longmult_memo_served;
+  if (round % 40 == 0) {
+    set_precision(10 * static_cast<int>(16 + ops.below(round < 200 ? 300 : 1200)), 20);
+    x.assign(static_cast<std::size_t>(ncells()), 0);
+    y = x;
+    // At some, x = 1.000...ddd and y = 0.x999...ddd: a carry of a change runs to the top.
+    low = ops.chance(40) ? 3 : static_cast<std::size_t>(-decimals);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(-decimals); ++i)
+      x[i] = i < low ? ops.cell() : 0, y[i] = i < low ? ops.cell() : kBase - 1;
+  }
+  const auto d = static_cast<std::size_t>(-decimals);
+  if (round % 40 != 0) {
+    const std::uint64_t n = std::min(d, low) + 5;
+    const std::uint64_t k = ops.chance(10) ? 0 : ops.chance(80) ? 1 + ops.below(n / 8) : ops.below(n);
+    const int kind = static_cast<int>(ops.below(3));
+    for (std::vector<cell_t>* v : {&x, &y})
+      for (std::size_t i = 0; i < k && i < d && ops.chance(80); ++i)
+        (*v)[i] = kind == 0 ? ops.cell() : kind == 1 ? 0 : kBase - 1;
+  }
+  if (round % 40 == 0 || ops.chance(5)) {  // x = 1.41..., 2.41... or 0.41..., y = 0.7...
+    x[d] = static_cast<cell_t>(ops.below(3));
+    y[d - 1] = 1 + static_cast<cell_t>(ops.below(kBase - 1));
+  }
+  const bool square = ops.chance(10);
+  auto same = compare<3>(
+      "product with a memo",
+      [&](Reg* r) {
+        for (int k = 0; k < 2; ++k) {
+          std::copy((k == 0 ? x : y).begin(), (k == 0 ? x : y).end(), r[k].cells);
+          r[k].top = static_cast<std::int32_t>(decimals + (k == 0 ? d : d - 1));
+        }
+      },
+      [square](Reg* r) { longmult(r, square, &memo); });
+  if (same && round == 399 && longmult_memo_served - served < 200)
+    return testing::AssertionFailure() << "the memo served " << longmult_memo_served - served << " of 400 products";
+  return same;
+}
+
 struct Row {
   const char* name;
   int rounds;
@@ -374,6 +421,7 @@ const Row kProducts[] = {
     {"LONGMULT_series_terms", 46, series_terms},
     {"LONGMULT_longest", 2, longest},
     {"LONGMULT_walks_forget", 5, walks_forget},
+    {"LONGMULT_memo", 400, memo_products},
 };
 
 // The kernels' rows on the best units, the products' rows on each units.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 using cell_t = std::int64_t;
 
@@ -75,6 +76,24 @@ bool DIV(Reg& R, std::int64_t m);
 // the same register; Z must be neither. Dispatches to the fast kernel unless
 // `use_reference_kernels` is set; both give the same cells, tops and alarms.
 void LONGMULT(const Reg& X, const Reg& Y, Reg& Z);
+
+// What a product keeps of its last operands for the next: their cells and
+// the normalised sums of the product's columns from a cell below the point
+// up. When the next operands differ from them only in a few low cells, as
+// those of an iteration that has settled do from pass to pass, the product
+// follows from those sums by a few short products. Holds about three
+// registers' worth of cells; owned by the caller, for one run.
+struct ProductMemo {
+  std::vector<cell_t> x, y;         // the operands' cells from the lowest
+  std::vector<std::uint64_t> sums;  // the columns from `base` up, normalised, n cells
+  std::int64_t base = 0, n = 0;
+  std::int32_t decimals = 0;  // of the run it was made in
+  bool kept = false;
+};
+
+// LONGMULT, the same cells, top and alarms, with the memo of the products
+// that came before it from the same place.
+void LONGMULT(const Reg& X, const Reg& Y, Reg& Z, ProductMemo& memo);
 
 // The straightforward schoolbook LONGMULT: copy, MULT, shift, ADD per cell.
 void LONGMULT_reference(const Reg& X, const Reg& Y, Reg& Z);

@@ -46,3 +46,7 @@ void LONGMULT_reference(const Reg& X, const Reg& Y, Reg& Z) {
 void LONGMULT(const Reg& X, const Reg& Y, Reg& Z) {
   if (use_reference_kernels || !LONGMULT_fast(X, Y, Z)) LONGMULT_reference(X, Y, Z);
 }
+
+void LONGMULT(const Reg& X, const Reg& Y, Reg& Z, ProductMemo& memo) {
+  if (use_reference_kernels || !LONGMULT_fast(X, Y, Z, &memo)) LONGMULT_reference(X, Y, Z);
+}

@@ -350,13 +350,103 @@ bool product_by_complement(Acc& acc, std::int64_t n, const Cells& X, const Cells
   return borrow == 0;
 }
 
+// The memo of a product (arith.h). With H(U, V) the columns from cut up of
+// U V (the pairs U_j V_i with i + j >= cut), which is linear in each
+// factor, and each operand split at cell k into its cells from k up and
+// those below (X = Xh + Xl), the kept product is
+//   H(X, Y) = H(Xh, Yh) + H(Xh, Yl) + H(Xl, Y).
+// Operands X', Y' with the same cells from k up have Xh' = Xh, Yh' = Yh, so
+//   H(X', Y') = H(X, Y) - T + U,  T = H(Xl, Y) + H(Xh, Yl),  U = H(Xl', Y') + H(Xh, Yl').
+// Each of the four pairs k cells of one operand with the cells of the other
+// that reach column cut with them, those above cut - k: some k + 3 for the
+// operands of a fraction below 10 (cut = d - 2); four products of about k
+// cells a side, and sums over the low cells of H with a carry above them.
+
+// A memo serves operands that differ from its own below this share of the product's cells only.
+constexpr std::int64_t kMemoShare = 8;
+
+// The cells lo .. hi of c trimmed to nonzero ends (empty where all are zero).
+Cells part(const cell_t* c, std::int64_t lo, std::int64_t hi) {
+  while (lo <= hi && c[lo] == 0) ++lo;
+  while (hi >= lo && c[hi] == 0) --hi;
+  return {c, {lo, hi}};
+}
+
+// One more than the highest cell at which now differs from the kept cells,
+// which end where it does; 0 where none does.
+std::int64_t differs_below(const Cells& now, const std::vector<cell_t>& kept) {
+  constexpr std::int64_t kRun = 64;
+  std::int64_t i = now.s.hi + 1;
+  while (i >= kRun && std::memcmp(now.c + (i - kRun), kept.data() + (i - kRun), kRun * sizeof(cell_t)) == 0) i -= kRun;
+  while (i > 0 && now.c[i - 1] == kept[static_cast<std::size_t>(i - 1)]) --i;
+  return i;
+}
+
+// The column sums for T or U into t cells from base: H(xl, y) + H(xh, yl).
+thread_local std::vector<u64> memoT, memoU;
+const u64* memo_terms(std::vector<u64>& v, std::int64_t base, std::int64_t t, const Cells& xl, const Cells& y,
+                      const Cells& xh, const Cells& yl, std::int64_t cut) {
+  Acc a{zeroed(v, static_cast<std::size_t>(t)), base};
+  if (!xl.s.empty() && !y.s.empty()) add_product(a, xl, y, cut);
+  if (!xh.s.empty() && !yl.s.empty()) add_product(a, xh, yl, cut);
+  return a.cell;
+}
+
+// acc := H(X, Y) from the memo's product where it serves (kServed), which
+// then keeps X and Y.
+enum class Memo { kServed, kNot, kUnexpected };
+Memo from_memo(ProductMemo& m, Acc& acc, std::int64_t n, const Cells& X, const Cells& Y, std::int64_t cut) {
+  if (!m.kept || m.decimals != decimals || m.base != acc.base || m.n != n ||
+      static_cast<std::int64_t>(m.x.size()) != X.s.hi + 1 || static_cast<std::int64_t>(m.y.size()) != Y.s.hi + 1)
+    return Memo::kNot;
+  const std::int64_t k = std::max(differs_below(X, m.x), differs_below(Y, m.y));
+  if (kMemoShare * k > n) return Memo::kNot;
+  u64* h = m.sums.data();
+  if (k > 0) {
+    // T and U lie below cell max(hx, hy) + k + 2, with the carries of their sums.
+    const std::int64_t t = std::min(n, std::max(X.s.hi, Y.s.hi) + k + 5 - acc.base);
+    const Cells xh = part(X.c, k, X.s.hi);
+    const u64* T = memo_terms(memoT, acc.base, t, part(m.x.data(), 0, k - 1), part(m.y.data(), 0, Y.s.hi), xh,
+                              part(m.y.data(), 0, k - 1), cut);
+    const u64* U = memo_terms(memoU, acc.base, t, part(X.c, 0, k - 1), Y, xh, part(Y.c, 0, k - 1), cut);
+    std::int64_t carry = 0;  // -1, 0 or 1
+    for (std::int64_t i = 0; i < n && (i < t || carry != 0); ++i) {
+      const std::int64_t v = static_cast<std::int64_t>(h[i]) + carry +
+                             (i < t ? static_cast<std::int64_t>(U[i]) - static_cast<std::int64_t>(T[i]) : 0);
+      carry = v < 0 ? -1 : v >= static_cast<std::int64_t>(kB) ? 1 : 0;
+      h[i] = static_cast<u64>(v - carry * static_cast<std::int64_t>(kB));
+    }
+    if (carry != 0) {  // cannot happen: H(X', Y') fits in the n cells
+      m.kept = false;
+      return Memo::kUnexpected;
+    }
+    std::copy_n(X.c, k, m.x.begin());
+    std::copy_n(Y.c, k, m.y.begin());
+  }
+  std::copy_n(h, n, acc.cell);
+  ++longmult_memo_served;
+  return Memo::kServed;
+}
+
 // X Y from the columns from d - 2 up, for J by the cancellation of the L_i:
 // (Q - Z) B^2 = sumA - R - B^2 wraps. Fills acc (n cells from acc.base);
-// returns J (of either sign), or nothing when it cannot be had.
-std::optional<i128> product_high(Acc& acc, std::int64_t n, const Cells& X, const Cells& Y, const FracParts& f) {
+// returns J (of either sign), or nothing when it cannot be had. With a memo,
+// from its product where that serves, and kept in it.
+std::optional<i128> product_high(Acc& acc, std::int64_t n, const Cells& X, const Cells& Y, const FracParts& f,
+                                 ProductMemo* memo) {
   const std::int64_t d = -std::int64_t{decimals};
   const std::int64_t cut = std::max<std::int64_t>(d - 2, 0);
-  add_product(acc, X, Y, cut);
+  const Memo served = memo != nullptr ? from_memo(*memo, acc, n, X, Y, cut) : Memo::kNot;
+  if (served == Memo::kUnexpected) return std::nullopt;
+  if (served == Memo::kNot) {
+    add_product(acc, X, Y, cut);
+    if (memo != nullptr) {
+      memo->x.assign(X.c, X.c + X.s.hi + 1);
+      memo->y.assign(Y.c, Y.c + Y.s.hi + 1);
+      memo->sums.assign(acc.cell, acc.cell + n);
+      memo->base = acc.base, memo->n = n, memo->decimals = decimals, memo->kept = true;
+    }
+  }
   if (d == 0) return 0;
   const i128 R = static_cast<i128>(acc.get(d - 1, n)) * kB + acc.get(d - 2, n);
   const i128 diff = f.sumA - R;
@@ -412,7 +502,7 @@ Settled store_product(Reg& Z, Acc& acc, std::int64_t n, bool inZ, i128 J) {
 }
 
 // Z := the sum of the passes of Y's cells, none of which alarms.
-Settled sum_passes(const Cells& x, const Cells& y, Reg& Z, Walks& walks) {
+Settled sum_passes(const Cells& x, const Cells& y, Reg& Z, Walks& walks, ProductMemo* memo) {
   const std::int64_t N = ncells();
   const std::int64_t d = -std::int64_t{decimals};
   FracParts f;
@@ -431,7 +521,7 @@ Settled sum_passes(const Cells& x, const Cells& y, Reg& Z, Walks& walks) {
     std::memset(Z.cells, 0, N * sizeof(cell_t));
   else if (n <= kLocalCells)
     std::memset(local, 0, static_cast<std::size_t>(n) * sizeof(u64));
-  const std::optional<i128> J = e.empty() ? product_high(acc, n, x, y, f) : product_exact(acc, n, x, y, e, f);
+  const std::optional<i128> J = e.empty() ? product_high(acc, n, x, y, f, memo) : product_exact(acc, n, x, y, e, f);
   if (!J) return Settled::kUnexpected;
   return store_product(Z, acc, n, inZ, *J);
 }
@@ -440,8 +530,9 @@ Settled sum_passes(const Cells& x, const Cells& y, Reg& Z, Walks& walks) {
 
 std::array<std::uint64_t, kDeclineKinds> longmult_declines{};
 std::uint64_t longmult_walk_cells = 0;
+std::uint64_t longmult_memo_served = 0;
 
-bool LONGMULT_fast(const Reg& X, const Reg& Y, Reg& Z) {
+bool LONGMULT_fast(const Reg& X, const Reg& Y, Reg& Z, ProductMemo* memo) {
   const std::int64_t N = ncells();
   if (N == 0) return decline(Decline::kRun);
   // The reference allocates a scratch register first; that may be what fails.
@@ -467,7 +558,7 @@ bool LONGMULT_fast(const Reg& X, const Reg& Y, Reg& Z) {
   Cells below = y;
   if (failing >= 0)
     for (below.s.hi = failing - 1; below.s.hi >= below.s.lo && y.c[below.s.hi] == 0;) --below.s.hi;
-  const Settled settled = below.s.empty() ? Settled::kDone : sum_passes(x, below, Z, walks);
+  const Settled settled = below.s.empty() ? Settled::kDone : sum_passes(x, below, Z, walks, memo);
   if (settled == Settled::kUnexpected) return decline(Decline::kUnexpected);
   if (settled == Settled::kOverflow) ALARM("ADD");
   if (failing >= 0) ALARM(name);

@@ -12,7 +12,8 @@
 // false where it declines (see Decline), with Z's cells unspecified: the
 // caller runs the reference, which rewrites all of Z. Preconditions as for
 // LONGMULT: cells in [0, 10^10), zero above top; Z distinct from X and Y.
-bool LONGMULT_fast(const Reg& X, const Reg& Y, Reg& Z);
+// With a memo, from the product it keeps where that serves, and keeping this one.
+bool LONGMULT_fast(const Reg& X, const Reg& Y, Reg& Z, ProductMemo* memo = nullptr);
 
 // Why the fast kernel handed a product to the reference: a run without cells,
 // no room for the reference's scratch register (whose allocation then raises
@@ -24,6 +25,8 @@ extern std::array<std::uint64_t, kDeclineKinds> longmult_declines;
 // The cells that the walks settling the truncation correction visited, for
 // the tests of their linear bound.
 extern std::uint64_t longmult_walk_cells;
+// The products that a memo served, for the tests.
+extern std::uint64_t longmult_memo_served;
 
 namespace longmult {
 

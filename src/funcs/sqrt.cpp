@@ -11,17 +11,33 @@
 
 namespace {
 
+// Whether 2 - xy in S2 is 1 + e or 1 - e with e within the lowest eighth of
+// the fraction cells: then x and y have settled above those cells, and the
+// next pass changes them below only, as a rule.
+bool near_one(const Reg& S2) {
+  const std::int64_t d = -std::int64_t{decimals};
+  if (d < 8 || d >= ncells() || S2.cells[d] > 1) return false;
+  const cell_t run = S2.cells[d] == 1 ? 0 : kBase - 1;  // 1.000... or 0.999...
+  for (std::int64_t i = d - 1; i >= d / 8; --i)
+    if (S2.cells[i] != run) return false;
+  return true;
+}
+
 // One pass. It reads R, Y and M only: S1 and S2 are written before they are
-// read. Afterwards S1 = Y (cells and top) and S2 = S1 * M.
-void sqrt_pass(Reg& R, Reg& Y, const Reg& M, Reg& S1, Reg& S2) {
-  LONGMULT(R, Y, S1);  // x*y
+// read. Afterwards S1 = Y (cells and top) and S2 = S1 * M. With a memo, x*y
+// follows from the one before where x and y changed in their lowest cells
+// only. Returns whether the passes have settled (near_one), for the next.
+bool sqrt_pass(Reg& R, Reg& Y, const Reg& M, Reg& S1, Reg& S2, ProductMemo* memo) {
+  memo != nullptr ? LONGMULT(R, Y, S1, *memo) : LONGMULT(R, Y, S1);  // x*y
   ASSIGN(S2, 2);
-  ADD(S1, -1, S2);      // 2 - x*y
+  ADD(S1, -1, S2);  // 2 - x*y
+  const bool settled = near_one(S2);
   LONGMULT(Y, S2, S1);  // new y
   LONGMULT(S1, M, S2);  // v * new y
   COPY(S1, Y);
   ADD(S2, +1, R);
   DIV(R, 2);
+  return settled;
 }
 
 // The states (the cells and tops of R and Y) after the passes, known by a
@@ -95,19 +111,21 @@ void SQRT(Reg& R, Reg& S1, Reg& S2, double v) {
   const std::int64_t passes = std::int64_t{std::max(R.top, Y.top)} - decimals + 1;
   progress_stage("sqrt pass", passes);
   if (use_reference_kernels) {
-    for (std::int64_t k = 0; k < passes; ++k) sqrt_pass(R, Y, M, S1, S2);
+    for (std::int64_t k = 0; k < passes; ++k) sqrt_pass(R, Y, M, S1, S2, nullptr);
     return;
   }
   if (passes <= 0) return;
   PassHistory history;
+  ProductMemo memo;  // from the first pass that follows a settled one
+  bool settled = false;
   for (std::int64_t done = 0; done < passes;) {
-    sqrt_pass(R, Y, M, S1, S2);
+    settled = sqrt_pass(R, Y, M, S1, S2, settled ? &memo : nullptr);
     ++done;
     progress_step(done);
     const std::int64_t earlier = history.record(done, R, Y);
     if (earlier < 0) continue;
     const std::int64_t rest = (passes - done) % (done - earlier);
-    for (std::int64_t k = 0; k < rest; ++k) sqrt_pass(R, Y, M, S1, S2);
+    for (std::int64_t k = 0; k < rest; ++k) settled = sqrt_pass(R, Y, M, S1, S2, settled ? &memo : nullptr);
     return;
   }
 }
