@@ -82,13 +82,16 @@ void LONGMULT(const Reg& X, const Reg& Y, Reg& Z);
 // up. When the next operands differ from them only in a few low cells, as
 // those of an iteration that has settled do from pass to pass, the product
 // follows from those sums by a few short products. Holds about three
-// registers' worth of cells; owned by the caller, for one run.
+// registers' worth of cells; owned by the caller, for one run. As the
+// products it serves need no transforms, its first keeps room for itself by
+// freeing their buffers (a caller passes a memo once its products settle).
 struct ProductMemo {
   std::vector<cell_t> x, y;         // the operands' cells from the lowest
   std::vector<std::uint64_t> sums;  // the columns from `base` up, normalised, n cells
   std::int64_t base = 0, n = 0;
   std::int32_t decimals = 0;  // of the run it was made in
   bool kept = false;
+  bool freed = false;  // whether it freed the buffers of the transforms
 };
 
 // LONGMULT, the same cells, top and alarms, with the memo of the products

@@ -441,6 +441,8 @@ std::optional<i128> product_high(Acc& acc, std::int64_t n, const Cells& X, const
   if (served == Memo::kNot) {
     add_product(acc, X, Y, cut);
     if (memo != nullptr) {
+      if (!memo->freed) ntt::release_buffers();
+      memo->freed = true;
       memo->x.assign(X.c, X.c + X.s.hi + 1);
       memo->y.assign(Y.c, Y.c + Y.s.hi + 1);
       memo->sums.assign(acc.cell, acc.cell + n);

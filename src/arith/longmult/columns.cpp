@@ -35,8 +35,7 @@ void add_product_columns(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Sp
     }
     v->column_sums(x, nx, h, l, ny, lo - c0, to - c0, H, L);
   } else {
-    std::fill_n(H, to - lo + 1, u64{0});
-    std::fill_n(L, to - lo + 1, u64{0});
+    std::fill_n(H, to - lo + 1, u64{0}), std::fill_n(L, to - lo + 1, u64{0});
     for (std::int64_t i = by.lo; i <= by.hi; ++i) {
       const u64 y = static_cast<u64>(Y[i]), h = y / kHalf, l = y % kHalf;
       for (std::int64_t j = std::max(bx.lo, lo - i); j <= bx.hi; ++j) {

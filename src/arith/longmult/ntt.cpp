@@ -337,6 +337,12 @@ void crt_cells(const CrtJob& J, int t) {
 constexpr void (*kCrtCells[4])(const CrtJob&, int) = {nullptr, crt_cells<1>, crt_cells<2>, crt_cells<3>};
 
 }  // namespace
+
+void release_buffers() {
+  prepared = Prepared{};
+  for (auto& a : work) Array<u64>().swap(a);
+  for (auto& a : outs) Array<u64>().swap(a);
+}
 }  // namespace ntt
 
 void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from,

@@ -117,6 +117,8 @@ constexpr std::int64_t twiddle_entries(std::int64_t L) { return L <= 2 * kRun ? 
 // vector kernels if `doubles`, else Shoup's factors; by the thread that
 // calls add_product_ntt only.
 const Tables& tables_for(int slot, const Prime& P, std::int64_t L, bool doubles);
+// Frees the buffers of the products (the kept transform too); the next product makes them again.
+void release_buffers();
 
 // The portable transforms (ntt_plain.cpp), for L >= 16 entries modulo a
 // prime below 2^58: transform_scalar takes entries below 4p, the inverse

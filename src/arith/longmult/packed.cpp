@@ -9,11 +9,9 @@
 namespace longmult {
 namespace {
 
-// Scratch kept across calls: the packed operands and their product.
-thread_local std::vector<mp_limb_t> xs, ys, ps;
+thread_local std::vector<mp_limb_t> xs, ys, ps;  // kept across calls: the packed operands, their product
 
-// Cells c[s.lo .. s.hi] as w-bit fields of a binary number (w >= 34), into n
-// zeroed limbs.
+// Cells c[s.lo .. s.hi] as w-bit fields (w >= 34) of a binary number of n limbs.
 mp_limb_t* pack_fields(std::vector<mp_limb_t>& v, std::size_t n, const cell_t* c, Span s, unsigned w) {
   mp_limb_t* l = sized(v, static_cast<std::int64_t>(n));
   std::memset(l, 0, n * sizeof(mp_limb_t));
@@ -38,20 +36,16 @@ u128 field(const mp_limb_t* l, u64 off, unsigned w) {
 
 }  // namespace
 
-// acc += the columns c >= from of X[bx] * Y[by], by Kronecker substitution:
-// each cell in a field wide enough for any column sum, one GMP product.
 void add_product_kronecker(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from) {
   const std::int64_t m = std::min(bx.size(), by.size());
-  // A column holds at most m pairs, so the narrowest fields for every column
-  // sum have the bits of m (B-1)^2.
+  // The narrowest fields for every column sum, of m pairs at most: the bits of m (B-1)^2.
   const u128 most = static_cast<u128>(m) * (kB - 1) * (kB - 1);
   const auto w = static_cast<unsigned>(128 - (most >> 64 != 0 ? __builtin_clzll(static_cast<u64>(most >> 64))
                                                               : 64 + __builtin_clzll(static_cast<u64>(most))));
   const auto limbs = [w](Span s) { return static_cast<std::size_t>((static_cast<u64>(s.size()) * w + 63) / 64); };
   const std::size_t nx = limbs(bx), ny = limbs(by);
   const mp_limb_t* px = pack_fields(xs, nx + 1, X, bx, w);
-  const std::size_t np = nx + ny + 2;
-  mp_limb_t* pp = sized(ps, static_cast<std::int64_t>(np));
+  mp_limb_t* pp = sized(ps, static_cast<std::int64_t>(nx + ny + 2));
   if (X == Y && bx.lo == by.lo && bx.hi == by.hi) {
     mpn_sqr(pp, px, static_cast<mp_size_t>(nx));
   } else {

@@ -27,7 +27,6 @@ struct Plan {
 // `from`; they hold 1, 2, ... pairs).
 Plan plan_product(Units units, std::int64_t nx, std::int64_t ny, std::int64_t below);
 
-// The table of the units.
-const Tuning& tuning(Units units);
+const Tuning& tuning(Units units);  // the table of the units
 
 }  // namespace longmult
