@@ -372,7 +372,7 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
     tables_for(form.slot + q, form.primes[q], L, v != nullptr);
     sized(P.x[q], L);
     sized(work[q], L);
-    if (kept) sized(P.xf[q], L);
+    if (kept && v == nullptr) sized(P.xf[q], L);  // the plain kernels' factors
   }
   forkjoin::run_pair([&](int t) noexcept { residues(job, t); }, plan.pair);
   P.factors = kept && v == nullptr;
