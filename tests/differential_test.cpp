@@ -49,7 +49,7 @@ testing::AssertionResult compare(const std::string& name, Fill fill, Op op) {
 
 // r[2] := r[0] * r[1] (or r[0] squared). The fast kernel settles every
 // product with cells itself, and its walks visit at most some three cells per cell.
-void longmult(Reg* r, bool square, ProductMemo* memo = nullptr) {
+void longmult(Reg* r, bool square, ProductMemo* memo = nullptr, bool yNext = false) {
   struct SettledItself {
     std::array<std::uint64_t, kDeclineKinds> declines = longmult_declines;
     std::uint64_t walked = longmult_walk_cells;
@@ -61,11 +61,14 @@ void longmult(Reg* r, bool square, ProductMemo* memo = nullptr) {
       }
     }
   } check;
-  memo != nullptr ? LONGMULT(r[0], square ? r[0] : r[1], r[2], *memo) : LONGMULT(r[0], square ? r[0] : r[1], r[2]);
+  memo != nullptr || yNext ? LONGMULT(r[0], square ? r[0] : r[1], r[2], memo, yNext)
+                           : LONGMULT(r[0], square ? r[0] : r[1], r[2]);
 }
 
-testing::AssertionResult longmult_of(const std::string& name, bool square, std::function<void(Reg*)> fill) {
-  return compare<3>(name, fill, [square](Reg* r) { longmult(r, square); });
+// With yNext, made as Y X.
+testing::AssertionResult longmult_of(const std::string& name, bool square, std::function<void(Reg*)> fill,
+                                     bool yNext = false) {
+  return compare<3>(name + (yNext ? ", Y next" : ""), fill, [=](Reg* r) { longmult(r, square, nullptr, yNext); });
 }
 
 // Random products with up to maxCells fraction cells (limit 0, below 0, or
@@ -84,9 +87,12 @@ testing::AssertionResult random_product(Operands& ops, int round, int maxCells, 
     }
   }
   const bool square = ops.chance(16);
-  return longmult_of("LONGMULT", square, [&](Reg* r) {
-    for (int k = 0; k < 3; ++k) ops.fill(r[k]);
-  });
+  return longmult_of(
+      "LONGMULT", square,
+      [&](Reg* r) {
+        for (int k = 0; k < 3; ++k) ops.fill(r[k]);
+      },
+      ops.chance(20));
 }
 
 // R's cells lo .. hi: random with a few edge cells, or patterned.
@@ -115,30 +121,33 @@ testing::AssertionResult long_shape(Operands& ops, int round) {
   const Shape s = shapes[(round / 5) % 7];
   const bool square = (round / 5) % 7 == 6;
   const int variant = static_cast<int>(ops.below(5));
-  return longmult_of("long LONGMULT variant " + std::to_string(variant), square, [&](Reg* r) {
-    long_operand(ops, r[0], s.xlo, s.xhi, variant == 2);
-    long_operand(ops, r[1], s.ylo, s.yhi, variant == 2);
-    ops.fill(r[2]);
-    Reg& X = r[0];
-    Reg& Y = r[1];
-    if (variant == 1) {  // X split into blocks by up to five runs of zeros, of which the longest count
-      for (int k = 1 + static_cast<int>(ops.below(5)); k > 0; --k) {
-        const std::int64_t at = s.xlo + 1 + static_cast<std::int64_t>(ops.below(s.xhi - s.xlo));
-        const std::int64_t end = std::min(s.xhi - 1, at + 32 + static_cast<std::int64_t>(ops.below(d / 6)));
-        for (std::int64_t i = at; i < end; ++i) X.cells[i] = 0;
-      }
-    }
-    if (variant == 1 && !square) {  // Y = 1 + a few low cells
-      for (std::int64_t i = s.ylo + 20; i <= s.yhi; ++i) Y.cells[i] = 0;
-      Y.cells[d] = 1;
-      Y.top = decimals + static_cast<std::int32_t>(d);
-    } else if (variant >= 3) {  // 0.999..., from the lowest cell or above a few others
-      const std::int64_t top = std::min(s.yhi, d - 1);
-      for (std::int64_t i = variant == 3 ? s.ylo + 20 : s.ylo; i <= top; ++i) Y.cells[i] = kBase - 1;
-      for (std::int64_t i = top + 1; i <= s.yhi; ++i) Y.cells[i] = 0;
-      Y.top = decimals + static_cast<std::int32_t>(top);
-    }
-  });
+  return longmult_of(
+      "long LONGMULT variant " + std::to_string(variant), square,
+      [&](Reg* r) {
+        long_operand(ops, r[0], s.xlo, s.xhi, variant == 2);
+        long_operand(ops, r[1], s.ylo, s.yhi, variant == 2);
+        ops.fill(r[2]);
+        Reg& X = r[0];
+        Reg& Y = r[1];
+        if (variant == 1) {  // X split into blocks by up to five runs of zeros, of which the longest count
+          for (int k = 1 + static_cast<int>(ops.below(5)); k > 0; --k) {
+            const std::int64_t at = s.xlo + 1 + static_cast<std::int64_t>(ops.below(s.xhi - s.xlo));
+            const std::int64_t end = std::min(s.xhi - 1, at + 32 + static_cast<std::int64_t>(ops.below(d / 6)));
+            for (std::int64_t i = at; i < end; ++i) X.cells[i] = 0;
+          }
+        }
+        if (variant == 1 && !square) {  // Y = 1 + a few low cells
+          for (std::int64_t i = s.ylo + 20; i <= s.yhi; ++i) Y.cells[i] = 0;
+          Y.cells[d] = 1;
+          Y.top = decimals + static_cast<std::int32_t>(d);
+        } else if (variant >= 3) {  // 0.999..., from the lowest cell or above a few others
+          const std::int64_t top = std::min(s.yhi, d - 1);
+          for (std::int64_t i = variant == 3 ? s.ylo + 20 : s.ylo; i <= top; ++i) Y.cells[i] = kBase - 1;
+          for (std::int64_t i = top + 1; i <= s.yhi; ++i) Y.cells[i] = 0;
+          Y.top = decimals + static_cast<std::int32_t>(top);
+        }
+      },
+      ops.chance(30));
 }
 
 // The terms of a series as EXP forms them: one long X times Y's whose lengths
@@ -383,16 +392,16 @@ testing::AssertionResult memo_products(Operands& ops, int round) {
     x[d] = static_cast<cell_t>(ops.below(3));
     y[d - 1] = 1 + static_cast<cell_t>(ops.below(kBase - 1));
   }
-  const bool square = ops.chance(10);
+  const bool square = ops.chance(10), yNext = ops.chance(50);
   auto same = compare<3>(
-      "product with a memo",
+      yNext ? "product with a memo, Y next" : "product with a memo",
       [&](Reg* r) {
         for (int k = 0; k < 2; ++k) {
           std::copy((k == 0 ? x : y).begin(), (k == 0 ? x : y).end(), r[k].cells);
           r[k].top = static_cast<std::int32_t>(decimals + (k == 0 ? d : d - 1));
         }
       },
-      [square](Reg* r) { longmult(r, square, &memo); });
+      [square, yNext](Reg* r) { longmult(r, square, &memo, yNext); });
   if (same && round == 399 && longmult_memo_served - served < 200)
     return testing::AssertionFailure() << "the memo served " << longmult_memo_served - served << " of 400 products";
   return same;

@@ -94,9 +94,11 @@ struct ProductMemo {
   bool freed = false;  // whether it freed the buffers of the transforms
 };
 
-// LONGMULT, the same cells, top and alarms, with the memo of the products
-// that came before it from the same place.
-void LONGMULT(const Reg& X, const Reg& Y, Reg& Z, ProductMemo& memo);
+// LONGMULT, the same cells, top and alarms, for a caller that knows the
+// products around it: with the memo (or none) of those that came before it
+// from the same place, and with yNext where Y is the first factor of the next
+// product (its transform is then the one kept for that).
+void LONGMULT(const Reg& X, const Reg& Y, Reg& Z, ProductMemo* memo, bool yNext);
 
 // The straightforward schoolbook LONGMULT: copy, MULT, shift, ADD per cell.
 void LONGMULT_reference(const Reg& X, const Reg& Y, Reg& Z);

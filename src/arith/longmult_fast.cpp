@@ -441,13 +441,13 @@ Memo from_memo(ProductMemo& m, Acc& acc, std::int64_t n, const Cells& X, const C
 // returns J (of either sign), or nothing when it cannot be had. With a memo,
 // from its product where that serves, and kept in it.
 std::optional<i128> product_high(Acc& acc, std::int64_t n, const Cells& X, const Cells& Y, const FracParts& f,
-                                 ProductMemo* memo) {
+                                 ProductMemo* memo, bool yNext) {
   const std::int64_t d = -std::int64_t{decimals};
   const std::int64_t cut = std::max<std::int64_t>(d - 2, 0);
   const Memo served = memo != nullptr ? from_memo(*memo, acc, n, X, Y, cut) : Memo::kNot;
   if (served == Memo::kUnexpected) return std::nullopt;
   if (served == Memo::kNot) {
-    add_product(acc, X, Y, cut);
+    yNext ? add_product(acc, Y, X, cut) : add_product(acc, X, Y, cut);  // the columns of Y X are those of X Y
     if (memo != nullptr) {
       if (!memo->freed) ntt::release_buffers();
       memo->freed = true;
@@ -512,7 +512,7 @@ Settled store_product(Reg& Z, Acc& acc, std::int64_t n, bool inZ, i128 J) {
 }
 
 // Z := the sum of the passes of Y's cells, none of which alarms.
-Settled sum_passes(const Cells& x, const Cells& y, Reg& Z, Walks& walks, ProductMemo* memo) {
+Settled sum_passes(const Cells& x, const Cells& y, Reg& Z, Walks& walks, ProductMemo* memo, bool yNext) {
   const std::int64_t N = ncells();
   const std::int64_t d = -std::int64_t{decimals};
   FracParts f;
@@ -531,7 +531,8 @@ Settled sum_passes(const Cells& x, const Cells& y, Reg& Z, Walks& walks, Product
     std::memset(Z.cells, 0, N * sizeof(cell_t));
   else if (n <= kLocalCells)
     std::memset(local, 0, static_cast<std::size_t>(n) * sizeof(u64));
-  const std::optional<i128> J = e.empty() ? product_high(acc, n, x, y, f, memo) : product_exact(acc, n, x, y, e, f);
+  const std::optional<i128> J =
+      e.empty() ? product_high(acc, n, x, y, f, memo, yNext) : product_exact(acc, n, x, y, e, f);
   if (!J) return Settled::kUnexpected;
   return store_product(Z, acc, n, inZ, *J);
 }
@@ -542,7 +543,7 @@ std::array<std::uint64_t, kDeclineKinds> longmult_declines{};
 std::uint64_t longmult_walk_cells = 0;
 std::uint64_t longmult_memo_served = 0;
 
-bool LONGMULT_fast(const Reg& X, const Reg& Y, Reg& Z, ProductMemo* memo) {
+bool LONGMULT_fast(const Reg& X, const Reg& Y, Reg& Z, ProductMemo* memo, bool yNext) {
   const std::int64_t N = ncells();
   if (N == 0) return decline(Decline::kRun);
   // The reference allocates a scratch register first; that may be what fails.
@@ -568,7 +569,7 @@ bool LONGMULT_fast(const Reg& X, const Reg& Y, Reg& Z, ProductMemo* memo) {
   Cells below = y;
   if (failing >= 0)
     for (below.s.hi = failing - 1; below.s.hi >= below.s.lo && y.c[below.s.hi] == 0;) --below.s.hi;
-  const Settled settled = below.s.empty() ? Settled::kDone : sum_passes(x, below, Z, walks, memo);
+  const Settled settled = below.s.empty() ? Settled::kDone : sum_passes(x, below, Z, walks, memo, yNext);
   if (settled == Settled::kUnexpected) return decline(Decline::kUnexpected);
   if (settled == Settled::kOverflow) ALARM("ADD");
   if (failing >= 0) ALARM(name);

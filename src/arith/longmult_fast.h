@@ -12,8 +12,9 @@
 // false where it declines (see Decline), with Z's cells unspecified: the
 // caller runs the reference, which rewrites all of Z. Preconditions as for
 // LONGMULT: cells in [0, 10^10), zero above top; Z distinct from X and Y.
-// With a memo, from the product it keeps where that serves, and keeping this one.
-bool LONGMULT_fast(const Reg& X, const Reg& Y, Reg& Z, ProductMemo* memo = nullptr);
+// With a memo, from the product it keeps where that serves, and keeping this
+// one; with yNext, X Y made as Y X (see LONGMULT).
+bool LONGMULT_fast(const Reg& X, const Reg& Y, Reg& Z, ProductMemo* memo = nullptr, bool yNext = false);
 
 // Why the fast kernel handed a product to the reference: a run without cells,
 // no room for the reference's scratch register (whose allocation then raises

