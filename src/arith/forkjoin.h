@@ -24,10 +24,9 @@
 //   (std::atomic::wait/notify). The caller, waiting for the end of a call
 //   the partner has begun, spins for tens of microseconds: the end is near,
 //   and a thread woken from a block starts tens of microseconds late. The
-//   partner, waiting for the next call, spins for a few microseconds only:
-//   enough for the next call of the same product, which follows at once,
-//   while between products the caller works alone for about as long as a
-//   call takes, time that a spinning partner would take from the machine.
+//   partner, waiting for the next call, spins for some hundreds of
+//   microseconds: between products the caller works alone for about as long
+//   as a call takes, and a partner that rested would start the next one late.
 // - A call the partner has not claimed by the time the caller is done with
 //   its own is taken back and made by the caller: a busy or single
 //   processor costs no more than the two calls in turn.
@@ -84,11 +83,12 @@ struct Counts {
 // caller for the partner's end before it blocks. On command 17 to 10^5
 // decimals (73,000 pairs of calls of 8 to 130 us, the caller's work between
 // products about as long, a wake-up 10 to 30 us late on a virtual machine)
-// two threads took 0.79 of the one-thread wall time and 1.26 of its processor
-// time with these; with the partner spinning 20 us, 0.76 and 1.29; 50 us,
-// 0.70 and 1.32: what the partner does not spend spinning, the caller spends
-// waiting for its late start.
-inline constexpr std::chrono::nanoseconds kRestSpin = std::chrono::microseconds(5);
+// two threads took, of the one-thread wall time and processor time, 0.79 and
+// 1.18 with the partner spinning 5 us, 0.74 and 1.29 with 50 us, 0.68 and
+// 1.24 with 300 us (medians of 3 interleaved runs): what the partner does not
+// spend spinning, the caller spends waiting for its late start. Smaller runs
+// and the other functions took as long with either (within 2%).
+inline constexpr std::chrono::nanoseconds kRestSpin = std::chrono::microseconds(300);
 inline constexpr std::chrono::nanoseconds kJoinSpin = std::chrono::microseconds(50);
 
 class Pair {
