@@ -20,9 +20,9 @@ struct Tuning {
 
 // Transforms in plain C++, of two or three cells to an entry.
 inline constexpr Tuning kPlainTuning{3, 64, 60'000, 20, 256, 300, 500, 0};
-// Transforms of a cell to an entry on the vector units: two threads from 2^13
-// entries and 4,000 columns (command 17 at 10^5 decimals: -4 to -7% against
-// 2^14 and 8,000), Y in halves from 2^22 (sqrt(2) at 10^8 -12%; 10^7, 2^16: +3%).
-inline constexpr Tuning kVectorTuning{3, 64, 60'000, 26, 8192, 4000, 500, 4'194'304};
+// Transforms of a cell to an entry on the vector units: two threads from 2^11
+// entries and 1,000 columns (command 17 at 10^4 decimals: -7 to -17% against
+// 2^13 and 4,000), Y in halves from 2^22 (sqrt(2) at 10^8 -12%; 10^7, 2^16: +3%).
+inline constexpr Tuning kVectorTuning{3, 64, 60'000, 26, 2048, 1000, 500, 4'194'304};
 
 }  // namespace longmult
