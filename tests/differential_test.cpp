@@ -364,31 +364,37 @@ testing::AssertionResult walks_forget(Operands&, int round) {
 // changes the last round's operands below cell k (none, one, up to past the
 // share the memo serves) to random cells, zeros or 10^10 - 1, sometimes
 // squares, sometimes with another top cell; a new precision every 40 rounds.
+// At some, x is two low cells and y has 25 integer cells: then the changes
+// of y reach above all of x.
 testing::AssertionResult memo_products(Operands& ops, int round) {
   static ProductMemo memo;
   static std::vector<cell_t> x, y;
   static std::size_t low = 0;
+  static bool tiny = false;
   static std::uint64_t served = 0;
   if (round == 0) served = longmult_memo_served;
   if (round % 40 == 0) {
-    set_precision(10 * static_cast<int>(16 + ops.below(round < 200 ? 300 : 1200)), 20);
+    tiny = ops.chance(20);
+    set_precision(10 * static_cast<int>(16 + ops.below(round < 200 ? 300 : 1200)), tiny ? 300 : 20);
     x.assign(static_cast<std::size_t>(ncells()), 0);
     y = x;
     // At some, x = 1.000...ddd and y = 0.x999...ddd: a carry of a change runs to the top.
-    low = ops.chance(40) ? 3 : static_cast<std::size_t>(-decimals);
+    low = ops.chance(40) && !tiny ? 3 : static_cast<std::size_t>(-decimals);
     for (std::size_t i = 0; i < static_cast<std::size_t>(-decimals); ++i)
-      x[i] = i < low ? ops.cell() : 0, y[i] = i < low ? ops.cell() : kBase - 1;
+      x[i] = i < low && (!tiny || i < 2) ? ops.cell() : 0, y[i] = i < low ? ops.cell() : kBase - 1;
+    for (std::size_t i = static_cast<std::size_t>(-decimals); tiny && i <= static_cast<std::size_t>(25 - decimals); ++i)
+      y[i] = 1 + static_cast<cell_t>(ops.below(kBase - 1));
   }
   const auto d = static_cast<std::size_t>(-decimals);
   if (round % 40 != 0) {
-    const std::uint64_t n = std::min(d, low) + 5;
+    const std::uint64_t n = tiny ? 32 : std::min(d, low) + 5;
     const std::uint64_t k = ops.chance(10) ? 0 : ops.chance(80) ? 1 + ops.below(n / 8) : ops.below(n);
     const int kind = static_cast<int>(ops.below(3));
     for (std::vector<cell_t>* v : {&x, &y})
-      for (std::size_t i = 0; i < k && i < d && ops.chance(80); ++i)
+      for (std::size_t i = 0; i < k && i < d && ops.chance(80) && (v == &y || !tiny || i < 2); ++i)
         (*v)[i] = kind == 0 ? ops.cell() : kind == 1 ? 0 : kBase - 1;
   }
-  if (round % 40 == 0 || ops.chance(5)) {  // x = 1.41..., 2.41... or 0.41..., y = 0.7...
+  if (!tiny && (round % 40 == 0 || ops.chance(5))) {  // x = 1.41..., 2.41... or 0.41..., y = 0.7...
     x[d] = static_cast<cell_t>(ops.below(3));
     y[d - 1] = 1 + static_cast<cell_t>(ops.below(kBase - 1));
   }
@@ -398,7 +404,7 @@ testing::AssertionResult memo_products(Operands& ops, int round) {
       [&](Reg* r) {
         for (int k = 0; k < 2; ++k) {
           std::copy((k == 0 ? x : y).begin(), (k == 0 ? x : y).end(), r[k].cells);
-          r[k].top = static_cast<std::int32_t>(decimals + (k == 0 ? d : d - 1));
+          r[k].top = static_cast<std::int32_t>(decimals + (k == 0 ? d : tiny ? d + 25 : d - 1));
         }
       },
       [square, yNext](Reg* r) { longmult(r, square, &memo, yNext); });

@@ -411,12 +411,14 @@ Memo from_memo(ProductMemo& m, Acc& acc, std::int64_t n, const Cells& X, const C
   if (kMemoShare * k > n) return Memo::kNot;
   u64* h = m.sums.data();
   if (k > 0) {
-    // T and U lie below cell max(hx, hy) + k + 2, with the carries of their sums.
+    // T and U lie below cell max(hx, hy) + k + 2, with the carries of their
+    // sums. An operand shorter than k is low cells only.
     const std::int64_t t = std::min(n, std::max(X.s.hi, Y.s.hi) + k + 5 - acc.base);
+    const std::int64_t kx = std::min(k, X.s.hi + 1), ky = std::min(k, Y.s.hi + 1);
     const Cells xh = part(X.c, k, X.s.hi);
-    const u64* T = memo_terms(memoT, acc.base, t, part(m.x.data(), 0, k - 1), part(m.y.data(), 0, Y.s.hi), xh,
-                              part(m.y.data(), 0, k - 1), cut);
-    const u64* U = memo_terms(memoU, acc.base, t, part(X.c, 0, k - 1), Y, xh, part(Y.c, 0, k - 1), cut);
+    const u64* T = memo_terms(memoT, acc.base, t, part(m.x.data(), 0, kx - 1), part(m.y.data(), 0, Y.s.hi), xh,
+                              part(m.y.data(), 0, ky - 1), cut);
+    const u64* U = memo_terms(memoU, acc.base, t, part(X.c, 0, kx - 1), Y, xh, part(Y.c, 0, ky - 1), cut);
     std::int64_t carry = 0;  // -1, 0 or 1
     for (std::int64_t i = 0; i < n && (i < t || carry != 0); ++i) {
       const std::int64_t v = static_cast<std::int64_t>(h[i]) + carry +
@@ -428,8 +430,8 @@ Memo from_memo(ProductMemo& m, Acc& acc, std::int64_t n, const Cells& X, const C
       m.kept = false;
       return Memo::kUnexpected;
     }
-    std::copy_n(X.c, k, m.x.begin());
-    std::copy_n(Y.c, k, m.y.begin());
+    std::copy_n(X.c, kx, m.x.begin());
+    std::copy_n(Y.c, ky, m.y.begin());
   }
   std::copy_n(h, n, acc.cell);
   ++longmult_memo_served;
