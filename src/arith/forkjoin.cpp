@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "arith/cpu.h"
 
@@ -89,7 +90,10 @@ Counts Pair::counts() const noexcept {
 
 // The partner: spins for a posted call up to its budget from the end of its
 // last one, then blocks until the state changes; claims a posted call, makes
-// it and says so.
+// it and says so. It spins yielding the processor, so that with more threads
+// than processors (two runs at once on two) its spin costs the others little:
+// two runs of command 17 to 3 10^4 decimals at once took 0.62 s against 0.65
+// with the processor's pause (medians of 4), one run as long.
 void Pair::serve() noexcept {
   auto until = Clock::now() + rest_spin_;
   int s = state_.load(std::memory_order_acquire);
@@ -114,7 +118,7 @@ void Pair::serve() noexcept {
       rested_.fetch_add(1, std::memory_order_relaxed);
       state_.wait(s, std::memory_order_acquire);  // until the state is other than s
     } else {
-      relax();
+      std::this_thread::yield();  // the processor to another thread that has work, if any
     }
     s = state_.load(std::memory_order_acquire);
   }

@@ -25,8 +25,9 @@
 //   the partner has begun, spins for tens of microseconds: the end is near,
 //   and a thread woken from a block starts tens of microseconds late. The
 //   partner, waiting for the next call, spins for some hundreds of
-//   microseconds: between products the caller works alone for about as long
-//   as a call takes, and a partner that rested would start the next one late.
+//   microseconds, yielding the processor as it goes: between products the
+//   caller works alone for about as long as a call takes, and a partner that
+//   rested would start the next one late.
 // - A call the partner has not claimed by the time the caller is done with
 //   its own is taken back and made by the caller: a busy or single
 //   processor costs no more than the two calls in turn.
