@@ -364,17 +364,18 @@ testing::AssertionResult walks_forget(Operands&, int round) {
 // changes the last round's operands below cell k (none, one, up to past the
 // share the memo serves) to random cells, zeros or 10^10 - 1, sometimes
 // squares, sometimes with another top cell; a new precision every 40 rounds.
-// At some, x is two low cells and y has 25 integer cells: then the changes
-// of y reach above all of x.
+// At three, x is two low cells and y has 25 integer cells: then the changes
+// of y reach above all of x (y is the first operand at one of them).
 testing::AssertionResult memo_products(Operands& ops, int round) {
   static ProductMemo memo;
   static std::vector<cell_t> x, y;
   static std::size_t low = 0;
-  static bool tiny = false;
+  static bool tiny = false, swapped = false;
   static std::uint64_t served = 0;
   if (round == 0) served = longmult_memo_served;
   if (round % 40 == 0) {
-    tiny = ops.chance(20);
+    tiny = round / 40 % 4 == 1;             // the precisions of rounds 40, 200 and 360
+    swapped = tiny && round / 40 % 8 == 5;  // of round 200
     set_precision(10 * static_cast<int>(16 + ops.below(round < 200 ? 300 : 1200)), tiny ? 300 : 20);
     x.assign(static_cast<std::size_t>(ncells()), 0);
     y = x;
@@ -403,8 +404,9 @@ testing::AssertionResult memo_products(Operands& ops, int round) {
       yNext ? "product with a memo, Y next" : "product with a memo",
       [&](Reg* r) {
         for (int k = 0; k < 2; ++k) {
-          std::copy((k == 0 ? x : y).begin(), (k == 0 ? x : y).end(), r[k].cells);
-          r[k].top = static_cast<std::int32_t>(decimals + (k == 0 ? d : tiny ? d + 25 : d - 1));
+          const bool isX = (k == 0) != swapped;
+          std::copy((isX ? x : y).begin(), (isX ? x : y).end(), r[k].cells);
+          r[k].top = static_cast<std::int32_t>(decimals + (isX ? d : tiny ? d + 25 : d - 1));
         }
       },
       [square, yNext](Reg* r) { longmult(r, square, &memo, yNext); });
