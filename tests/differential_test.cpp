@@ -223,8 +223,13 @@ testing::AssertionResult scalar(Operands& ops, int round) {
       1844674407, 1844674408, 922337203, 922337204, std::int64_t{1} << 62, std::numeric_limits<std::int64_t>::max()};
   const bool divide = round % 2 == 1;
   const bool longer = round % 10 < 2;
+  const bool halves = round % 40 == 9;  // a division of at least 2,048 cells, in two parts side by side
   std::int64_t m = 0;
-  if (longer) {
+  if (halves) {
+    set_precision(20'480 + static_cast<int>(ops.below(20'000)), 20);
+    m = ops.chance(20) ? static_cast<std::int64_t>(kShortDivisorMax)
+                       : 2 + static_cast<std::int64_t>(ops.below(100'000));
+  } else if (longer) {
     set_precision(static_cast<int>(ops.below(3000)), 250);
     m = kLong[ops.below(6)];
   } else {
@@ -234,7 +239,17 @@ testing::AssertionResult scalar(Operands& ops, int round) {
   }
   bool flag[2] = {false, false};
   auto same = compare<1>((divide ? "DIV by " : "MULT by ") + std::to_string(m),
-                         [&](Reg* r) { ops.fill(r[0], longer ? limit - 3 : limit); },
+                         [&](Reg* r) {
+                           ops.fill(r[0], longer ? limit - 3 : limit);
+                           // The upper part zero (its quotient too), or a top cell below m and zeros.
+                           if (halves && ops.chance(30)) {
+                             const std::int64_t top = std::int64_t{r[0].top} - decimals, keep = top / 2 - 64;
+                             for (std::int64_t i = std::max<std::int64_t>(keep, 0); i < top; ++i) r[0].cells[i] = 0;
+                             if (top >= 0)
+                               r[0].cells[top] =
+                                   ops.chance(50) ? 0 : static_cast<cell_t>(ops.below(static_cast<std::uint64_t>(m)));
+                           }
+                         },
                          [&](Reg* r) { divide ? void(flag[use_reference_kernels] = DIV(r[0], m)) : MULT(r[0], m); });
   if (same && flag[0] != flag[1]) return testing::AssertionFailure() << "DIV by " << m << ": want flag " << flag[1];
   return same;
