@@ -61,8 +61,7 @@ void longmult(Reg* r, bool square, ProductMemo* memo = nullptr, bool yNext = fal
       }
     }
   } check;
-  memo != nullptr || yNext ? LONGMULT(r[0], square ? r[0] : r[1], r[2], memo, yNext)
-                           : LONGMULT(r[0], square ? r[0] : r[1], r[2]);
+  LONGMULT(r[0], square ? r[0] : r[1], r[2], memo, yNext);
 }
 
 // With yNext, made as Y X.

@@ -72,11 +72,6 @@ void MULT(Reg& R, std::int64_t m);
 // ALARM("DIV") for m <= 0.
 bool DIV(Reg& R, std::int64_t m);
 
-// Z := X * Y, each partial product X * Y[i] truncated on its own. X and Y may be
-// the same register; Z must be neither. Dispatches to the fast kernel unless
-// `use_reference_kernels` is set; both give the same cells, tops and alarms.
-void LONGMULT(const Reg& X, const Reg& Y, Reg& Z);
-
 // What a product keeps of its last operands for the next: their cells and
 // the normalised sums of the product's columns from a cell below the point
 // up. When the next operands differ from them only in a few low cells, as
@@ -94,11 +89,13 @@ struct ProductMemo {
   bool freed = false;  // whether it freed the buffers of the transforms
 };
 
-// LONGMULT, the same cells, top and alarms, for a caller that knows the
-// products around it: with the memo (or none) of those that came before it
-// from the same place, and with yNext where Y is the first factor of the next
-// product (its transform is then the one kept for that).
-void LONGMULT(const Reg& X, const Reg& Y, Reg& Z, ProductMemo* memo, bool yNext);
+// Z := X * Y, each partial product X * Y[i] truncated on its own. X and Y may be
+// the same register; Z must be neither. Dispatches to the fast kernel unless
+// `use_reference_kernels` is set; both give the same cells, tops and alarms.
+// A caller that knows the products around it may pass the memo of those that
+// came before it from the same place, and yNext where Y is the first factor
+// of the next product (its transform is then the one kept for that).
+void LONGMULT(const Reg& X, const Reg& Y, Reg& Z, ProductMemo* memo = nullptr, bool yNext = false);
 
 // The straightforward schoolbook LONGMULT: copy, MULT, shift, ADD per cell.
 void LONGMULT_reference(const Reg& X, const Reg& Y, Reg& Z);

@@ -43,10 +43,6 @@ void LONGMULT_reference(const Reg& X, const Reg& Y, Reg& Z) {
   }
 }
 
-void LONGMULT(const Reg& X, const Reg& Y, Reg& Z) {
-  if (use_reference_kernels || !LONGMULT_fast(X, Y, Z)) LONGMULT_reference(X, Y, Z);
-}
-
 void LONGMULT(const Reg& X, const Reg& Y, Reg& Z, ProductMemo* memo, bool yNext) {
   if (use_reference_kernels || !LONGMULT_fast(X, Y, Z, memo, yNext)) LONGMULT_reference(X, Y, Z);
 }

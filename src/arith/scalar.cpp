@@ -128,13 +128,15 @@ bool div_short(Reg& R, u64 d) {
   cell_t* up = upper_quotient.data();
   forkjoin::run_pair(
       [&](int t) noexcept {
-        u64 remB = t == 0 ? 0 : remainder_of(c, mid, top, step) * kBase;
-        if (t == 0)
+        if (t == 0) {  // the upper part's quotient
+          u64 remB = 0;
           for (std::int64_t i = top; i >= mid; --i)
             up[i - mid] = static_cast<cell_t>(step.step(remB, static_cast<u64>(c[i])));
-        else
+        } else {  // the lower part's, from the upper part's remainder
+          u64 remB = remainder_of(c, mid, top, step) * kBase;
           for (std::int64_t i = mid - 1; i >= 0; --i)
             c[i] = static_cast<cell_t>(step.step(remB, static_cast<u64>(c[i])));
+        }
       },
       true);
   std::memcpy(c + mid, up, static_cast<std::size_t>(n) * sizeof(cell_t));
