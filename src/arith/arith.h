@@ -25,7 +25,10 @@ inline std::int64_t ncells() { return c39 >= 0 ? std::int64_t{c39} + 1 : 0; }
 
 // A non-negative fixed-point number: ncells() cells, cell i of absolute index
 // i + decimals, and `top`, the index of the most significant cell. Every cell
-// above `top` is zero. Allocated zero with top 0; owns its cells.
+// above `top` is zero. Allocated zero with top 0; owns its cells, and
+// kGuardCells more on either side that hold no part of its value (a product
+// made in place keeps its columns below the point and its last carries there).
+inline constexpr std::int64_t kGuardCells = 4;
 struct Reg {
   cell_t* cells = nullptr;
   std::int32_t top = 0;
@@ -53,8 +56,10 @@ void set_register_budget(std::int64_t bytes);
 [[noreturn]] void ALARM(const char* name);
 
 // R := |x| (two cells at most; a NaN loads as zero). ALARM("ASSIGN") when the
-// value needs a cell above `limit` or is infinite.
-void ASSIGN(Reg& R, double x);
+// value needs a cell above `limit` or is infinite. `fresh`: R has just been
+// made, its cells are zero already and are not written again, so that the
+// pages of a register that holds a short value take no memory.
+void ASSIGN(Reg& R, double x, bool fresh = false);
 
 // dst := src (all cells and top).
 void COPY(const Reg& src, Reg& dst);

@@ -524,13 +524,14 @@ Settled sum_passes(const Cells& x, const Cells& y, Reg& Z, Walks& walks, Product
   const std::int64_t base = e.empty() ? std::max(std::max<std::int64_t>(d - 2, 0), x.s.lo + y.s.lo) : x.s.lo + e.lo;
   const std::int64_t n = std::max<std::int64_t>(x.s.hi + y.s.hi + 4 - base, 0);
   u64 local[kLocalCells];
-  const bool inZ = e.empty() && base >= d && base - d + n <= N;  // room in Z: no overflow
+  // Room in Z and its guard cells.
+  const bool inZ = e.empty() && base >= d - kGuardCells && base - d + n <= N + kGuardCells;
   Acc acc{inZ                ? reinterpret_cast<u64*>(Z.cells) + (base - d)
           : n <= kLocalCells ? local
                              : zeroed(sums, static_cast<std::size_t>(n)),
           base};
   if (inZ)
-    std::memset(Z.cells, 0, N * sizeof(cell_t));
+    std::memset(Z.cells - kGuardCells, 0, (N + 2 * kGuardCells) * sizeof(cell_t));
   else if (n <= kLocalCells)
     std::memset(local, 0, static_cast<std::size_t>(n) * sizeof(u64));
   const std::optional<i128> J =
@@ -549,7 +550,7 @@ bool LONGMULT_fast(const Reg& X, const Reg& Y, Reg& Z, ProductMemo* memo, bool y
   const std::int64_t N = ncells();
   if (N == 0) return decline(Decline::kRun);
   // The reference allocates a scratch register first; that may be what fails.
-  if (N * static_cast<std::int64_t>(sizeof(cell_t)) > register_budget() - register_bytes_in_use())
+  if ((N + 2 * kGuardCells) * static_cast<std::int64_t>(sizeof(cell_t)) > register_budget() - register_bytes_in_use())
     return decline(Decline::kMemory);
   if (Y.top < decimals) {  // no pass: zero with top 0
     std::memset(Z.cells, 0, N * sizeof(cell_t));

@@ -41,17 +41,18 @@ void set_register_budget(std::int64_t bytes) { budget = bytes; }
 Reg::Reg() {
   std::int64_t n = ncells();
   if (n == 0) return;
-  const std::int64_t want = n * static_cast<std::int64_t>(sizeof(cell_t));
+  const std::int64_t want = (n + 2 * kGuardCells) * static_cast<std::int64_t>(sizeof(cell_t));
   if (want > budget - bytes_in_use) ALARM("ALLOC");
-  cells = static_cast<cell_t*>(std::calloc(static_cast<std::size_t>(n), sizeof(cell_t)));
-  if (cells == nullptr) ALARM("ALLOC");
+  auto* all = static_cast<cell_t*>(std::calloc(static_cast<std::size_t>(n + 2 * kGuardCells), sizeof(cell_t)));
+  if (all == nullptr) ALARM("ALLOC");
+  cells = all + kGuardCells;
   bytes = want;
   bytes_in_use += bytes;
 }
 
 Reg::~Reg() {
   if (cells == nullptr) return;
-  std::free(cells);
+  std::free(cells - kGuardCells);
   bytes_in_use -= bytes;
 }
 
@@ -91,8 +92,8 @@ void exact_cells(double x, std::int32_t p, cell_t& hi, cell_t& lo) {
 
 }  // namespace
 
-void ASSIGN(Reg& R, double x) {
-  if (ncells() > 0) std::memset(R.cells, 0, ncells() * sizeof(cell_t));
+void ASSIGN(Reg& R, double x, bool fresh) {
+  if (ncells() > 0 && !fresh) std::memset(R.cells, 0, ncells() * sizeof(cell_t));
   x = std::fabs(x);
   if (x == 0 || std::isnan(x)) {
     R.top = 0;

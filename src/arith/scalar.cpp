@@ -94,10 +94,10 @@ bool div_walk(Reg& R, const Step& step) {
 const WideDivisor kBaseDivisor(kBase);
 
 // Registers of this many cells from top down are divided by a short divisor
-// in two parts side by side: the lower part starts from the remainder of the
-// upper one, which four interleaved chains, one for each quarter of it, make
-// in about a quarter of the time that the upper part's quotient takes; that
-// quotient goes to a buffer meanwhile, as the cells it replaces are read.
+// in two parts side by side, each in place: the lower part starts from the
+// remainder of the upper one, which four interleaved chains, one for each
+// quarter of it, make first, in about a quarter of the time that the upper
+// part's quotient takes.
 constexpr std::int64_t kDivPairCells = 2048;
 
 // The number formed by the cells c[lo .. hi] (a multiple of 4 of them) modulo d.
@@ -115,8 +115,6 @@ u64 remainder_of(const cell_t* c, std::int64_t lo, std::int64_t hi, const ShortS
   return r;
 }
 
-thread_local std::vector<cell_t> upper_quotient;
-
 // div_walk with a short divisor d, in two parts side by side for a long register.
 bool div_short(Reg& R, u64 d) {
   const ShortStep step(d);
@@ -124,22 +122,14 @@ bool div_short(Reg& R, u64 d) {
   if (top + 1 < kDivPairCells || forkjoin::threads() < 2) return div_walk(R, step);
   cell_t* c = R.cells;
   const std::int64_t n = (top + 1) / 8 * 4, mid = top + 1 - n;  // the upper part c[mid .. top]
-  if (upper_quotient.size() < static_cast<std::size_t>(n)) upper_quotient.resize(static_cast<std::size_t>(n));
-  cell_t* up = upper_quotient.data();
+  const u64 upperRem = remainder_of(c, mid, top, step);
   forkjoin::run_pair(
       [&](int t) noexcept {
-        if (t == 0) {  // the upper part's quotient
-          u64 remB = 0;
-          for (std::int64_t i = top; i >= mid; --i)
-            up[i - mid] = static_cast<cell_t>(step.step(remB, static_cast<u64>(c[i])));
-        } else {  // the lower part's, from the upper part's remainder
-          u64 remB = remainder_of(c, mid, top, step) * kBase;
-          for (std::int64_t i = mid - 1; i >= 0; --i)
-            c[i] = static_cast<cell_t>(step.step(remB, static_cast<u64>(c[i])));
-        }
+        u64 remB = t == 0 ? 0 : upperRem * kBase;
+        for (std::int64_t i = t == 0 ? top : mid - 1; i >= (t == 0 ? mid : 0); --i)
+          c[i] = static_cast<cell_t>(step.step(remB, static_cast<u64>(c[i])));
       },
       true);
-  std::memcpy(c + mid, up, static_cast<std::size_t>(n) * sizeof(cell_t));
   std::int64_t i = top;
   while (i >= 0 && c[i] == 0) --i;
   R.top = static_cast<std::int32_t>((i < 0 ? 0 : i) + decimals);

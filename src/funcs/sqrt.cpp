@@ -52,7 +52,7 @@ bool sqrt_pass(Reg& R, Reg& Y, const Reg& M, Reg& S1, Reg& S2, ProductMemo* memo
 // unequal state costs p passes of waiting and nothing else.
 class PassHistory {
  public:
-  PassHistory() : n_(ncells()), cells_(2 * static_cast<std::size_t>(n_)) {}
+  PassHistory() : n_(ncells()) {}
 
   // Records the state after pass `done` (counted from 1). Returns the number
   // of an earlier pass that ended in the same state, or -1.
@@ -65,6 +65,7 @@ class PassHistory {
     }
     const auto [it, fresh] = seen_.emplace(hash(R, Y), done);
     if (fresh || confirmAt_ >= 0) return -1;
+    cells_.resize(2 * static_cast<std::size_t>(n_));  // first needed here, once the passes have settled
     std::copy_n(R.cells, n_, cells_.data());
     std::copy_n(Y.cells, n_, cells_.data() + n_);
     rTop_ = R.top;
@@ -104,7 +105,7 @@ class PassHistory {
 void SQRT(Reg& R, Reg& S1, Reg& S2, double v) {
   Reg M;
   Reg Y;
-  ASSIGN(M, v);
+  ASSIGN(M, v, true);  // short: most of its cells are never touched
   ASSIGN(R, std::sqrt(v));
   // sqrt(0) has no finite reciprocal: start y at zero, so every pass keeps
   // the root at zero, as for the roots of negative values (NaN loads as zero).

@@ -146,6 +146,12 @@ int main(int argc, char** argv) {
   // threads taking turns at its lock.
   rlimit space{};
   if (getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY) mallopt(M_ARENA_MAX, 1);
+  // Blocks of 1 MiB or more are mapped on their own and go back to the system
+  // when freed. Otherwise the threshold rises with the blocks freed, and the
+  // buffers that a long run outgrows stay behind as holes in the heap: sqrt(2)
+  // to 10^7 decimals peaked at 121 MB that way, and at 113 MB so (e to 10^7
+  // and pi to 10^6 decimals took 1% longer).
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
 #endif
   if (const char* refusal = units_refusal()) {
     std::fprintf(stderr, "fixcalc: %s\n", refusal);

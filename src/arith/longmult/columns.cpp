@@ -12,6 +12,7 @@ namespace longmult {
 namespace {
 
 constexpr u64 kHalf = 100'000;
+constexpr std::int64_t kRows = 1 << 13;  // a longer side goes in blocks: its scratch is that short
 
 thread_local std::vector<double> xr, yh, yl;
 thread_local std::vector<u64> hs, ls;
@@ -23,6 +24,7 @@ void add_product_columns(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Sp
     std::swap(X, Y);
     std::swap(bx, by);
   }
+  for (; bx.size() > kRows; bx.lo += kRows) add_product_columns(acc, X, {bx.lo, bx.lo + kRows - 1}, Y, by, from);
   const std::int64_t nx = bx.size(), ny = by.size(), c0 = bx.lo + by.lo;
   const std::int64_t lo = std::max(from, c0), to = bx.hi + by.hi;
   u64 *H = sized(hs, to - lo + 1), *L = sized(ls, to - lo + 1);

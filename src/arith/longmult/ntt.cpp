@@ -310,13 +310,13 @@ void crt_cells(const CrtJob& J, int t) {
   if (C == 1) {
     if (const VectorKernels* v = J.job->v) {
       const std::int64_t n = (hi - k + 1) - (hi - k + 1) % static_cast<std::int64_t>(v->lanes());
-      v->crt_columns(J.l + (k - kS), J.b + (k - kS), J.a + (k - kS), n);
+      v->crt_columns(J.l + (k - kS), J.b + (k - kS), n);
       k += n;
     }
-    for (; k <= hi; ++k) {
+    for (u64 a = 0; k <= hi; ++k) {  // b and a packed, as the vector units leave them
       const Parts v = parts<1>(J, k);
       const auto o = static_cast<std::size_t>(k - kS);
-      split_base(v[0] + v[1] * kB, J.l[o], J.b[o], J.a[o]);
+      split_base(v[0] + v[1] * kB, J.l[o], J.b[o], a), J.b[o] |= a << kHighAt;
     }
     return;
   }
@@ -359,6 +359,7 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   // times one factor.
   Span xs = tx;
   if (!square && 2 * entries(ty, C) <= L) xs.lo = std::max(bx.lo, std::min(tx.lo, tx.hi - C * (L / 2)));
+  if (work[0].size() < static_cast<std::size_t>(L)) release_buffers();  // grown afresh, not copied
   Prepared& P = prepared;
   const auto nx = static_cast<std::size_t>(xs.size());
   const bool kept = P.C == C && P.k == k && P.made == v && P.cells.size() == nx &&
@@ -383,12 +384,10 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   const std::int64_t c0 = xs.lo + ty.lo, to = tx.hi + ty.hi + (C > 1 ? 1 : 0);
   const std::int64_t kf = (from - c0 + C - 1) / C, K = entries(xs, C) + entries(ty, C) - 2;
   const std::int64_t cells = to - from + 1;
-  // A cell to an entry: l and b in place of the residues they come from.
-  const bool inPlace = v != nullptr;
-  for (int o = inPlace ? 2 : 0; o < 3; ++o) sized(outs[o], cells);
+  const bool inPlace = C == 1;  // a cell to an entry: l, and b with a, in place of their residues
+  for (int o = 0; !inPlace && o < 3; ++o) sized(outs[o], cells);
   u64* l = inPlace ? work[0].data() + (from - c0) : outs[0].data();
-  u64* b = inPlace ? work[1].data() + (from - c0) : outs[1].data();
-  u64* a = outs[2].data();
+  u64 *b = inPlace ? work[1].data() + (from - c0) : outs[1].data(), *a = outs[2].data();
   u128 extra[2][4] = {};
   const CrtJob crt{&job, c0, from, to, kf, K, l, b, a, extra};
   forkjoin::run_pair([&](int t) noexcept { kCrtCells[C](crt, t); }, cells >= plan.pair_columns);
@@ -399,8 +398,8 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   add_split_columns(acc, from, to, [&](std::int64_t c, u64& lc, u64& bc, u64& ac) {
     const auto i = static_cast<std::size_t>(c - from);
     lc = l[i];
-    bc = b[i];
-    ac = a[i];
+    bc = inPlace ? b[i] & ((u64{1} << kHighAt) - 1) : b[i];
+    ac = inPlace ? b[i] >> kHighAt : a[i];
   });
 }
 

@@ -91,6 +91,7 @@ auto* sized(V& v, std::int64_t n) {
 }
 
 // col = (a B + b) B + l, l, b < B, for col < B^2 2^64.
+constexpr int kHighAt = 34;  // b + a 2^34 for b < B < 2^34 and a < 2^26, a column's pairs on the vector units
 inline void split_base(u128 col, u64& l, u64& b, u64& a) {
   const u64 h = divmod_base(col, l);
   a = h / kB;
@@ -120,8 +121,8 @@ struct Prime;
 // inverse_transform: L times the inverse, by decimation in time (x, y ->
 // x +- y w^-j), integers in [0, p) in natural order; with the twiddles of
 // Tables::fwd and ivd. crt_columns: the columns from their residues r1 < p1,
-// r2 < p2 as (a B + b) B + l, into r1s, r2s and as, but for the last
-// n mod lanes(). frac_sums: for the passes of the truncated product
+// r2 < p2 as (a B + b) B + l, l into r1s and b + a 2^kHighAt into r2s, but
+// for the last n mod lanes(). frac_sums: for the passes of the truncated product
 // (arith/longmult_fast.cpp), the j-th with x1 = x[-j], x2 = x[-j - 1] and
 // b = y[j], the sums of h = (x1 b mod B + floor(x2 b / B)) mod B, of
 // x2 b mod B and of b into sums[0 .. 2], the passes with h = B - 1 and
@@ -135,7 +136,7 @@ struct VectorKernels {
   void (*transform)(u64* a, std::int64_t L, const ntt::Prime& P, const double* w);
   void (*inverse_transform)(u64* a, std::int64_t L, const ntt::Prime& P, const double* w);
   void (*multiply_entries)(u64* a, const u64* b, std::int64_t L, const ntt::Prime& P, u64 c);
-  void (*crt_columns)(u64* r1s, u64* r2s, u64* as, std::int64_t n);
+  void (*crt_columns)(u64* r1s, u64* r2s, std::int64_t n);
   std::int64_t (*frac_sums)(const cell_t* x, const cell_t* y, std::int64_t n, u64 sums[3], std::int64_t* may,
                             std::int64_t& nmay);
   void (*column_sums)(const double* xr, std::int64_t nx, const double* yh, const double* yl, std::int64_t ny,

@@ -1,9 +1,8 @@
 // The vector kernels of the products, written once for every vector target
-// whose multiply-add is fused and whose rounding to an integer is exact:
-// AVX2 (four lanes of doubles), AVX-512 (eight), NEON on 64-bit ARM (two) and
-// SVE (up to eight). Highway compiles this file once for each of them; the
-// processor's own choice among them is made at run time (arith/cpu.cpp).
-// Processors without any take the plain C++ kernels.
+// whose multiply-add is fused and whose rounding to an integer is exact: AVX2
+// (four lanes of doubles), AVX-512 (eight), NEON on 64-bit ARM (two) and SVE
+// (up to eight), compiled once for each by Highway and chosen at run time
+// (arith/cpu.cpp); processors without any take the plain C++ kernels.
 //
 // Residues are held as doubles during a transform: integers of either sign
 // and of size below p < 2^50, so exact; the twiddles w are kept between
@@ -270,7 +269,7 @@ HWY_INLINE void split_small(V x, V& q, V& r) {
 // p1 = P1h B + P1l, t = th B + tl, r1 = r1h B + r1l and P1l tl = q0 B + l0,
 // v = (r1l + l0) + (r1h + P1h tl + P1l th + q0) B + P1h th B^2, where every
 // product and sum stays below 2^53 and so exact in doubles.
-void crt_columns(u64* r1s, u64* r2s, u64* as, std::int64_t n) {
+void crt_columns(u64* r1s, u64* r2s, std::int64_t n) {
   const Prime &P1 = kPrimes[0], &P2 = kPrimes[1];
   const Mod m2 = mod_of(P2);
   constexpr u64 kInvP1 = pow_mod(kPrimes[0].p % kPrimes[1].p, kPrimes[1].p - 2, kPrimes[1].p);  // 1 / p1 mod p2
@@ -292,8 +291,7 @@ void crt_columns(u64* r1s, u64* r2s, u64* as, std::int64_t n) {
     const V mid = hn::Add(hn::Add(hn::MulAdd(p1h, tl, hn::Mul(p1l, th)), q0), hn::Add(r1h, carry));
     split_small(mid, mh, b);
     store(r1s + c, low);
-    store(r2s + c, b);
-    store(as + c, hn::MulAdd(p1h, th, mh));
+    hn::StoreU(hn::Or(to_int(b), hn::ShiftLeft<kHighAt>(to_int(hn::MulAdd(p1h, th, mh)))), du, r2s + c);
   }
 }
 
