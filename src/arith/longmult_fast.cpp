@@ -333,9 +333,10 @@ Span complement_span(const Cells& Y) {
   return e;
 }
 
-// acc := X Y, every cell from acc.base = X_lo + E_lo up (n cells), as
-// X B^(hy+1) - X E for Y = B^(hy+1) - E, E's cells in E_span. False if that
-// came out negative, which cannot happen. E and X E are kept across calls.
+// acc := X Y, its cells from acc.base up (n cells, to the top), as
+// X B^(hy+1) - X E for Y = B^(hy+1) - E, E's cells in E_span; the cells below
+// acc.base, from X_lo + E_lo up, only carry their borrow. False if that came
+// out negative, which cannot happen. E and X E are kept across calls.
 thread_local std::vector<cell_t> complement;
 thread_local std::vector<u64> product;
 bool product_by_complement(Acc& acc, std::int64_t n, const Cells& X, const Cells& Y, Span e) {
@@ -349,11 +350,11 @@ bool product_by_complement(Acc& acc, std::int64_t n, const Cells& X, const Cells
   add_product(p, X, {ec, {0, e.size() - 1}}, 0);
   const std::int64_t shift = Y.s.hi + 1;
   i128 borrow = 0;
-  for (std::int64_t c = acc.base; c < acc.base + n; ++c) {
+  for (std::int64_t c = X.s.lo + e.lo; c < acc.base + n; ++c) {
     const std::int64_t j = c - shift;
     i128 t = static_cast<i128>(X[j]) - borrow - static_cast<i128>(p.get(c - e.lo, np));
     borrow = t < 0 ? 1 : 0;
-    acc[c] = static_cast<u64>(t + borrow * kB);
+    if (c >= acc.base) acc[c] = static_cast<u64>(t + borrow * kB);
   }
   return borrow == 0;
 }
@@ -521,11 +522,11 @@ Settled sum_passes(const Cells& x, const Cells& y, Reg& Z, Walks& walks, Product
   add_frac_parts(x, y, f, walks);
   const Span e = y.s.size() >= kComplementRun ? complement_span(y) : Span{0, -1};
   // X Y < B^(hx+hy+2); two more cells take the last carries of each block pair.
-  const std::int64_t base = e.empty() ? std::max(std::max<std::int64_t>(d - 2, 0), x.s.lo + y.s.lo) : x.s.lo + e.lo;
+  const std::int64_t base = std::max(std::max<std::int64_t>(d - 2, 0), x.s.lo + (e.empty() ? y.s.lo : e.lo));
   const std::int64_t n = std::max<std::int64_t>(x.s.hi + y.s.hi + 4 - base, 0);
   u64 local[kLocalCells];
   // Room in Z and its guard cells.
-  const bool inZ = e.empty() && base >= d - kGuardCells && base - d + n <= N + kGuardCells;
+  const bool inZ = base >= d - kGuardCells && base - d + n <= N + kGuardCells;
   Acc acc{inZ                ? reinterpret_cast<u64*>(Z.cells) + (base - d)
           : n <= kLocalCells ? local
                              : zeroed(sums, static_cast<std::size_t>(n)),
