@@ -359,9 +359,9 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   // times one factor.
   Span xs = tx;
   if (!square && 2 * entries(ty, C) <= L) xs.lo = std::max(bx.lo, std::min(tx.lo, tx.hi - C * (L / 2)));
-  if (work[0].size() < static_cast<std::size_t>(L)) release_buffers();  // grown afresh, not copied
+  const auto nx = static_cast<std::size_t>(xs.size());  // buffers that must grow are freed first, not copied:
+  if (work[0].size() < static_cast<std::size_t>(L) || prepared.cells.capacity() < nx) release_buffers();
   Prepared& P = prepared;
-  const auto nx = static_cast<std::size_t>(xs.size());
   const bool kept = P.C == C && P.k == k && P.made == v && P.cells.size() == nx &&
                     std::equal(P.cells.begin(), P.cells.end(), X + xs.lo);
   if (!kept) {
