@@ -43,7 +43,7 @@ std::atomic<std::int64_t> started{0};  // the clock when the command began; 0: n
 std::atomic<int> code{0};
 std::atomic<const char*> text{""};
 
-std::timed_mutex drawing;  // the line on the terminal, and the writes of the output
+std::mutex drawing;  // the line on the terminal, and the writes of the output
 bool shown = false;
 std::FILE* terminal_output = nullptr;
 std::condition_variable_any tick;
@@ -100,7 +100,7 @@ void draw_locked(std::int64_t since) {
 }
 
 void draw_while_running(std::stop_token stop) {
-  std::unique_lock<std::timed_mutex> hold(drawing);
+  std::unique_lock<std::mutex> hold(drawing);
   while (!tick.wait_for(hold, stop, kRedraw, [] { return false; }) && !stop.stop_requested()) {
     std::int64_t since = started.load();
     if (due(since)) draw_locked(since);
@@ -109,7 +109,7 @@ void draw_while_running(std::stop_token stop) {
 
 // The output stream to the terminal: erases the line, then writes.
 ssize_t write_output(void*, const char* buf, std::size_t n) {
-  std::lock_guard<std::timed_mutex> hold(drawing);
+  std::lock_guard<std::mutex> hold(drawing);
   erase_locked();
   put(STDOUT_FILENO, buf, n);
   return static_cast<ssize_t>(n);
@@ -123,7 +123,7 @@ void on_stage(const char* what, std::int64_t all, bool guess) {
   stage = what;
   std::int64_t since = started.load();
   if (!due(since)) return;
-  std::lock_guard<std::timed_mutex> hold(drawing);
+  std::lock_guard<std::mutex> hold(drawing);
   draw_locked(since);
 }
 
@@ -137,7 +137,15 @@ void die_of_signals(sigset_t set) {
   int sig = 0;
   while (sigwait(&set, &sig) != 0) {
   }
-  if (drawing.try_lock_for(std::chrono::milliseconds(200))) erase_locked();
+  // 200 ms in steps of try_lock, which ThreadSanitizer follows (it missed the
+  // lock that try_lock_for took, and reported a race with the writers).
+  for (int ms = 0; ms < 200; ++ms) {
+    if (drawing.try_lock()) {
+      erase_locked();
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   std::signal(sig, SIG_DFL);
   raise(sig);  // pending here until unblocked
   sigset_t one;
@@ -202,14 +210,14 @@ void progress_stop() {
   drawer.join();
   enabled = false;
   if (terminal_output != nullptr) std::fclose(terminal_output);  // flushes first
-  std::lock_guard<std::timed_mutex> hold(drawing);
+  std::lock_guard<std::mutex> hold(drawing);
   erase_locked();
 }
 
 void progress_command(int c, const char* t) {
   if (!enabled) return;
   std::fflush(output);
-  std::lock_guard<std::timed_mutex> hold(drawing);
+  std::lock_guard<std::mutex> hold(drawing);
   erase_locked();
   code = c;
   text = t;
@@ -221,7 +229,7 @@ void progress_command(int c, const char* t) {
 
 void progress_pause() {
   if (!enabled) return;
-  std::lock_guard<std::timed_mutex> hold(drawing);
+  std::lock_guard<std::mutex> hold(drawing);
   erase_locked();
   started = 0;
 }
