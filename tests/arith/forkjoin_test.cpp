@@ -5,9 +5,13 @@
 // calls with every path mixed, the thread count, and re-entry.
 #include "arith/forkjoin.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -234,6 +238,38 @@ void run_program_pairs(int threads) {
       if (!parallel || threads == 1) mine = mine && by[0] == me && by[1] == me;
     }
   std::exit(mine && partners_now() == (threads == 1 ? 0 : 1) ? 0 : 1);
+}
+
+// Where no thread can be had (here: no address space left for its stack),
+// both calls run on the caller, in order; in a process of its own, which
+// keeps no stack of an earlier thread to reuse. The sanitizers' allocators
+// need address space of their own, and an emulator need not apply the limit.
+TEST(ForkJoin, WithoutAPartnerTheCallerMakesBoth) {
+  SKIP_IF_EMULATED();
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "sanitizer";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+  GTEST_SKIP() << "sanitizer";
+#endif
+#endif
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        long pages = 0;
+        std::ifstream("/proc/self/statm") >> pages;
+        rlimit tight{};
+        getrlimit(RLIMIT_AS, &tight);
+        tight.rlim_cur = static_cast<rlim_t>(pages * sysconf(_SC_PAGESIZE)) + (rlim_t{1} << 16);
+        Halves h;
+        Pair pair;
+        setrlimit(RLIMIT_AS, &tight);
+        pair.run(Task(h));
+        bool made = h.by[0] == std::this_thread::get_id() && h.by[1] == std::this_thread::get_id();
+        for (int i = 0; i < 2000; ++i) made = made && h.out[static_cast<std::size_t>(i)] == h.want(i);
+        std::_Exit(made && !pair.started() && pair.counts().claimed == 0 ? 0 : 1);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 TEST(ForkJoin, ThreadCountOfTheProgram) {
