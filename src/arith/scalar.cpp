@@ -2,9 +2,6 @@
 // The reference kernels form cell products and dividends in 128-bit signed
 // arithmetic; the fast kernels give the same cells, tops and alarms with 64-bit
 // products where they fit and multiplication by reciprocals (divisor.h).
-#include <cstring>
-#include <vector>
-
 #include "arith/arith.h"
 #include "arith/divisor.h"
 #include "arith/forkjoin.h"

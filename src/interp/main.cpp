@@ -149,7 +149,7 @@ int main(int argc, char** argv) {
   // Blocks of 1 MiB or more are mapped on their own and go back to the system
   // when freed. Otherwise the threshold rises with the blocks freed, and the
   // buffers that a long run outgrows stay behind as holes in the heap: sqrt(2)
-  // to 10^7 decimals peaked at 121 MB that way, and at 113 MB so (e to 10^7
+  // to 10^7 decimals peaked at 120 MB that way, and at 113 MB so (e to 10^7
   // and pi to 10^6 decimals took 1% longer).
   mallopt(M_MMAP_THRESHOLD, 1 << 20);
 #endif
