@@ -34,6 +34,7 @@
 #include "arith/longmult_fast.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <optional>
 #include <vector>
@@ -336,25 +337,45 @@ Span complement_span(const Cells& Y) {
 // acc := X Y, its cells from acc.base up (n cells, to the top), as
 // X B^(hy+1) - X E for Y = B^(hy+1) - E, E's cells in E_span; the cells below
 // acc.base, from X_lo + E_lo up, only carry their borrow. False if that came
-// out negative, which cannot happen. E and X E are kept across calls.
-thread_local std::vector<cell_t> complement;
-thread_local std::vector<u64> product;
+// out negative, which cannot happen. X E is made a chunk of X at a time into
+// a window of its columns from the chunk's first: those below the next chunk
+// are then final, and the rest moves down. A chunk and E make a product of
+// 2^k - 1 columns, 2^k >= 2 |E| and at least 2^10, so that E's transform
+// serves every chunk and the product's buffers stay a few times E's length,
+// not X's (at 10^8 decimals X E took 85 MiB whole, and transforms of 2^24
+// entries). E and the window are freed at the end, before longer products.
 bool product_by_complement(Acc& acc, std::int64_t n, const Cells& X, const Cells& Y, Span e) {
-  sized(complement, e.size());
-  cell_t* ec = complement.data();  // E's cells from e.lo
-  ec[0] = kBase - Y.c[e.lo];
-  for (std::int64_t i = e.lo + 1; i <= e.hi; ++i) ec[i - e.lo] = kBase - 1 - Y.c[i];
-  // P = X E shifted down by e.lo cells
-  const std::int64_t np = X.s.size() + e.size() + 3;
-  Acc p{zeroed(product, static_cast<std::size_t>(np)), X.s.lo};
-  add_product(p, X, {ec, {0, e.size() - 1}}, 0);
-  const std::int64_t shift = Y.s.hi + 1;
+  const std::int64_t ne = e.size();
+  std::vector<cell_t> complement;
+  std::vector<u64> window;
+  const Cells E{sized(complement, ne), {0, ne - 1}};  // E's cells from e.lo
+  complement[0] = kBase - Y.c[e.lo];
+  for (std::int64_t i = e.lo + 1; i <= e.hi; ++i) complement[static_cast<std::size_t>(i - e.lo)] = kBase - 1 - Y.c[i];
+  std::int64_t L = std::int64_t{1} << 10;
+  while (L < 2 * ne) L *= 2;
+  const std::int64_t K = L - ne + 1;  // a chunk's cells
+  // The buffers of the longest products, left from those before, are freed
+  // where they are 4 times the chunks' or more, and of 2^22 entries or more.
+  if (std::bit_ceil(static_cast<u64>(X.s.size() + ne)) >= static_cast<u64>(std::max(4 * L, std::int64_t{1} << 22)))
+    ntt::release_buffers();
+  const std::int64_t W = K + ne + 3;  // a chunk times E, and its carries
+  u64* w = zeroed(window, static_cast<std::size_t>(W));
+  const std::int64_t shift = Y.s.hi + 1, end = acc.base + n;
   i128 borrow = 0;
-  for (std::int64_t c = X.s.lo + e.lo; c < acc.base + n; ++c) {
-    const std::int64_t j = c - shift;
-    i128 t = static_cast<i128>(X[j]) - borrow - static_cast<i128>(p.get(c - e.lo, np));
-    borrow = t < 0 ? 1 : 0;
-    if (c >= acc.base) acc[c] = static_cast<u64>(t + borrow * kB);
+  std::int64_t c = X.s.lo + e.lo;  // the next column, of X Y; c - e.lo of X E
+  for (std::int64_t a = X.s.lo;; a += K) {
+    const bool last = a + K > X.s.hi;
+    Acc p{w, a};
+    add_product(p, E, {X.c, {a, std::min(a + K - 1, X.s.hi)}}, 0);
+    for (const std::int64_t stop = last ? end : a + K + e.lo; c < stop; ++c) {
+      const i128 t =
+          static_cast<i128>(X[c - shift]) - borrow - static_cast<i128>(c - e.lo < a + W ? w[c - e.lo - a] : 0);
+      borrow = t < 0 ? 1 : 0;
+      if (c >= acc.base) acc[c] = static_cast<u64>(t + borrow * kB);
+    }
+    if (last) break;
+    std::memmove(w, w + K, static_cast<std::size_t>(W - K) * sizeof(u64));
+    std::memset(w + (W - K), 0, static_cast<std::size_t>(K) * sizeof(u64));
   }
   return borrow == 0;
 }

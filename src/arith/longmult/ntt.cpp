@@ -121,9 +121,13 @@ constexpr auto kBIn = base_powers(1), kB2In = base_powers(2);
 // and form (the third prime's, with two cells to an entry, as two halves),
 // and the second factor's. In plain C++, from the second product with the
 // same first factor on, its entries are kept divided by L as Shoup factors:
-// then a product of entries takes one Shoup product.
+// then a product of entries takes one Shoup product. The cells of an X
+// longer than kCopiedCells are not copied (at 10^8 decimals they would take
+// 76 MiB): its transform serves the halves of one product only.
+constexpr std::size_t kCopiedCells = std::size_t{1} << 20;
 struct Prepared {
   std::vector<cell_t> cells;
+  Span xs{0, -1};
   int C = 0, k = -1;
   const VectorKernels* made = nullptr;  // by these kernels, or in plain C++
   bool factors = false;                 // xf holds the factors of x
@@ -206,13 +210,9 @@ void lane(const Job& J, int q, int half) {
   const Prime& P = J.form.primes[q];
   const Tables& T = tables[J.form.slot + q];
   const std::int64_t off = half < 0 ? 0 : half * (J.L / 2), n = half < 0 ? J.L : J.L / 2;
-  u64* x = prepared.x[q].data() + off;
-  u64* a = work[q].data() + off;
+  u64 *x = prepared.x[q].data() + off, *a = work[q].data() + off;
   if (!J.kept) forward(x, J.X, J.xs, J, q, half);
-  if (J.square)
-    std::copy(x, x + n, a);
-  else
-    forward(a, J.Y, J.ty, J, q, half);
+  J.square ? void(std::copy(x, x + n, a)) : forward(a, J.Y, J.ty, J, q, half);
   if (J.v != nullptr) {
     J.v->multiply_entries(a, x, n, P, inverse_of_length(P, J.L));
     return J.v->inverse_transform(a, n, P, T.ivd.data());
@@ -346,7 +346,7 @@ void release_buffers() {
 }  // namespace ntt
 
 void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from,
-                     Units units, const Plan& plan) {
+                     Units units, const Plan& plan, bool again) {
   using namespace ntt;
   const Form form = kForms[plan.cells];
   const int C = form.C, k = plan.log;
@@ -359,14 +359,16 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   // times one factor.
   Span xs = tx;
   if (!square && 2 * entries(ty, C) <= L) xs.lo = std::max(bx.lo, std::min(tx.lo, tx.hi - C * (L / 2)));
-  const auto nx = static_cast<std::size_t>(xs.size());  // buffers that must grow are freed first, not copied:
-  if (work[0].size() < static_cast<std::size_t>(L) || prepared.cells.capacity() < nx) release_buffers();
+  const auto nx = static_cast<std::size_t>(xs.size());
+  const bool copy = nx <= kCopiedCells;  // buffers that must grow are freed first, not copied:
+  if (work[0].size() < static_cast<std::size_t>(L) || (copy && prepared.cells.capacity() < nx)) release_buffers();
   Prepared& P = prepared;
-  const bool kept = P.C == C && P.k == k && P.made == v && P.cells.size() == nx &&
-                    std::equal(P.cells.begin(), P.cells.end(), X + xs.lo);
+  const bool kept = P.C == C && P.k == k && P.made == v &&
+                    (again ? P.xs.lo == xs.lo && P.xs.hi == xs.hi
+                           : P.cells.size() == nx && std::equal(P.cells.begin(), P.cells.end(), X + xs.lo));
   if (!kept) {
-    P.cells.assign(X + xs.lo, X + xs.hi + 1);
-    P.C = C, P.k = k, P.made = v, P.factors = false;
+    copy ? P.cells.assign(X + xs.lo, X + xs.hi + 1) : P.cells.clear();
+    P.C = C, P.k = k, P.made = v, P.factors = false, P.xs = xs;
   }
   const Job job{X, Y, xs, ty, form, v, L, k, kept, square, kept && P.factors};
   for (int q = 0; q <= C; ++q) {

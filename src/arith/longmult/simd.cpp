@@ -101,15 +101,9 @@ HWY_INLINE void exchange(V& A, V& B, int t, int k) {
   }
   const VU lane = hn::Iota(du, 0), bit = hn::Set(du, u64{1} << t);
   const auto m = hn::RebindMask(d, hn::TestBit(lane, bit));
-  V pa, pb;  // lane i ^ 2^t of A and B
-  if (t == 0) {
-    pa = hn::Reverse2(d, A);
-    pb = hn::Reverse2(d, B);
-  } else {
-    const auto idx = hn::IndicesFromVec(d, hn::Xor(lane, bit));
-    pa = hn::TableLookupLanes(A, idx);
-    pb = hn::TableLookupLanes(B, idx);
-  }
+  const auto idx = hn::IndicesFromVec(d, hn::Xor(lane, bit));  // lane i ^ 2^t of A and B:
+  const V pa = t == 0 ? hn::Reverse2(d, A) : hn::TableLookupLanes(A, idx);
+  const V pb = t == 0 ? hn::Reverse2(d, B) : hn::TableLookupLanes(B, idx);
   const V a = hn::IfThenElse(m, pb, A);
   B = hn::IfThenElse(m, B, pa);
   A = a;
