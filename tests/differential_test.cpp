@@ -677,9 +677,8 @@ TEST_P(VectorTargets, ColumnSums) {
 // Products past the cache blocks (2^15 entries) and past 2^20 entries: X
 // with a nonzero cell every twentieth place times Y, the columns from `cut`
 // on (the upper half of a square product), and a product of 2^22 entries
-// made in halves of Y, twice: X is too long for its cells to be kept, so
-// the second must not take the first's transform (the longer ones too long
-// for an emulator).
+// made in halves of Y, twice: the second, of another X as long, must not
+// take the first's transform (the longer ones too long for an emulator).
 TEST_P(VectorTargets, LongTransforms) {
   using longmult::kB;
   Operands ops("Long transforms");

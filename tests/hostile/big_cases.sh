@@ -65,6 +65,23 @@ case $name in
     echo 30000 >"$c.ulimit"
     export FIXCALC_THREADS=2
     ;;
+  sqrt-within-twice-the-peak | sqrt-past-a-limit)
+    # sqrt(2) to 10^7 decimals on the vector units: within twice the peak of
+    # mpmath with gmpy2 for it (59.1 MiB on the machine of bench/GROWTH.md),
+    # the digits of a run without a limit; in less, ALLOC. Skipped where the
+    # processor has no vector units (the plain kernels take more memory).
+    FIXCALC_UNITS=avx2 "$prog" </dev/null >/dev/null 2>&1 || [ $? != 2 ] || exit 77
+    printf '10000000\n11\n16\n2\n2\n22\n-1\n' >"$c.in"
+    if [ "$name" = sqrt-past-a-limit ]; then
+      printf '\nD: 10000000\nE: 11\n\nNo: 16 A := sqrt(r);\nr := 2\nError in: ALLOC' >"$c.out"
+      echo 255 >"$c.status"
+      echo 100000 >"$c.ulimit"
+    else
+      "$prog" <"$c.in" >"$c.out"
+      echo 0 >"$c.status"
+      echo 121000 >"$c.ulimit"
+    fi
+    ;;
   *)
     echo "unknown case $name"
     exit 2

@@ -121,13 +121,15 @@ constexpr auto kBIn = base_powers(1), kB2In = base_powers(2);
 // and form (the third prime's, with two cells to an entry, as two halves),
 // and the second factor's. In plain C++, from the second product with the
 // same first factor on, its entries are kept divided by L as Shoup factors:
-// then a product of entries takes one Shoup product. The cells of an X
-// longer than kCopiedCells are not copied (at 10^8 decimals they would take
-// 76 MiB): its transform serves the halves of one product only.
-constexpr std::size_t kCopiedCells = std::size_t{1} << 20;
+// then a product of entries takes one Shoup product. The cells of a long X
+// with a cell to an entry are kept in work[0] from the end of the product
+// (a copy of their own took 8 MB of address space at 10^7 decimals, 76 MiB
+// at 10^8); they are read there before the next product writes it.
+constexpr std::size_t kCellsInWork = std::size_t{1} << 18;
 struct Prepared {
   std::vector<cell_t> cells;
-  Span xs{0, -1};
+  std::size_t n = 0;    // the cells of X kept, in `cells` or in work[0]
+  bool inWork = false;  // in work[0]
   int C = 0, k = -1;
   const VectorKernels* made = nullptr;  // by these kernels, or in plain C++
   bool factors = false;                 // xf holds the factors of x
@@ -346,7 +348,7 @@ void release_buffers() {
 }  // namespace ntt
 
 void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from,
-                     Units units, const Plan& plan, bool again) {
+                     Units units, const Plan& plan) {
   using namespace ntt;
   const Form form = kForms[plan.cells];
   const int C = form.C, k = plan.log;
@@ -360,16 +362,16 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   Span xs = tx;
   if (!square && 2 * entries(ty, C) <= L) xs.lo = std::max(bx.lo, std::min(tx.lo, tx.hi - C * (L / 2)));
   const auto nx = static_cast<std::size_t>(xs.size());
-  const bool copy = nx <= kCopiedCells;  // buffers that must grow are freed first, not copied:
-  if (work[0].size() < static_cast<std::size_t>(L) || (copy && prepared.cells.capacity() < nx)) release_buffers();
+  const bool inWork = C == 1 && nx >= kCellsInWork;  // buffers that must grow are freed first, not copied:
+  if (work[0].size() < static_cast<std::size_t>(L) || (!inWork && prepared.cells.capacity() < nx)) release_buffers();
   Prepared& P = prepared;
-  const bool kept = P.C == C && P.k == k && P.made == v &&
-                    (again ? P.xs.lo == xs.lo && P.xs.hi == xs.hi
-                           : P.cells.size() == nx && std::equal(P.cells.begin(), P.cells.end(), X + xs.lo));
+  const cell_t* held = P.inWork ? reinterpret_cast<const cell_t*>(work[0].data()) : P.cells.data();
+  const bool kept = P.C == C && P.k == k && P.made == v && P.n == nx && std::equal(held, held + nx, X + xs.lo);
   if (!kept) {
-    copy ? P.cells.assign(X + xs.lo, X + xs.hi + 1) : P.cells.clear();
-    P.C = C, P.k = k, P.made = v, P.factors = false, P.xs = xs;
+    inWork ? P.cells.clear() : P.cells.assign(X + xs.lo, X + xs.hi + 1);
+    P.C = C, P.k = k, P.made = v, P.factors = false;
   }
+  P.n = inWork ? 0 : nx, P.inWork = false;  // work[0] is written from here on
   const Job job{X, Y, xs, ty, form, v, L, k, kept, square, kept && P.factors};
   for (int q = 0; q <= C; ++q) {
     tables_for(form.slot + q, form.primes[q], L, v != nullptr);
@@ -403,6 +405,7 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
     bc = inPlace ? b[i] & ((u64{1} << kHighAt) - 1) : b[i];
     ac = inPlace ? b[i] >> kHighAt : a[i];
   });
+  if (inWork) std::copy(X + xs.lo, X + xs.hi + 1, reinterpret_cast<cell_t*>(work[0].data())), P.n = nx, P.inWork = true;
 }
 
 }  // namespace longmult

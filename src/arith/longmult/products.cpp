@@ -67,7 +67,7 @@ void add_block_product(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span
       if (plan.halves) {  // X's transform serves both halves; the upper half's columns start above
         const Span lo{ty.lo, ty.lo + (ty.size() + 1) / 2 - 1}, hi{lo.hi + 1, ty.hi};
         add_product_ntt(acc, X, bx, tx, Y, lo, from, units, plan);
-        return add_product_ntt(acc, X, bx, tx, Y, hi, std::max(from, tx.lo + hi.lo), units, plan, true);
+        return add_product_ntt(acc, X, bx, tx, Y, hi, std::max(from, tx.lo + hi.lo), units, plan);
       }
       return add_product_ntt(acc, X, bx, tx, Y, ty, from, units, plan);
   }

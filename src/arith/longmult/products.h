@@ -149,10 +149,9 @@ std::span<const VectorKernels* const> vector_kernels();
 // transforms (ntt.cpp) of the plan's length and cells to an entry, on the
 // vector `units` for a cell to an entry (which the processor must have),
 // else in plain C++. X may be read down to the start of its block bx, whose
-// pairs with Y[ty] below tx must fall in columns below `from`. `again`:
-// X's cells are those of the last product (the caller's word for it).
+// pairs with Y[ty] below tx must fall in columns below `from`.
 struct Plan;
 void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from,
-                     Units units, const Plan& plan, bool again = false);
+                     Units units, const Plan& plan);
 
 }  // namespace longmult
