@@ -340,7 +340,7 @@ Span complement_span(const Cells& Y) {
 // out negative, which cannot happen. X E is made a chunk of X at a time into
 // a window of its columns from the chunk's first: those below the next chunk
 // are then final, and the rest moves down. A chunk and E make a product of
-// 2^k - 1 columns, 2^k >= 2 |E| and at least 2^10, so that E's transform
+// 2^k columns, 2^k >= 2 |E| and at least 2^10, so that E's transform
 // serves every chunk and the product's buffers stay a few times E's length,
 // not X's (at 10^8 decimals X E took 85 MiB whole, and transforms of 2^24
 // entries). E and the window are freed at the end, before longer products.
