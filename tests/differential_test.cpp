@@ -678,23 +678,28 @@ TEST_P(VectorTargets, ColumnSums) {
 // with a nonzero cell every twentieth place times Y, the columns from `cut`
 // on (the upper half of a square product), and a product of 2^22 entries
 // made in halves of Y, twice: the second, of another X as long, must not
-// take the first's transform (the longer ones too long for an emulator).
+// take the first's transform (the longer ones too long for an emulator);
+// nor must a product of the same length whose X is the last X's lower part.
 TEST_P(VectorTargets, LongTransforms) {
   using longmult::kB;
   Operands ops("Long transforms");
   struct Row {
     std::int64_t nx, ny, cut;
     int log;
-    bool halves;
+    bool halves, part;  // part: X is the last row's first nx cells
   };
-  for (const Row& r : {Row{20'000, 1000, 0, 15, false}, Row{40'000, 40'000, 40'000, 17, false},
-                       Row{2'095'000, 4000, 0, 21, true}, Row{2'095'000, 4000, 0, 21, true}}) {
+  std::vector<cell_t> last;
+  for (const Row& r : {Row{3000, 3000, 0, 13, false, false}, Row{2500, 3000, 0, 13, false, true},
+                       Row{20'000, 1000, 0, 15, false, false}, Row{40'000, 40'000, 40'000, 17, false, false},
+                       Row{2'095'000, 4000, 0, 21, true, false}, Row{2'095'000, 4000, 0, 21, true, false}}) {
 #ifdef FIXCALC_EMULATED
     if (r.log > 15) continue;
 #endif
     std::vector<cell_t> x(static_cast<std::size_t>(r.nx)), y(static_cast<std::size_t>(r.ny));
     for (std::size_t j = 0; j < x.size(); j += 20) x[j] = static_cast<cell_t>(ops.below(kB));
     x.front() = x.back() = y.front() = y.back() = static_cast<cell_t>(kB - 1);
+    if (r.part) std::copy_n(last.begin(), r.nx, x.begin());
+    last = x;
     for (std::size_t i = 1; i + 1 < y.size(); ++i) y[i] = static_cast<cell_t>(ops.below(kB));
     const longmult::Plan plan = longmult::plan_product(units, r.nx, r.ny, 0);
     ASSERT_EQ(plan.log, r.log);
