@@ -45,6 +45,13 @@ struct WideDivisor {
     v = static_cast<u64>(~u128{0} / dn - (u128{1} << 64));
   }
 
+  // floor(t / d), with t mod d into r.
+  u64 quotient(u128 t, u64& r) const {
+    u64 q = 0;
+    divrem(t, q, r);
+    return q;
+  }
+
   // q = floor(t / d), r = t mod d.
   void divrem(u128 t, u64& q, u64& r) const {
     const u128 u = t << shift;  // < dn * 2^64, so u1 < dn
@@ -105,9 +112,5 @@ struct WideStep {
   WideDivisor wd;
   WideStep() = default;
   explicit WideStep(u64 d) : wd(d) {}
-  u64 step(u64& rem, u64 c) const {
-    u64 q = 0;
-    wd.divrem(static_cast<u128>(rem) * kBase + c, q, rem);
-    return q;
-  }
+  u64 step(u64& rem, u64 c) const { return wd.quotient(static_cast<u128>(rem) * kBase + c, rem); }
 };

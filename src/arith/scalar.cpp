@@ -149,9 +149,8 @@ void MULT(Reg& R, std::int64_t m) {
     });
   } else {  // carry < m < 2^63: the quotient by kBase fits 64 bits
     mult_walk(R, [f](cell_t& cell, u64 carry) {
-      u64 q = 0;
       u64 r = 0;
-      kBaseDivisor.divrem(static_cast<u128>(static_cast<u64>(cell)) * f + carry, q, r);
+      const u64 q = kBaseDivisor.quotient(static_cast<u128>(static_cast<u64>(cell)) * f + carry, r);
       cell = static_cast<cell_t>(r);
       return q;
     });

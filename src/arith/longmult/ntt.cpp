@@ -399,7 +399,7 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
     const u128 s = (static_cast<u128>(a[o]) * kB + b[o]) * kB + l[o] + extra[0][o] + extra[1][o];
     split_base(s, l[o], b[o], a[o]);
   }
-  add_split_columns(acc, from, to, [&](std::int64_t c, u64& lc, u64& bc, u64& ac) {
+  add_split_columns(acc, from, to, cells >= plan.pair_columns, [&](std::int64_t c, u64& lc, u64& bc, u64& ac) {
     const auto i = static_cast<std::size_t>(c - from);
     lc = l[i];
     bc = inPlace ? b[i] & ((u64{1} << kHighAt) - 1) : b[i];

@@ -86,9 +86,8 @@ inline u64 shoup(u64 y, ShoupFactor f, u64 p) {
 }
 // w < p with its quotient, by p's divisor.
 inline ShoupFactor shoup_factor(u64 w, const WideDivisor& byP) {
-  u64 wq = 0, rem = 0;
-  byP.divrem(static_cast<u128>(w) << 64, wq, rem);
-  return {w, wq};
+  u64 rem = 0;
+  return {w, byP.quotient(static_cast<u128>(w) << 64, rem)};
 }
 // w with its quotient, at compile time.
 constexpr ShoupFactor shoup_constant(u64 w, u64 p) { return {w, static_cast<u64>((static_cast<u128>(w) << 64) / p)}; }

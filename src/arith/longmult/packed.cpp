@@ -55,7 +55,7 @@ void add_product_kronecker(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, 
   }
   pp[nx + ny] = pp[nx + ny + 1] = 0;
   const std::int64_t c0 = bx.lo + by.lo;
-  add_split_columns(acc, std::max(from, c0), bx.hi + by.hi, [&](std::int64_t c, u64& l, u64& b, u64& a) {
+  add_split_columns(acc, std::max(from, c0), bx.hi + by.hi, false, [&](std::int64_t c, u64& l, u64& b, u64& a) {
     split_base(field(pp, static_cast<u64>(c - c0) * w, w), l, b, a);
   });
 }

@@ -5,6 +5,7 @@
 // so that the pairs they leave out are exactly those of the columns below.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -13,6 +14,7 @@
 #include "arith/arith.h"
 #include "arith/cpu.h"
 #include "arith/divisor.h"
+#include "arith/forkjoin.h"
 
 // The units the products run on: cpu_units(), which the tests change so
 // that all of their ways of multiplying can be compared on one machine.
@@ -27,11 +29,7 @@ constexpr u64 kB = kBase;
 
 // q := floor(t / B), r := t mod B, for t < B 2^64.
 inline constexpr WideDivisor kBaseDivisor{kBase};
-inline u64 divmod_base(u128 t, u64& r) {
-  u64 q = 0;
-  kBaseDivisor.divrem(t, q, r);
-  return q;
-}
+inline u64 divmod_base(u128 t, u64& r) { return kBaseDivisor.quotient(t, r); }
 
 // Array positions lo .. hi; empty when hi < lo.
 struct Span {
@@ -59,28 +57,29 @@ struct Acc {
 // acc += sum of col(c) B^c over c = from .. to, carried upward, each column
 // given by split(c, l, b, a) as col = (a B + b) B + l, l, b < B, a <= m for
 // at most m < 10^9 pairs: l goes to column c, b to c + 1, a to c + 2. The
-// splits are independent; what runs from column to column is a carry below 4.
+// splits are independent; what runs from column to column is a Carry. With
+// `pair` two threads take a half each, the lower half's Carry added after.
 template <class Split>
-void add_split_columns(Acc& acc, std::int64_t from, std::int64_t to, Split split) {
-  u64 k = 0, b1 = 0, a1 = 0, a2 = 0;  // the carry into column c, b and a of c - 1, a of c - 2
-  const auto settle = [&](std::int64_t c, u64 l) {
-    const u64 s = acc[c] + l + b1 + a2 + k;  // below 3B + m + 4
-    k = (s >= kB) + (s >= 2 * kB) + (s >= 3 * kB);
-    acc[c] = s - k * kB;
+void add_split_columns(Acc& acc, std::int64_t from, std::int64_t to, bool pair, Split split) {
+  using Carry = std::array<u64, 4>;  // into column c: the carry (below 4), b and a of c - 1, a of c - 2
+  const auto run = [&](std::int64_t c, std::int64_t last, Carry r, bool flush) {
+    u64 k = r[0], b1 = r[1], a1 = r[2], a2 = r[3];
+    const auto settle = [&](u64 l, u64 b, u64 a) {
+      const u64 s = acc[c] + l + b1 + a2 + k;  // below 3B + m + 4
+      k = (s >= kB) + (s >= 2 * kB) + (s >= 3 * kB);
+      acc[c++] = s - k * kB;
+      a2 = a1, a1 = a, b1 = b;
+    };
+    for (u64 l = 0, b = 0, a = 0; c <= last;) split(c, l, b, a), settle(l, b, a);
+    while (flush && (k | b1 | a1 | a2) != 0) settle(0, 0, 0);  // on above `last` until nothing is left
+    return Carry{k, b1, a1, a2};
   };
-  for (std::int64_t c = from; c <= to; ++c) {
-    u64 l = 0, b = 0, a = 0;
-    split(c, l, b, a);
-    settle(c, l);
-    a2 = a1;
-    a1 = a;
-    b1 = b;
-  }
-  settle(to + 1, 0);  // b of column to, a of column to - 1
-  b1 = 0, a2 = a1;
-  settle(to + 2, 0);  // a of column to
-  a2 = 0;
-  for (std::int64_t c = to + 3; k != 0;) settle(c++, 0);
+  const std::int64_t mid = from + (to - from + 1) / 2;
+  if (!pair || mid == from) return void(run(from, to, {}, true));
+  Carry low{};
+  forkjoin::run_pair(
+      [&](int t) noexcept { t == 0 ? void(low = run(from, mid - 1, {}, false)) : void(run(mid, to, {}, true)); }, true);
+  run(mid, mid - 1, low, true);
 }
 
 // v's entries, at least n of them, made if v has fewer.
