@@ -260,43 +260,38 @@ void add_passes(const Cells& X, const cell_t* Y, std::int64_t d, std::int64_t lo
 constexpr std::int64_t kFracRun = std::int64_t{1} << 12;
 thread_local std::vector<std::int64_t> listed;
 
-// The passes i .. last. On the vector units the passes whose cells of X lie
-// within its span go a vector at a time; a long run of the others goes in
-// two halves side by side. Then a walk settles each pass that may wrap.
+// The passes lo .. hi, listed from may on: on the vector units the passes
+// whose cells of X lie within its span a vector at a time, the others one by one.
+void run_passes(const Cells& X, const cell_t* Y, std::int64_t lo, std::int64_t hi, PassSums& s, std::int64_t* may) {
+  const std::int64_t d = -std::int64_t{decimals};
+  const std::int64_t vlo = std::max(lo, d - 1 - X.s.hi), vhi = std::min(hi, d - 2 - X.s.lo);
+  if (const VectorKernels* v = longmult_units.vector; v != nullptr && vlo <= vhi) {
+    add_passes(X, Y, d, lo, vlo - 1, s, may);
+    const std::int64_t from = s.nmay;
+    u64 sums[3] = {};
+    lo = vlo + v->frac_sums(X.c + (d - vlo - 1), Y + vlo, vhi - vlo + 1, sums, may, s.nmay);
+    for (std::int64_t w = from; w < s.nmay; ++w) may[w] += vlo;
+    s.h += sums[0], s.r += sums[1], s.y += sums[2];
+  }
+  add_passes(X, Y, d, lo, hi, s, may);
+}
+
+// The passes i .. last, a long run in two halves side by side, the first
+// half listed at `low`, the second at `high`. Then a walk settles each pass
+// that may wrap.
 void add_frac_run(const Cells& X, const Cells& Y, FracParts& f, Walks& walks, std::int64_t i, std::int64_t last) {
   const std::int64_t d = -std::int64_t{decimals};
-  sized(listed, last - i + 1);
-  std::int64_t* may = listed.data();
-  PassSums s, halves[2];
-  const Units units = longmult_units;
-  if (const VectorKernels* v = units.vector) {
-    const std::int64_t vlo = std::max(i, d - 1 - X.s.hi), vhi = std::min(last, d - 2 - X.s.lo);
-    if (vlo <= vhi) {
-      add_passes(X, Y.c, d, i, vlo - 1, s, may);
-      const std::int64_t from = s.nmay;
-      u64 sums[3] = {};
-      i = vlo + v->frac_sums(X.c + (d - vlo - 1), Y.c + vlo, vhi - vlo + 1, sums, may, s.nmay);
-      for (std::int64_t w = from; w < s.nmay; ++w) may[w] += vlo;
-      s.h += sums[0];
-      s.r += sums[1];
-      s.y += sums[2];
-    }
-  }
-  // The passes i .. last, listed after those so far: the first half at
-  // `low`, the second at `high`.
+  PassSums halves[2];
   const std::int64_t mid = i + (last - i + 1) / 2;
-  std::int64_t *low = may + s.nmay, *high = low + (mid - i);
-  if (last - i + 1 >= tuning(units).pair_passes) {
+  std::int64_t *low = sized(listed, last - i + 1), *high = low + (mid - i);
+  if (last - i + 1 >= tuning(longmult_units).pair_passes) {
     forkjoin::run_pair(
         [&](int t) noexcept {
-          if (t == 0)
-            add_passes(X, Y.c, d, mid, last, halves[0], high);
-          else
-            add_passes(X, Y.c, d, i, mid - 1, halves[1], low);
+          t == 0 ? run_passes(X, Y.c, mid, last, halves[0], high) : run_passes(X, Y.c, i, mid - 1, halves[1], low);
         },
         true);
   } else {
-    add_passes(X, Y.c, d, i, last, halves[0], low);
+    run_passes(X, Y.c, i, last, halves[0], low);
     high = low;
   }
   const auto walk = [&](std::int64_t j) {
@@ -306,11 +301,10 @@ void add_frac_run(const Cells& X, const Cells& Y, FracParts& f, Walks& walks, st
     mul_divmod_base(X[k - 2], b, r2);
     if (k - 2 > X.s.lo) f.wraps += walks.reaches(k - 2, b, static_cast<i128>(kB - r2)) ? 1 : 0;  // else L_i = 0
   };
-  for (std::int64_t w = 0; w < s.nmay; ++w) walk(may[w]);
   for (std::int64_t w = 0; w < halves[1].nmay; ++w) walk(low[w]);
   for (std::int64_t w = 0; w < halves[0].nmay; ++w) walk(high[w]);
-  f.sumA += static_cast<i128>((s.h + halves[0].h + halves[1].h) * kB + s.r + halves[0].r + halves[1].r);
-  f.sumY += static_cast<i128>(s.y + halves[0].y + halves[1].y);
+  f.sumA += static_cast<i128>((halves[0].h + halves[1].h) * kB + halves[0].r + halves[1].r);
+  f.sumY += static_cast<i128>(halves[0].y + halves[1].y);
 }
 
 // The passes i < d, in runs of kFracRun, so that their list stays short
