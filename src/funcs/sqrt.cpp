@@ -80,16 +80,19 @@ class PassHistory {
   // Four chains of products side by side, each over every fourth cell: one
   // chain alone waits on its product at every cell.
   std::uint64_t hash(const Reg& R, const Reg& Y) const {
-    std::uint64_t h[4] = {static_cast<std::uint64_t>(R.top) * 0x9E3779B97F4A7C15u ^ static_cast<std::uint32_t>(Y.top),
-                          1, 2, 3};
-    const auto mix = [&h](int k, cell_t c) { h[k] = (h[k] ^ static_cast<std::uint64_t>(c)) * 0x100000001B3u; };
+    constexpr std::uint64_t kPrime = 0x100000001B3u;
+    std::uint64_t h0 = static_cast<std::uint64_t>(R.top) * 0x9E3779B97F4A7C15u ^ static_cast<std::uint32_t>(Y.top);
+    std::uint64_t h1 = 1, h2 = 2, h3 = 3;
     for (const Reg* r : {&R, &Y}) {
+      const auto c = [r](std::int64_t i) { return static_cast<std::uint64_t>(r->cells[i]); };
       std::int64_t i = 0;
-      for (; i + 4 <= n_; i += 4)
-        for (int k = 0; k < 4; ++k) mix(k, r->cells[i + k]);
-      for (; i < n_; ++i) mix(0, r->cells[i]);
+      for (; i + 4 <= n_; i += 4) {
+        h0 = (h0 ^ c(i)) * kPrime, h1 = (h1 ^ c(i + 1)) * kPrime;
+        h2 = (h2 ^ c(i + 2)) * kPrime, h3 = (h3 ^ c(i + 3)) * kPrime;
+      }
+      for (; i < n_; ++i) h0 = (h0 ^ c(i)) * kPrime;
     }
-    return ((h[0] * 31 + h[1]) * 31 + h[2]) * 31 + h[3];
+    return ((h0 * 31 + h1) * 31 + h2) * 31 + h3;
   }
 
   std::int64_t n_;
