@@ -78,7 +78,11 @@ Cells cells_of(const Reg& R) {
   const cell_t* c = R.cells;
   std::int64_t hi = std::min<std::int64_t>(std::int64_t{R.top} - decimals, c39);
   while (hi >= 0 && c[hi] == 0) --hi;
-  std::int64_t lo = 0;
+  std::int64_t lo = 0;  // eight cells at a time first: a short factor such as 2.0 has long runs of zeros below
+  const auto zeros = [c](std::int64_t i) {
+    return (c[i] | c[i + 1] | c[i + 2] | c[i + 3] | c[i + 4] | c[i + 5] | c[i + 6] | c[i + 7]) == 0;
+  };
+  while (lo + 8 <= hi && zeros(lo)) lo += 8;
   while (lo < hi && c[lo] == 0) ++lo;
   return {c, {lo, hi}};
 }
