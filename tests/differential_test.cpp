@@ -187,7 +187,8 @@ testing::AssertionResult series_terms(Operands& ops, int round) {
 }
 
 // The longest products: factors of 4,200 cells, and a long integer with a run
-// of zeros squared (the blocks and each against the other are products of their own).
+// of zeros squared (the blocks and each against the other are products of their own);
+// then 16,900 cells by 40, by one cell, and by the largest cell whose products fit 64 bits.
 testing::AssertionResult longest(Operands& ops, int round) {
   if (round == 0) {
     set_precision(42'000, 20);
@@ -197,10 +198,11 @@ testing::AssertionResult longest(Operands& ops, int round) {
   }
   if (round >= 2) {  // integers: the column kernel takes the long factor in blocks
     set_precision(0, 170'000);
-    const std::int64_t ny = round == 2 ? 1 : 40;
+    const std::int64_t ny = round == 3 ? 40 : 1;
     return longmult_of("16,900 cells by " + std::to_string(ny), false, [&](Reg* r) {
       long_operand(ops, r[round % 2], 0, 16'900, false);
       long_operand(ops, r[1 - round % 2], 0, ny - 1, false);
+      if (round == 4) r[1].cells[0] = static_cast<cell_t>(kShortFactorMax);
     });
   }
   set_precision(0, 24'100);
@@ -460,7 +462,7 @@ const Row kProducts[] = {
      [](Operands& ops, int round) { return random_product(ops, round, round < 2000 ? 40 : 400, false); }},
     {"LONGMULT_long_shapes", 70, long_shape},
     {"LONGMULT_series_terms", 46, series_terms},
-    {"LONGMULT_longest", 4, longest},
+    {"LONGMULT_longest", 5, longest},
     {"LONGMULT_walks_forget", 5, walks_forget},
     {"LONGMULT_memo", 400, memo_products},
 };

@@ -6,6 +6,7 @@
 // go as dot products in doubles (simd.cpp), the others row by row.
 #include <algorithm>
 
+#include "arith/longmult/plan.h"
 #include "arith/longmult/products.h"
 
 namespace longmult {
@@ -20,9 +21,14 @@ thread_local std::vector<u64> hs, ls;
 }  // namespace
 
 void add_product_columns(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from) {
-  if (by.size() > bx.size()) {  // rows along the longer span
-    std::swap(X, Y);
-    std::swap(bx, by);
+  if (by.size() > bx.size()) std::swap(X, Y), std::swap(bx, by);  // rows along the longer span
+  // One cell y with x y below 2^64 for every cell x: b B + l, carried as a column's parts.
+  if (const u64 y = static_cast<u64>(Y[by.lo]); by.size() == 1 && y <= kShortFactorMax) {
+    const std::int64_t lo = std::max(from, bx.lo + by.lo), to = bx.hi + by.hi;
+    const auto split = [&](std::int64_t c, u64& l, u64& b, u64& a) {
+      l = X[c - by.lo] * y, b = l / kB, l -= b * kB, a = 0;
+    };
+    return add_split_columns(acc, lo, to, to - lo >= tuning(longmult_units).pair_columns, split);
   }
   for (; bx.size() > kRows; bx.lo += kRows) add_product_columns(acc, X, {bx.lo, bx.lo + kRows - 1}, Y, by, from);
   const std::int64_t nx = bx.size(), ny = by.size(), c0 = bx.lo + by.lo;

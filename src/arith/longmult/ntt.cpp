@@ -192,13 +192,8 @@ void forward(u64* a, const cell_t* c, Span s, const Job& J, int q, int half) {
   const ShoupFactor* w = T.fws.data() + h;
   const std::int64_t low = std::min(n, h);
   for (std::int64_t j = 0; j < low; ++j) {
-    const u64 e = entry(c + s.lo, s.size(), j, J.form.C, q), f = a[j];
-    if (half == 0) {
-      const u64 z = e + f;
-      a[j] = z >= p4 ? z - p4 : z;
-    } else {
-      a[j] = shoup(e - f + p4, w[j], p);
-    }
+    const u64 e = entry(c + s.lo, s.size(), j, J.form.C, q), f = a[j], z = e + f;
+    a[j] = half != 0 ? shoup(e - f + p4, w[j], p) : z >= p4 ? z - p4 : z;
   }
   transform_scalar(a, h, P, T);
 }
