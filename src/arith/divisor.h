@@ -107,6 +107,20 @@ struct ShortStep {
   }
 };
 
+// A divisor d of kBase below 2^30: (rem * kBase + c) / d is rem * (kBase / d)
+// + floor(c / d), and the remainder c mod d, for a cell c below 2^34 alone:
+// no chain runs from cell to cell. floor(c / d) = floor(c m / 2^64) for
+// m = ceil(2^64 / d), as c (m - 2^64 / d) / 2^64 < 2^-30 < 1/d.
+struct BaseDivisorStep {
+  u64 d, m, f;
+  explicit constexpr BaseDivisorStep(u64 divisor) : d(divisor), m(~u64{0} / divisor + 1), f(kBase / divisor) {}
+  u64 step(u64& rem, u64 c) const {
+    const u64 q = static_cast<u64>((static_cast<u128>(c) * m) >> 64), out = q + rem * f;
+    rem = c - q * d;
+    return out;
+  }
+};
+
 // Any d >= 1, quotients below 2^64.
 struct WideStep {
   WideDivisor wd;
