@@ -551,10 +551,14 @@ Settled sum_passes(const Cells& x, const Cells& y, Reg& Z, Walks& walks, Product
           : n <= kLocalCells ? local
                              : zeroed(sums, static_cast<std::size_t>(n)),
           base};
-  if (inZ)
-    std::memset(Z.cells - kGuardCells, 0, (N + 2 * kGuardCells) * sizeof(cell_t));
-  else if (n <= kLocalCells)
+  if (inZ) {  // Z's cells above its top are zero: those up to it or to the product's last, and the guards
+    const std::int64_t top = std::clamp<std::int64_t>(std::int64_t{Z.top} - decimals, -1, N - 1);
+    const auto cells = static_cast<std::size_t>(std::max(top + 1, base - d + n) + kGuardCells);
+    std::memset(Z.cells - kGuardCells, 0, cells * sizeof(cell_t));
+    std::memset(Z.cells + N, 0, kGuardCells * sizeof(cell_t));
+  } else if (n <= kLocalCells) {
     std::memset(local, 0, static_cast<std::size_t>(n) * sizeof(u64));
+  }
   const std::optional<i128> J =
       e.empty() ? product_high(acc, n, x, y, f, memo, yNext) : product_exact(acc, n, x, y, e, f);
   if (!J) return Settled::kUnexpected;
