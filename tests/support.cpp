@@ -139,8 +139,8 @@ void Operands::fill(Reg& R, std::int64_t lo, std::int64_t hi, std::int64_t maxTo
 
 std::int64_t Operands::factor() {
   static const std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-  // 2^30, 2^31, 2^62, and the edges of the 64-bit paths and of a cell; the
-  // divisors of a cell's base on either side of 2^30, and 5^10
+  // 2^30, 2^31, 2^62, and the edges of the 64-bit paths and of a cell; some
+  // divisors of a cell's base
   // clang-format off
   static const std::int64_t kF[] = {0, 1, 2, 3, 6, 7, 10, 64, 171, 1434, 3249, 57121, kBase - 1, kBase, kBase + 1,
                                     922337202, 922337203, 922337204, 1844674407, 1844674408, 1073741824, 2147483648,

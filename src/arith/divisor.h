@@ -107,16 +107,16 @@ struct ShortStep {
   }
 };
 
-// A divisor d of kBase below 2^30: (rem * kBase + c) / d is rem * (kBase / d)
-// + floor(c / d), and the remainder c mod d, for a cell c below 2^34 alone:
-// no chain runs from cell to cell. floor(c / d) = floor(c m / 2^64) for
-// m = ceil(2^64 / d), as c (m - 2^64 / d) / 2^64 < 2^-30 < 1/d.
+// A divisor d >= 2 of kBase, cells below 2^63: (rem * kBase + c) / d is
+// rem * (kBase / d) + floor(c / d), and the remainder c mod d, of the cell c
+// alone: no chain runs from cell to cell.
 struct BaseDivisorStep {
-  u64 d, m, f;
-  explicit constexpr BaseDivisorStep(u64 divisor) : d(divisor), m(~u64{0} / divisor + 1), f(kBase / divisor) {}
+  ShortDivisor sd;
+  u64 f = 0;  // kBase / d
+  explicit constexpr BaseDivisorStep(u64 d) : sd(d), f(kBase / d) {}
   u64 step(u64& rem, u64 c) const {
-    const u64 q = static_cast<u64>((static_cast<u128>(c) * m) >> 64), out = q + rem * f;
-    rem = c - q * d;
+    const u64 q = sd.quot(c), out = q + rem * f;
+    rem = c - q * sd.d;
     return out;
   }
 };

@@ -165,7 +165,7 @@ bool DIV(Reg& R, std::int64_t m) {
   if (use_reference_kernels || R.top > limit) return div_reference(R, m);
   const u64 d = static_cast<u64>(m);
   if (d == 1) return div_walk(R, UnitStep{});  // cells stay; top drops past zero cells
-  if (kBase % d == 0 && d < (u64{1} << 30)) return div_walk(R, BaseDivisorStep(d));
+  if (kBase % d == 0) return div_walk(R, BaseDivisorStep(d));
   if (d <= kShortDivisorMax) return div_short(R, d);  // dividends below d kBase < 2^63
   return div_walk(R, WideStep(d));
 }
