@@ -431,11 +431,12 @@ struct PiRun {
 // from the size of Pi 1.8 s and 72 MB, from 8 times 1.55 s and 28 MB). When
 // the root's two parts run side by side the trees of both are held at once,
 // and a later point keeps the peak near one thread's: at 10^7 decimals on
-// two threads, from 8 times the process peaked at 373 MB, from 12 at 296,
-// 16 at 286, 24 at 254 and 32 at 242, in 12.9, 13.7, 13.2, 14.4 and 15.9 s
-// (one thread: 252 MB).
+// two threads, from 12 times the process peaked at 248 MB in 12.3 s, from 16
+// at 235 MB in 12.6 s (medians of 3 interleaved runs; mpmath: 168 MB); at
+// 10^6 both at 32 MB, in 0.620 and 0.641 s (medians of 9). An earlier
+// measurement at 10^7: from 8 times 373 MB, from 24 254 and 32 242 MB.
 constexpr double kTreeAt = 8;
-constexpr double kTreeAtPaired = 16;
+constexpr double kTreeAtPaired = 12;
 
 // Where the root splits when its parts go to two threads, as a fraction of
 // the terms: the left part's terms are the longer. At 10^6 decimals the two
