@@ -441,6 +441,58 @@ testing::AssertionResult memo_products(Operands& ops, int round) {
   return same;
 }
 
+// A series' step from the product S: T := S, T := floor(T / m), R := R + T,
+// in one pass (DIV_ADD_fast) against COPY, DIV and ADD. S of 2,048 cells
+// and more, over a T with cells above S's top; R with a run of 10^10 - 1
+// from its lowest cell, through which carries run across the halves, past
+// S's top and out of the register (ALARM); S with only its lowest cells
+// nonzero below a long top; divisors up to the largest short one, a tenth of
+// them divisors of the base, which the step declines.
+testing::AssertionResult div_add(Operands& ops, int) {
+  static const std::int64_t kOfBase[] = {2, 4, 5, 16, 1024, 390'625};
+  set_precision(20'480 + static_cast<int>(ops.below(20'000)), 1 + static_cast<int>(ops.below(20)));
+  const std::int64_t m = ops.chance(10)   ? kOfBase[ops.below(6)]
+                         : ops.chance(10) ? static_cast<std::int64_t>(kShortDivisorMax)
+                                          : 3 + static_cast<std::int64_t>(ops.below(100'000));
+  const std::int64_t top = 2047 + static_cast<std::int64_t>(ops.below(static_cast<std::uint64_t>(ncells() - 2047)));
+  bool flag[2] = {false, false}, fused = false, ended = false;  // ended: the fast run returned (no alarm)
+  std::int64_t cells = 0;  // S's, from its top down
+  auto same = compare<3>(
+      "DIV_ADD by " + std::to_string(m),
+      [&](Reg* r) {
+        ops.fill(r[0], 0, top, limit);
+        if (ops.chance(10)) {  // only the lowest cells: a quotient of one cell, or zero
+          std::fill(r[0].cells + 2, r[0].cells + top + 1, 0);
+          r[0].top = static_cast<std::int32_t>(top + decimals);
+        }
+        ops.fill(r[1]);
+        ops.fill(r[2]);
+        if (ops.chance(40)) {  // a run of 10^10 - 1 up to the middle, past S's top, or to the end
+          const std::int64_t ends[] = {(top + 1) / 2 + 3, top + 2, c39};
+          const std::int64_t end = std::min<std::int64_t>(ends[ops.below(3)], c39);
+          std::fill(r[2].cells, r[2].cells + end + 1, kBase - 1);
+          r[2].top = std::max(r[2].top, static_cast<std::int32_t>(end + decimals));
+        }
+      },
+      [&](Reg* r) {
+        bool zero = false;
+        cells = std::int64_t{r[0].top} - decimals + 1;
+        if (use_reference_kernels || !(fused = DIV_ADD_fast(r[0], r[1], m, r[2], zero))) {
+          COPY(r[0], r[1]);
+          zero = DIV(r[1], m);
+          ADD(r[1], +1, r[2]);
+        }
+        flag[use_reference_kernels] = zero;
+        ended |= !use_reference_kernels;
+      });
+  if (same && flag[0] != flag[1]) return testing::AssertionFailure() << "DIV_ADD by " << m << ": want flag " << flag[1];
+  // It takes every long S on two threads by any divisor but those of the base.
+  if (same && ended && fused != (kBase % m != 0 && cells >= 2048 && forkjoin::threads() >= 2))
+    return testing::AssertionFailure() << "DIV_ADD by " << m << " of " << cells << " cells"
+                                       << (fused ? " fused" : " declined");
+  return same;
+}
+
 struct Row {
   const char* name;
   int rounds;
@@ -454,6 +506,7 @@ const Row kKernels[] = {
     {"LONGMULT", 40'000, [](Operands& ops, int round) { return random_product(ops, round, 4, round % 3 == 0); }},
     {"PITO_ETO", 460, series},
     {"EXP", 80, exp},
+    {"DIV_ADD", 300, div_add},
     {"SQRT", 320, sqrt},
 };
 

@@ -2,6 +2,8 @@
 // The reference kernels form cell products and dividends in 128-bit signed
 // arithmetic; the fast kernels give the same cells, tops and alarms with 64-bit
 // products where they fit and multiplication by reciprocals (divisor.h).
+#include <algorithm>
+
 #include "arith/arith.h"
 #include "arith/divisor.h"
 #include "arith/forkjoin.h"
@@ -91,49 +93,151 @@ bool div_walk(Reg& R, const Step& step) {
 const WideDivisor kBaseDivisor(kBase);
 
 // Registers of this many cells from top down are divided by a short divisor
-// in two parts side by side, each in place: the lower part starts from the
-// remainder of the upper one, which four interleaved chains, one for each
-// quarter of it, make first, in about a quarter of the time that the upper
-// part's quotient takes.
+// in two halves side by side (div_halves).
 constexpr std::int64_t kDivPairCells = 2048;
 
-// The number formed by the cells c[lo .. hi] (a multiple of 4 of them) modulo d.
-u64 remainder_of(const cell_t* c, std::int64_t lo, std::int64_t hi, const ShortStep& step) {
+// A long division's chain from cell to cell takes some ten cycles a cell. Cut
+// into four quarters whose states are known first, four chains run side by
+// side. The remainders (states, times kBase) of the quarters of c[lo .. hi],
+// each as if nothing were above it: q cells each, the lowest quarter also the
+// cells left over.
+struct Quarters {
+  std::int64_t lo, hi, q;
+  u64 remB[4] = {};
+};
+Quarters quarter_remainders(const cell_t* c, std::int64_t lo, std::int64_t hi, const ShortStep& step) {
   const std::int64_t q = (hi - lo + 1) / 4;
-  u64 remB[4] = {};  // of each quarter, the highest first, times kBase
-  for (std::int64_t i = 0; i < q; ++i)
-    for (std::int64_t j = 0; j < 4; ++j) step.step(remB[j], static_cast<u64>(c[hi - j * q - i]));
-  const u64 d = step.sd.d;
-  u64 bq = 1;  // kBase^q mod d
-  for (u64 e = static_cast<u64>(q), b = kBase % d; e > 0; e >>= 1, b = static_cast<u64>(static_cast<u128>(b) * b % d))
-    if (e & 1) bq = static_cast<u64>(static_cast<u128>(bq) * b % d);
-  u64 r = 0;
-  for (const u64 x : remB) r = static_cast<u64>((static_cast<u128>(r) * bq + x / kBase) % d);
+  u64 r0 = 0, r1 = 0, r2 = 0, r3 = 0;
+  for (std::int64_t k = hi; k > hi - q; --k) {
+    step.step(r0, static_cast<u64>(c[k])), step.step(r1, static_cast<u64>(c[k - q]));
+    step.step(r2, static_cast<u64>(c[k - 2 * q])), step.step(r3, static_cast<u64>(c[k - 3 * q]));
+  }
+  for (std::int64_t k = hi - 4 * q; k >= lo; --k) step.step(r3, static_cast<u64>(c[k]));
+  return {lo, hi, q, {r0, r1, r2, r3}};
+}
+
+// kBase^e mod d.
+u64 base_power(std::int64_t e, u64 d) {
+  u64 r = 1 % d;
+  for (u64 b = kBase % d; e > 0; e >>= 1, b = b * b % d)  // below d^2 < 2^60
+    if (e & 1) r = r * b % d;
   return r;
 }
 
-// div_walk with a short divisor d, in two parts side by side for a long register.
+// The quarters' remainders become the states they start from, the state
+// above them being `above`; returns the state below them.
+u64 quarter_starts(Quarters& Q, u64 above, u64 d) {
+  const u64 bq = base_power(Q.q, d);
+  const u64 bLast = base_power(Q.hi - Q.lo + 1 - 3 * Q.q, d);
+  u64 r = above / kBase;
+  for (int j = 0; j < 4; ++j) {
+    const u64 own = Q.remB[j] / kBase;
+    Q.remB[j] = r * kBase;
+    r = (r * (j < 3 ? bq : bLast) + own) % d;
+  }
+  return r * kBase;
+}
+
+// t[lo .. hi] := the quotients of c[lo .. hi], the quarters from their
+// states, four chains side by side (t may be c).
+void divide_quarters(const cell_t* c, cell_t* t, const Quarters& Q, const ShortStep& step) {
+  u64 r0 = Q.remB[0], r1 = Q.remB[1], r2 = Q.remB[2], r3 = Q.remB[3];  // apart from t, which may alias them
+  const std::int64_t q = Q.q;
+  for (std::int64_t k = Q.hi; k > Q.hi - q; --k) {
+    const u64 q0 = step.step(r0, static_cast<u64>(c[k])), q1 = step.step(r1, static_cast<u64>(c[k - q]));
+    const u64 q2 = step.step(r2, static_cast<u64>(c[k - 2 * q])), q3 = step.step(r3, static_cast<u64>(c[k - 3 * q]));
+    t[k] = static_cast<cell_t>(q0), t[k - q] = static_cast<cell_t>(q1);
+    t[k - 2 * q] = static_cast<cell_t>(q2), t[k - 3 * q] = static_cast<cell_t>(q3);
+  }
+  for (std::int64_t k = Q.hi - 4 * q; k >= Q.lo; --k) t[k] = static_cast<cell_t>(step.step(r3, static_cast<u64>(c[k])));
+}
+
+// t[0 .. top] := floor(c[0 .. top] / d) (t may be c) in two halves side by
+// side, the lower on the partner: the quarters' remainders of each half, then
+// their states from the top down, then the quotients, after which each half
+// calls then(lo, hi) for its cells. Two forks: a task never waits for the
+// other, which runs after it on one thread.
+template <class Then>
+void div_halves(const cell_t* c, cell_t* t, std::int64_t top, const ShortStep& step, const Then& then) {
+  const std::int64_t mid = (top + 1) / 2;
+  Quarters half[2];
+  forkjoin::run_pair(
+      [&](int h) noexcept { half[h] = quarter_remainders(c, h == 0 ? 0 : mid, h == 0 ? mid - 1 : top, step); }, true);
+  quarter_starts(half[0], quarter_starts(half[1], 0, step.sd.d), step.sd.d);
+  forkjoin::run_pair(
+      [&](int h) noexcept {
+        divide_quarters(c, t, half[h], step);
+        then(half[h].lo, half[h].hi);
+      },
+      true);
+}
+
+// div_walk with a short divisor d, in two halves side by side for a long register.
 bool div_short(Reg& R, u64 d) {
   const ShortStep step(d);
   const std::int64_t top = std::int64_t{R.top} - decimals;
   if (top + 1 < kDivPairCells || forkjoin::threads() < 2) return div_walk(R, step);
   cell_t* c = R.cells;
-  const std::int64_t n = (top + 1) / 8 * 4, mid = top + 1 - n;  // the upper part c[mid .. top]
-  const u64 upperRem = remainder_of(c, mid, top, step);
-  forkjoin::run_pair(
-      [&](int t) noexcept {
-        u64 remB = t == 0 ? 0 : upperRem * kBase;
-        for (std::int64_t i = t == 0 ? top : mid - 1; i >= (t == 0 ? mid : 0); --i)
-          c[i] = static_cast<cell_t>(step.step(remB, static_cast<u64>(c[i])));
-      },
-      true);
+  div_halves(c, c, top, step, [](std::int64_t, std::int64_t) {});
   std::int64_t i = top;
   while (i >= 0 && c[i] == 0) --i;
   R.top = static_cast<std::int32_t>((i < 0 ? 0 : i) + decimals);
   return i < 0;
 }
 
+// d[lo .. hi] += t[lo .. hi], carried; returns the carry out of d[hi] (0 or 1).
+u64 add_cells(cell_t* d, const cell_t* t, std::int64_t lo, std::int64_t hi) {
+  cell_t carry = 0;
+  for (std::int64_t i = lo; i <= hi; ++i) {
+    const cell_t v = d[i] + t[i] + carry;
+    carry = static_cast<cell_t>(v >= kBase);
+    d[i] = v - (-carry & kBase);
+  }
+  return static_cast<u64>(carry);
+}
+
+// d[i ..] += 1, carried as far as it goes; returns the last index written, or
+// past c39 when the carry leaves the register.
+std::int64_t carry_one(cell_t* d, std::int64_t i) {
+  for (; i <= c39 && d[i] == kBase - 1; ++i) d[i] = 0;
+  if (i <= c39) ++d[i];
+  return i;
+}
+
 }  // namespace
+
+// One step of a series in one pass over the cells, in halves side by side
+// (div_halves): each thread adds the quotients it made to R; a carry out of
+// a half runs on after the join.
+bool DIV_ADD_fast(const Reg& S, Reg& T, std::int64_t m, Reg& R, bool& zero) {
+  const std::int64_t top = std::int64_t{S.top} - decimals;
+  if (decimals >= limit || S.top < decimals || S.top > limit || m < 2 || static_cast<u64>(m) > kShortDivisorMax ||
+      kBase % m == 0 || top + 1 < kDivPairCells || forkjoin::threads() < 2)
+    return false;
+  cell_t *t = T.cells, *r = R.cells;
+  for (std::int64_t i = top + 1; i <= std::int64_t{T.top} - decimals; ++i) t[i] = 0;  // T's cells above S's top
+  u64 carry[2] = {};  // out of the lower half and the upper one
+  div_halves(S.cells, t, top, ShortStep(static_cast<u64>(m)),
+             [&](std::int64_t lo, std::int64_t hi) { carry[lo == 0 ? 0 : 1] = add_cells(r, t, lo, hi); });
+  std::int64_t reached = top;  // the highest cell of R written
+  if (carry[1] != 0) reached = carry_one(r, top + 1);
+  if (carry[0] != 0) reached = std::max(reached, carry_one(r, (top + 1) / 2));
+  if (reached > c39) ALARM("ADD");
+  std::int64_t i = top;
+  while (i >= 0 && t[i] == 0) --i;
+  T.top = static_cast<std::int32_t>((i < 0 ? 0 : i) + decimals);
+  zero = i < 0;
+  // R's top as ADD leaves it: cells above the higher of its old top and
+  // the cells written are zero.
+  if (r[c39] != 0) {
+    R.top = limit;
+  } else {
+    std::int64_t j = std::min<std::int64_t>(std::max<std::int64_t>(std::int64_t{R.top} - decimals, reached), c39 - 1);
+    while (j >= 1 && r[j] == 0) --j;
+    R.top = static_cast<std::int32_t>(std::max<std::int64_t>(j, 0) + decimals);
+  }
+  return true;
+}
 
 // Negative factors would leave negative cells: refused with ALARM("MULT").
 void MULT(Reg& R, std::int64_t m) {

@@ -64,12 +64,16 @@ void EXP(const Reg& X, Reg& R, Reg& S) {
   for (std::int64_t k = 2;; ++k) {
     progress_step(k);
     LONGMULT(X, T, S);
+    bool zero = false;
     if (use_reference_kernels) {
       COPY(S, T);
+    } else if (DIV_ADD_fast(S, T, k, R, zero)) {
+      if (zero) break;
+      continue;
     } else {
       copy_significant(S, T);
     }
-    bool zero = DIV(T, k);
+    zero = DIV(T, k);
     ADD(T, +1, R);
     if (zero) break;
   }
