@@ -442,8 +442,8 @@ testing::AssertionResult memo_products(Operands& ops, int round) {
 }
 
 // A series' step from the product S: T := S, T := floor(T / m), R := R + T,
-// in one pass (DIV_ADD_fast) against COPY, DIV and ADD. S of 2,048 cells
-// and more, over a T with cells above S's top; R with a run of 10^10 - 1
+// in one pass (DIV_ADD_fast) against COPY, DIV and ADD. S of up to 2,047
+// cells and longer ones (in halves), over a T with cells above S's top; R with a run of 10^10 - 1
 // from its lowest cell, through which carries run across the halves, past
 // S's top and out of the register (ALARM); S with only its lowest cells
 // nonzero below a long top; divisors up to the largest short one, a tenth of
@@ -454,7 +454,8 @@ testing::AssertionResult div_add(Operands& ops, int) {
   const std::int64_t m = ops.chance(10)   ? kOfBase[ops.below(6)]
                          : ops.chance(10) ? static_cast<std::int64_t>(kShortDivisorMax)
                                           : 3 + static_cast<std::int64_t>(ops.below(100'000));
-  const std::int64_t top = 2047 + static_cast<std::int64_t>(ops.below(static_cast<std::uint64_t>(ncells() - 2047)));
+  const std::int64_t top = ops.chance(30) ? static_cast<std::int64_t>(ops.below(2047))
+                                           : 2047 + static_cast<std::int64_t>(ops.below(static_cast<std::uint64_t>(ncells() - 2047)));
   bool flag[2] = {false, false}, fused = false, ended = false;  // ended: the fast run returned (no alarm)
   std::int64_t cells = 0;  // S's, from its top down
   auto same = compare<3>(
@@ -486,8 +487,8 @@ testing::AssertionResult div_add(Operands& ops, int) {
         ended |= !use_reference_kernels;
       });
   if (same && flag[0] != flag[1]) return testing::AssertionFailure() << "DIV_ADD by " << m << ": want flag " << flag[1];
-  // It takes every long S on two threads by any divisor but those of the base.
-  if (same && ended && fused != (kBase % m != 0 && cells >= 2048 && forkjoin::threads() >= 2))
+  // It takes every S by any divisor but those of the base.
+  if (same && ended && fused != (kBase % m != 0 && cells >= 1))
     return testing::AssertionFailure() << "DIV_ADD by " << m << " of " << cells << " cells"
                                        << (fused ? " fused" : " declined");
   return same;

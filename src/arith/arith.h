@@ -79,8 +79,9 @@ bool DIV(Reg& R, std::int64_t m);
 
 // A term of a series from the product S: T := S, T := floor(T / m) and
 // R := R + T, with the cells, tops and alarms of COPY, DIV and ADD; `zero` is
-// DIV's flag. For long terms on two threads, in one pass side by side; returns
-// false, with nothing changed, for the others (then the caller runs the three).
+// DIV's flag. In one pass, for long terms in halves on two threads. Returns
+// false, with nothing changed, where m is not a short divisor or divides the
+// base, or S has no cells (then the caller runs the three).
 bool DIV_ADD_fast(const Reg& S, Reg& T, std::int64_t m, Reg& R, bool& zero);
 
 // What a product keeps of its last operands for the next: their cells and

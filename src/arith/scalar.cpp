@@ -116,24 +116,27 @@ Quarters quarter_remainders(const cell_t* c, std::int64_t lo, std::int64_t hi, c
   return {lo, hi, q, {r0, r1, r2, r3}};
 }
 
+// x mod d for x < 2^63, by the step's reciprocal.
+u64 mod(u64 x, const ShortStep& step) { return x - step.sd.quot(x) * step.sd.d; }
+
 // kBase^e mod d.
-u64 base_power(std::int64_t e, u64 d) {
-  u64 r = 1 % d;
-  for (u64 b = kBase % d; e > 0; e >>= 1, b = b * b % d)  // below d^2 < 2^60
-    if (e & 1) r = r * b % d;
+u64 base_power(std::int64_t e, const ShortStep& step) {
+  u64 r = mod(1, step);
+  for (u64 b = mod(kBase, step); e > 0; e >>= 1, b = mod(b * b, step))  // below d^2 < 2^60
+    if (e & 1) r = mod(r * b, step);
   return r;
 }
 
 // The quarters' remainders become the states they start from, the state
 // above them being `above`; returns the state below them.
-u64 quarter_starts(Quarters& Q, u64 above, u64 d) {
-  const u64 bq = base_power(Q.q, d);
-  const u64 bLast = base_power(Q.hi - Q.lo + 1 - 3 * Q.q, d);
+u64 quarter_starts(Quarters& Q, u64 above, const ShortStep& step) {
+  const u64 bq = base_power(Q.q, step);
+  const u64 bLast = base_power(Q.hi - Q.lo + 1 - 3 * Q.q, step);
   u64 r = above / kBase;
   for (int j = 0; j < 4; ++j) {
     const u64 own = Q.remB[j] / kBase;
     Q.remB[j] = r * kBase;
-    r = (r * (j < 3 ? bq : bLast) + own) % d;
+    r = mod(r * (j < 3 ? bq : bLast) + own, step);
   }
   return r * kBase;
 }
@@ -163,7 +166,7 @@ void div_halves(const cell_t* c, cell_t* t, std::int64_t top, const ShortStep& s
   Quarters half[2];
   forkjoin::run_pair(
       [&](int h) noexcept { half[h] = quarter_remainders(c, h == 0 ? 0 : mid, h == 0 ? mid - 1 : top, step); }, true);
-  quarter_starts(half[0], quarter_starts(half[1], 0, step.sd.d), step.sd.d);
+  quarter_starts(half[0], quarter_starts(half[1], 0, step), step);
   forkjoin::run_pair(
       [&](int h) noexcept {
         divide_quarters(c, t, half[h], step);
@@ -172,13 +175,35 @@ void div_halves(const cell_t* c, cell_t* t, std::int64_t top, const ShortStep& s
       true);
 }
 
-// div_walk with a short divisor d, in two halves side by side for a long register.
+// From this many cells the quarters' chains pay for finding their states
+// (two passes over the cells instead of one).
+constexpr std::int64_t kQuarterCells = 64;
+
+// t[0 .. top] := floor(c[0 .. top] / d) on this thread (t may be c).
+void div_alone(const cell_t* c, cell_t* t, std::int64_t top, const ShortStep& step) {
+  if (top + 1 < kQuarterCells) {
+    u64 remB = 0;
+    for (std::int64_t i = top; i >= 0; --i) t[i] = static_cast<cell_t>(step.step(remB, static_cast<u64>(c[i])));
+    return;
+  }
+  Quarters Q = quarter_remainders(c, 0, top, step);
+  quarter_starts(Q, 0, step);
+  divide_quarters(c, t, Q, step);
+}
+
+bool long_division(std::int64_t top) { return top + 1 >= kDivPairCells && forkjoin::threads() >= 2; }
+
+// div_walk with a short divisor d, in four chains, in two halves side by side
+// for a long register.
 bool div_short(Reg& R, u64 d) {
   const ShortStep step(d);
   const std::int64_t top = std::int64_t{R.top} - decimals;
-  if (top + 1 < kDivPairCells || forkjoin::threads() < 2) return div_walk(R, step);
   cell_t* c = R.cells;
-  div_halves(c, c, top, step, [](std::int64_t, std::int64_t) {});
+  if (long_division(top)) {
+    div_halves(c, c, top, step, [](std::int64_t, std::int64_t) {});
+  } else {
+    div_alone(c, c, top, step);
+  }
   std::int64_t i = top;
   while (i >= 0 && c[i] == 0) --i;
   R.top = static_cast<std::int32_t>((i < 0 ? 0 : i) + decimals);
@@ -206,19 +231,25 @@ std::int64_t carry_one(cell_t* d, std::int64_t i) {
 
 }  // namespace
 
-// One step of a series in one pass over the cells, in halves side by side
-// (div_halves): each thread adds the quotients it made to R; a carry out of
-// a half runs on after the join.
+// One step of a series in one pass over the cells; for a long S in halves
+// side by side (div_halves), each thread adding the quotients it made to R,
+// a carry out of a half running on after the join.
 bool DIV_ADD_fast(const Reg& S, Reg& T, std::int64_t m, Reg& R, bool& zero) {
   const std::int64_t top = std::int64_t{S.top} - decimals;
   if (decimals >= limit || S.top < decimals || S.top > limit || m < 2 || static_cast<u64>(m) > kShortDivisorMax ||
-      kBase % m == 0 || top + 1 < kDivPairCells || forkjoin::threads() < 2)
+      kBase % m == 0)
     return false;
   cell_t *t = T.cells, *r = R.cells;
   for (std::int64_t i = top + 1; i <= std::int64_t{T.top} - decimals; ++i) t[i] = 0;  // T's cells above S's top
   u64 carry[2] = {};  // out of the lower half and the upper one
-  div_halves(S.cells, t, top, ShortStep(static_cast<u64>(m)),
-             [&](std::int64_t lo, std::int64_t hi) { carry[lo == 0 ? 0 : 1] = add_cells(r, t, lo, hi); });
+  const ShortStep step(static_cast<u64>(m));
+  if (long_division(top)) {
+    div_halves(S.cells, t, top, step,
+               [&](std::int64_t lo, std::int64_t hi) { carry[lo == 0 ? 0 : 1] = add_cells(r, t, lo, hi); });
+  } else {
+    div_alone(S.cells, t, top, step);
+    carry[1] = add_cells(r, t, 0, top);
+  }
   std::int64_t reached = top;  // the highest cell of R written
   if (carry[1] != 0) reached = carry_one(r, top + 1);
   if (carry[0] != 0) reached = std::max(reached, carry_one(r, (top + 1) / 2));
