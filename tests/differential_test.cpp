@@ -212,15 +212,26 @@ testing::AssertionResult longest(Operands& ops, int round) {
   });
 }
 
-testing::AssertionResult add(Operands& ops, int) {
+// Every 25th round a source of 2^16 cells and more, added in halves side by
+// side, with a run that a carry or borrow out of the lower half takes up.
+testing::AssertionResult add(Operands& ops, int round) {
   auto [D, E] = ops.shape(200);
   if (ops.chance(25)) E = 400 + static_cast<int>(ops.below(400));  // tables: mostly zero cells
+  const bool halves = round % 25 == 7;
+  if (halves) D = 655'360 + static_cast<int>(ops.below(100'000)), E = static_cast<int>(ops.below(30));
   set_precision(D, E);
   const int f = ops.chance(50) ? +1 : -1;
   const bool same = ops.chance(20);  // a zero difference
   const auto fill = [&](Reg* r) {
-    ops.fill(r[0]);
+    halves ? ops.fill(r[0], 0, 65'535 + static_cast<std::int64_t>(ops.below(static_cast<std::uint64_t>(c39 - 65'534))))
+           : ops.fill(r[0]);
     same ? COPY(r[0], r[1]) : ops.fill(r[1]);
+    if (halves && ops.chance(50)) {  // 9s or 0s from below the source's middle up
+      const std::int64_t top = std::int64_t{r[0].top} - decimals, from = std::max<std::int64_t>(top / 2 - 2, 0);
+      const std::int64_t to = ops.chance(50) ? c39 : std::min<std::int64_t>(top + 2, c39);
+      std::fill(r[1].cells + from, r[1].cells + to + 1, f > 0 ? kBase - 1 : 0);
+      if (f > 0) r[1].top = std::max(r[1].top, static_cast<std::int32_t>(to + decimals));
+    }
   };
   return compare<2>("ADD " + std::to_string(f), fill, [f](Reg* r) { ADD(r[0], f, r[1]); });
 }
@@ -234,7 +245,11 @@ testing::AssertionResult scalar(Operands& ops, int round) {
   const bool longer = round % 10 < 2;
   const bool halves = round % 40 == 9;  // a division of at least 2,048 cells, in two parts side by side
   std::int64_t m = 0;
-  if (halves) {
+  if (halves && ops.chance(25)) {  // by a divisor of the base: from 2^16 cells
+    static const std::int64_t kOfBase[] = {2, 5, 1024, 390'625, kBase};
+    set_precision(655'360 + static_cast<int>(ops.below(100'000)), 20);
+    m = kOfBase[ops.below(5)];
+  } else if (halves) {
     set_precision(20'480 + static_cast<int>(ops.below(20'000)), 20);
     m = ops.chance(20) ? static_cast<std::int64_t>(kShortDivisorMax)
                        : 2 + static_cast<std::int64_t>(ops.below(100'000));
