@@ -469,10 +469,12 @@ testing::AssertionResult div_add(Operands& ops, int) {
   const std::int64_t m = ops.chance(10)   ? kOfBase[ops.below(6)]
                          : ops.chance(10) ? static_cast<std::int64_t>(kShortDivisorMax)
                                           : 3 + static_cast<std::int64_t>(ops.below(100'000));
-  const std::int64_t top = ops.chance(30) ? static_cast<std::int64_t>(ops.below(2047))
-                                           : 2047 + static_cast<std::int64_t>(ops.below(static_cast<std::uint64_t>(ncells() - 2047)));
-  bool flag[2] = {false, false}, fused = false, ended = false;  // ended: the fast run returned (no alarm)
-  std::int64_t cells = 0;  // S's, from its top down
+  const std::int64_t top =
+      ops.chance(30) ? static_cast<std::int64_t>(ops.below(2047))
+                     : 2047 + static_cast<std::int64_t>(ops.below(static_cast<std::uint64_t>(ncells() - 2047)));
+  // ended: the fast run returned (no alarm); cells: S's, from its top down.
+  bool flag[2] = {false, false}, fused = false, ended = false;
+  std::int64_t cells = 0;
   auto same = compare<3>(
       "DIV_ADD by " + std::to_string(m),
       [&](Reg* r) {
