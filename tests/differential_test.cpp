@@ -588,6 +588,27 @@ TEST(KernelEdges, NoRoomForTheProductsScratchRegister) {
   }
 }
 
+// A product by 0.999... goes through X a chunk at a time, and a chunk may
+// begin or end inside a run of zeros of X: runs of 100 to 700 zero cells at
+// every place, so that some cross or touch each boundary of the chunks.
+TEST(KernelEdges, ZeroRunsAcrossTheChunksOfAProductByNines) {
+  Operands ops("zero runs");
+  for (const int D : {12'000, 20'000}) {
+    set_precision(D, 20);
+    const std::int64_t d = -decimals;
+    for (std::int64_t at = 0; at < d; at += 97) {
+      const std::int64_t run = 100 + 150 * (at % 5);
+      auto same = longmult_of("X with zeros from " + std::to_string(at), false, [&](Reg* r) {
+        long_operand(ops, r[0], 0, d - 1, false);
+        for (std::int64_t i = at; i < std::min(at + run, d); ++i) r[0].cells[i] = 0;
+        std::fill(r[1].cells, r[1].cells + d, kBase - 1);
+        r[1].top = decimals + static_cast<std::int32_t>(d - 1);
+      });
+      ASSERT_TRUE(same);
+    }
+  }
+}
+
 // The reciprocal divisions against native 128-bit division.
 TEST(KernelEdges, DivisorsAgreeWithNativeDivision) {
   Operands ops("Divisors");

@@ -14,9 +14,9 @@ constexpr std::int64_t kGap = 32;
 constexpr int kMaxBlocks = 4;
 constexpr std::int64_t kSplitSize = 2 * kGap + 2;  // shorter spans stay whole
 
-// Splits s at runs of at least kGap zero cells, at the longest such runs when
-// there are more than kMaxBlocks - 1. Each block begins and ends with a
-// nonzero cell. Returns the number of blocks.
+// Splits s at runs of at least kGap zero cells within it, at the longest such
+// runs when there are more than kMaxBlocks - 1; s may end in zeros (a chunk of
+// a factor), which no run at its ends splits off. Returns the number of blocks.
 int split_blocks(const Cells& R, Span* out) {
   const Span s = R.s;
   if (s.size() < kSplitSize) {
@@ -26,14 +26,14 @@ int split_blocks(const Cells& R, Span* out) {
   Span gaps[kMaxBlocks];  // zero runs, longest first
   int ng = 0;
   // A run of kGap zeros holds a multiple of kGap: only those places are read,
-  // and a run found there is followed both ways to nonzero cells (s.lo, s.hi).
+  // and a run found there is followed both ways to nonzero cells or s's ends.
   for (std::int64_t p = (s.lo + kGap - 1) / kGap * kGap; p <= s.hi; p += kGap) {
     if (R.c[p] != 0) continue;
     Span g{p, p};
-    while (R.c[g.lo - 1] == 0) --g.lo;
-    while (R.c[g.hi + 1] == 0) ++g.hi;
+    while (g.lo > s.lo && R.c[g.lo - 1] == 0) --g.lo;
+    while (g.hi < s.hi && R.c[g.hi + 1] == 0) ++g.hi;
     p = g.hi / kGap * kGap;
-    if (g.size() < kGap) continue;
+    if (g.size() < kGap || g.lo == s.lo || g.hi == s.hi) continue;
     if (ng == kMaxBlocks - 1 && gaps[ng - 1].size() >= g.size()) continue;
     int k = ng < kMaxBlocks - 1 ? ng++ : ng - 1;
     for (; k > 0 && gaps[k - 1].size() < g.size(); --k) gaps[k] = gaps[k - 1];
