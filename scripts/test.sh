@@ -28,7 +28,8 @@ UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j2 --timeout 300
 
 # The threads' build: ThreadSanitizer (clang) on the fork/join's tests, the
-# products' and the series' differential tests, the whole-program cases
+# differential tests of the products, the series, the exponential and the
+# kernels that go in halves (ADD, MULT and DIV), the whole-program cases
 # and examples with two threads (the address space limits of *.ulimit left
 # out, as above), and the runs at a terminal, with the progress line's and
 # the signals' threads; a report ends the process that made it and fails its
@@ -38,7 +39,7 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DFIXCALC_TSAN=ON
 cmake --build build-tsan --target fixcalc fixcalc_unit
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --test-dir build-tsan --output-on-failure -j2 --timeout 300 \
-  -R '^(ForkJoin\.|Kernels/Differential\.SameAsReference/(LONGMULT|PITO_ETO)|case/|example/|program/(session|progress|ends)$)'
+  -R '^(ForkJoin\.|Kernels/Differential\.SameAsReference/(LONGMULT|PITO_ETO|EXP|ADD|MULT_DIV|DIV_ADD)|case/|example/|program/(session|progress|ends)$)'
 
 # The unit tests and the whole-program cases once more on 64-bit ARM: a cross
 # build, run under qemu-aarch64 (scripts/test-arm64.sh).
