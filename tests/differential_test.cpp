@@ -479,7 +479,7 @@ testing::AssertionResult div_add(Operands& ops, int) {
       "DIV_ADD by " + std::to_string(m),
       [&](Reg* r) {
         ops.fill(r[0], 0, top, limit);
-        if (ops.chance(10)) {  // only the lowest cells: a quotient of one cell, or zero
+        if (top >= 2 && ops.chance(10)) {  // only the lowest cells: a quotient of one cell, or zero
           std::fill(r[0].cells + 2, r[0].cells + top + 1, 0);
           r[0].top = static_cast<std::int32_t>(top + decimals);
         }
