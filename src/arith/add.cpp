@@ -3,6 +3,7 @@
 
 #include "arith/arith.h"
 #include "arith/forkjoin.h"
+#include "arith/walks.h"
 
 namespace {
 
@@ -67,16 +68,25 @@ std::int64_t add_walk_cells(const cell_t* src, std::int32_t srcTop, int f, Reg& 
 // halves from 10^4 cells, 3.42 s without.
 constexpr std::int64_t kAddPairCells = std::int64_t{1} << 16;
 
-// d[lo .. hi] += F src[lo .. hi]; returns the carry (F = 1) or borrow (F = -1) out of d[hi].
-template <int F>
-cell_t add_range(cell_t* d, const cell_t* src, std::int64_t lo, std::int64_t hi) {
-  cell_t carry = 0;
-  for (std::int64_t i = lo; i <= hi; ++i) {
-    const cell_t t = F > 0 ? d[i] + src[i] + carry : d[i] - src[i] - carry;
-    carry = F > 0 ? static_cast<cell_t>(t >= kBase) : static_cast<cell_t>(static_cast<std::uint64_t>(t) >> 63);
-    d[i] = F > 0 ? t - (-carry & kBase) : t + (-carry & kBase);
-  }
-  return carry;
+// add_walk_cells in two halves side by side, for a long source.
+std::int64_t add_walk_halves(const cell_t* src, std::int32_t srcTop, int f, Reg& dst) {
+  const std::int64_t top = std::min<std::int64_t>(std::int64_t{srcTop} - decimals, c39), mid = (top + 1) / 2;
+  cell_t carry[2] = {};
+  forkjoin::run_pair(
+      [&](int h) noexcept {
+        const std::int64_t lo = h == 0 ? 0 : mid, hi = h == 0 ? mid - 1 : top;
+        carry[h] = f > 0 ? add_range<1>(dst.cells, src, lo, hi) : add_range<-1>(dst.cells, src, lo, hi);
+      },
+      true);
+  return take_up_halves(dst.cells, f, mid, top, carry) + decimals;
+}
+
+// The highest index from `from` down to decimals + 1 whose cell is nonzero, or
+// decimals when there is none.
+std::int32_t top_below(const Reg& R, std::int64_t from) {
+  for (std::int64_t i = from - decimals; i >= 1; --i)
+    if (R.cells[i] != 0) return static_cast<std::int32_t>(i + decimals);
+  return decimals;
 }
 
 // A carry (f = 1) or borrow (f = -1) into d[i], taken up as far as it goes;
@@ -88,32 +98,24 @@ std::int64_t take_up(cell_t* d, int f, std::int64_t i) {
   return i;
 }
 
-// add_walk_cells in two halves side by side, for a long source.
-std::int64_t add_walk_halves(const cell_t* src, std::int32_t srcTop, int f, Reg& dst) {
-  const std::int64_t top = std::min<std::int64_t>(std::int64_t{srcTop} - decimals, c39), mid = (top + 1) / 2;
-  cell_t carry[2] = {};
-  forkjoin::run_pair(
-      [&](int h) noexcept {
-        const std::int64_t lo = h == 0 ? 0 : mid, hi = h == 0 ? mid - 1 : top;
-        carry[h] = f > 0 ? add_range<1>(dst.cells, src, lo, hi) : add_range<-1>(dst.cells, src, lo, hi);
-      },
-      true);
-  std::int64_t reached = top;
-  if (carry[1] != 0) reached = take_up(dst.cells, f, top + 1);
-  if (carry[0] != 0) reached = std::max(reached, take_up(dst.cells, f, mid));
-  if (reached > c39) ALARM("ADD");
-  return reached + decimals;
-}
-
-// The highest index from `from` down to decimals + 1 whose cell is nonzero, or
-// decimals when there is none.
-std::int32_t top_below(const Reg& R, std::int64_t from) {
-  for (std::int64_t i = from - decimals; i >= 1; --i)
-    if (R.cells[i] != 0) return static_cast<std::int32_t>(i + decimals);
-  return decimals;
-}
-
 }  // namespace
+
+std::int64_t take_up_halves(cell_t* d, int f, std::int64_t mid, std::int64_t top, const cell_t (&carry)[2]) {
+  std::int64_t reached = top;
+  if (carry[1] != 0) reached = take_up(d, f, top + 1);
+  if (carry[0] != 0) reached = std::max(reached, take_up(d, f, mid));
+  if (reached > c39) ALARM("ADD");
+  return reached;
+}
+
+void set_top_after_add(Reg& dst, std::int32_t oldTop, std::int64_t reached) {
+  if (decimals >= limit || dst.cells[c39] != 0) {
+    dst.top = limit;
+  } else {
+    dst.top = top_below(
+        dst, std::clamp<std::int64_t>(std::max<std::int64_t>(oldTop, reached), decimals, std::int64_t{limit} - 1));
+  }
+}
 
 // Top: `limit` when the cell at `limit` is nonzero or the register has one
 // cell at most; otherwise the highest nonzero cell below `limit`, and decimals
@@ -125,12 +127,6 @@ void ADD(const cell_t* src, std::int32_t srcTop, int f, Reg& dst) {
                                : std::int64_t{srcTop} - decimals + 1 >= kAddPairCells && forkjoin::threads() >= 2
                                    ? add_walk_halves(src, srcTop, f, dst)
                                    : add_walk_cells(src, srcTop, f, dst);
-  if (decimals >= limit || dst.cells[c39] != 0) {
-    dst.top = limit;
-  } else if (use_reference_kernels) {
-    dst.top = top_below(dst, std::int64_t{limit} - 1);
-  } else {
-    dst.top = top_below(
-        dst, std::clamp<std::int64_t>(std::max<std::int64_t>(oldTop, reached), decimals, std::int64_t{limit} - 1));
-  }
+  if (!use_reference_kernels) return set_top_after_add(dst, oldTop, reached);
+  dst.top = decimals >= limit || dst.cells[c39] != 0 ? limit : top_below(dst, std::int64_t{limit} - 1);
 }

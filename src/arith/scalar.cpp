@@ -7,6 +7,7 @@
 #include "arith/arith.h"
 #include "arith/divisor.h"
 #include "arith/forkjoin.h"
+#include "arith/walks.h"
 
 namespace {
 
@@ -236,25 +237,6 @@ bool div_short(Reg& R, u64 d) {
   return i < 0;
 }
 
-// d[lo .. hi] += t[lo .. hi], carried; returns the carry out of d[hi] (0 or 1).
-u64 add_cells(cell_t* d, const cell_t* t, std::int64_t lo, std::int64_t hi) {
-  cell_t carry = 0;
-  for (std::int64_t i = lo; i <= hi; ++i) {
-    const cell_t v = d[i] + t[i] + carry;
-    carry = static_cast<cell_t>(v >= kBase);
-    d[i] = v - (-carry & kBase);
-  }
-  return static_cast<u64>(carry);
-}
-
-// d[i ..] += 1, carried as far as it goes; returns the last index written, or
-// past c39 when the carry leaves the register.
-std::int64_t carry_one(cell_t* d, std::int64_t i) {
-  for (; i <= c39 && d[i] == kBase - 1; ++i) d[i] = 0;
-  if (i <= c39) ++d[i];
-  return i;
-}
-
 }  // namespace
 
 // One step of a series in one pass over the cells; for a long S in halves
@@ -267,32 +249,22 @@ bool DIV_ADD_fast(const Reg& S, Reg& T, std::int64_t m, Reg& R, bool& zero) {
     return false;
   cell_t *t = T.cells, *r = R.cells;
   for (std::int64_t i = top + 1; i <= std::int64_t{T.top} - decimals; ++i) t[i] = 0;  // T's cells above S's top
-  u64 carry[2] = {};  // out of the lower half and the upper one
+  cell_t carry[2] = {};  // out of the lower half and the upper one
   const ShortStep step(static_cast<u64>(m));
   if (long_division(top)) {
     div_halves(S.cells, t, top, step,
-               [&](std::int64_t lo, std::int64_t hi) { carry[lo == 0 ? 0 : 1] = add_cells(r, t, lo, hi); });
+               [&](std::int64_t lo, std::int64_t hi) { carry[lo == 0 ? 0 : 1] = add_range<1>(r, t, lo, hi); });
   } else {
     div_alone(S.cells, t, top, step);
-    carry[1] = add_cells(r, t, 0, top);
+    carry[1] = add_range<1>(r, t, 0, top);
   }
-  std::int64_t reached = top;  // the highest cell of R written
-  if (carry[1] != 0) reached = carry_one(r, top + 1);
-  if (carry[0] != 0) reached = std::max(reached, carry_one(r, (top + 1) / 2));
-  if (reached > c39) ALARM("ADD");
+  const std::int32_t oldTop = R.top;
+  const std::int64_t reached = take_up_halves(r, 1, (top + 1) / 2, top, carry);
   std::int64_t i = top;
   while (i >= 0 && t[i] == 0) --i;
   T.top = static_cast<std::int32_t>((i < 0 ? 0 : i) + decimals);
   zero = i < 0;
-  // R's top as ADD leaves it: cells above the higher of its old top and
-  // the cells written are zero.
-  if (r[c39] != 0) {
-    R.top = limit;
-  } else {
-    std::int64_t j = std::min<std::int64_t>(std::max<std::int64_t>(std::int64_t{R.top} - decimals, reached), c39 - 1);
-    while (j >= 1 && r[j] == 0) --j;
-    R.top = static_cast<std::int32_t>(std::max<std::int64_t>(j, 0) + decimals);
-  }
+  set_top_after_add(R, oldTop, reached + decimals);
   return true;
 }
 
