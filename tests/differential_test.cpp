@@ -10,6 +10,7 @@
 
 #include "arith/divisor.h"
 #include "arith/forkjoin.h"
+#include "arith/limb_products.h"
 #include "arith/longmult/plan.h"
 #include "arith/longmult/products.h"
 #include "arith/longmult_fast.h"
@@ -290,16 +291,22 @@ testing::AssertionResult print(Operands& ops, int) {
 // serves from 300 decimals for e and 500 for pi), at random E (-9: limit < 0,
 // an alarm), from junk registers, on one thread and on two, where the split's
 // root forks at every size. Every tenth round the budget leaves room for so
-// many bytes: the term-by-term forms run, or both end in the same alarm.
+// many bytes: the term-by-term forms run, or both end in the same alarm. In
+// every other round the transforms take every product of the split whose
+// factors have a few limbs or more.
 testing::AssertionResult series(Operands& ops, int round) {
   struct Paired {
     std::int64_t cells = series_pair_cells;
-    Paired() { series_pair_cells = 0; }
+    Paired(std::int64_t limbs) {
+      series_pair_cells = 0;
+      limb_products_forced_from = limbs;
+    }
     ~Paired() {
       series_pair_cells = cells;
+      limb_products_forced_from = 0;
       forkjoin::set_threads(0);
     }
-  } paired;
+  } paired(round % 2 == 0 ? static_cast<std::int64_t>(1 + ops.below(8)) : 0);
   static const int kE[] = {1, 10, 11, 20, 45, -9};
   set_precision(round <= 400 ? round : static_cast<int>(ops.below(8000)), kE[ops.below(6)]);
   const std::int64_t reg = (ncells() + 2 * kGuardCells) * std::int64_t{sizeof(cell_t)};
@@ -816,6 +823,76 @@ TEST_P(VectorTargets, LongTransforms) {
     }
     for (std::size_t c = 0; c < want.size(); ++c) ASSERT_EQ(got[c], want[c]) << "2^" << r.log << ", cell " << c;
   }
+}
+
+// Products of limbs by the transforms against schoolbook products: random
+// shapes, squares, factors of all ones (the largest columns), and the
+// shapes whose digits just fill a transform's length, or pass it by one.
+TEST_P(VectorTargets, LimbProducts) {
+  using u64 = std::uint64_t;
+  using u128 = longmult::u128;
+  Operands ops("Limb products");
+  struct Forced {
+    Forced() { limb_products_forced_from = 1; }
+    ~Forced() { limb_products_forced_from = 0; }
+  } forced;
+  LimbProducts lp(units, 1 << 14);
+  const auto check = [&](std::int64_t na, std::int64_t nb, bool ones, bool square) {
+    std::vector<u64> a(static_cast<std::size_t>(na)), b(static_cast<std::size_t>(nb));
+    for (auto& l : a) l = ones ? ~u64{0} : ops.below(~u64{0}) + ops.below(2);
+    for (auto& l : b) l = ones ? ~u64{0} : ops.below(~u64{0}) + ops.below(2);
+    if (square) b = a;
+    std::vector<u64> want(a.size() + b.size()), got(want.size(), 1);
+    for (std::size_t j = 0; j < a.size(); ++j) {
+      u128 carry = 0;
+      for (std::size_t i = 0; i < b.size(); ++i) {
+        carry += static_cast<u128>(a[j]) * b[i] + want[i + j];
+        want[i + j] = static_cast<u64>(carry);
+        carry >>= 64;
+      }
+      want[j + b.size()] = static_cast<u64>(carry);
+    }
+    const std::string what = std::to_string(na) + " x " + std::to_string(nb) + (ones ? ", all ones" : "");
+    if (!lp.takes(na, nb)) return testing::AssertionFailure() << what << " not taken";
+    lp.multiply(got.data(), a.data(), na, square ? a.data() : b.data(), nb);
+    for (std::size_t i = 0; i < want.size(); ++i)
+      if (got[i] != want[i]) return testing::AssertionFailure() << what << ": limb " << i << " of " << want.size();
+    return testing::AssertionSuccess();
+  };
+  for (int round = 0; round < 60; ++round) {
+    const auto na = static_cast<std::int64_t>(1 + ops.below(round < 40 ? 40 : 900));
+    ASSERT_TRUE(check(na, 1 + static_cast<std::int64_t>(ops.below(900)), false, false));
+    ASSERT_TRUE(check(na, na, round % 3 == 0, round % 2 == 0));
+  }
+  // 2^k entries take digits of min(40, (97 - k) / 2) bits: n by n limbs fill
+  // 2^k entries where 2 ceil(64 n / bits) - 1 reaches 2^k. Squares of all
+  // ones, whose columns are the largest, (2^64n - 1)^2 = 2^128n - 2^(64n+1) + 1,
+  // up to 2^20 entries (2^15 under an emulator), where the digits are narrower.
+#ifdef FIXCALC_EMULATED
+  constexpr int kLongest = 15;
+#else
+  constexpr int kLongest = 20;
+#endif
+  LimbProducts longest(units, std::int64_t{1} << kLongest);
+  for (int k = 5; k <= kLongest; ++k) {
+    const std::int64_t bits = std::min(40, (97 - k) / 2), n = ((std::int64_t{1} << k) + 1) / 2 * bits / 64;
+    for (const std::int64_t m : {n - 1, n, n + 1}) {
+      if (m < 1) continue;
+      if (k <= 12) {
+        ASSERT_TRUE(check(m, m, true, false));
+      }
+      const std::vector<u64> ones(static_cast<std::size_t>(m), ~u64{0});
+      std::vector<u64> got(2 * ones.size());
+      ASSERT_TRUE(longest.takes(m, m)) << m;
+      longest.multiply(got.data(), ones.data(), m, ones.data(), m);
+      for (std::size_t i = 0; i < got.size(); ++i) {
+        const u64 want = i == 0 ? 1 : i < ones.size() ? 0 : i == ones.size() ? ~u64{1} : ~u64{0};
+        ASSERT_EQ(got[i], want) << m << " limbs squared, limb " << i;
+      }
+    }
+  }
+  // Units without vector kernels take none.
+  EXPECT_FALSE(LimbProducts(Units{}, 1 << 14).takes(1000, 1000));
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, VectorTargets, testing::ValuesIn([] {

@@ -23,6 +23,8 @@
 #include <vector>
 
 #include "arith/forkjoin.h"
+#include "arith/limb_products.h"
+#include "arith/longmult/products.h"
 #include "io.h"
 
 namespace {
@@ -100,6 +102,27 @@ bool memory_fits(std::int64_t bytes, std::int64_t extra) {
   return installed;
 }
 
+// r := a b, the long products by the vector transforms (arith/limb_products.h).
+void multiply(LimbProducts& lp, mpz_ptr r, mpz_srcptr a, mpz_srcptr b) {
+  static_assert(sizeof(mp_limb_t) == sizeof(std::uint64_t));
+  const auto na = static_cast<std::int64_t>(mpz_size(a)), nb = static_cast<std::int64_t>(mpz_size(b));
+  if (!lp.takes(na, nb)) return mpz_mul(r, a, b);
+  Z t;  // r may be a or b
+  lp.multiply(reinterpret_cast<std::uint64_t*>(mpz_limbs_write(t, na + nb)),
+              reinterpret_cast<const std::uint64_t*>(mpz_limbs_read(a)), na,
+              reinterpret_cast<const std::uint64_t*>(mpz_limbs_read(b)), nb);
+  mpz_limbs_finish(t, mpz_sgn(a) * mpz_sgn(b) < 0 ? -(na + nb) : na + nb);
+  mpz_swap(r, t);
+}
+// acc += a b
+void add_product(LimbProducts& lp, mpz_ptr acc, mpz_srcptr a, mpz_srcptr b) {
+  if (!lp.takes(static_cast<std::int64_t>(mpz_size(a)), static_cast<std::int64_t>(mpz_size(b))))
+    return mpz_addmul(acc, a, b);
+  Z t;
+  multiply(lp, t, a, b);
+  mpz_add(acc, acc, t);
+}
+
 // Bytes the splitting may hold at its peak, with room to spare: the whole
 // process peaked at 17 MB for e at 10^6 decimals and 141 MB at 10^7, pi at
 // 28 MB and 252 MB; and the decimal string of the result.
@@ -131,7 +154,7 @@ struct ENode {
 // The node [a, b] with its parts, and with its own P and G when `whole`:
 // those of a node are read by its parent only, and nothing reads a root's
 // (the sums read the left parts').
-std::unique_ptr<ENode> e_tree(long a, long b, bool whole = true) {
+std::unique_ptr<ENode> e_tree(LimbProducts& lp, long a, long b, bool whole = true) {
   auto n = std::make_unique<ENode>();
   n->a = a;
   n->b = b;
@@ -145,11 +168,11 @@ std::unique_ptr<ENode> e_tree(long a, long b, bool whole = true) {
     return n;
   }
   const long c = split_point(a, b);
-  n->lo = e_tree(a, c);
-  n->hi = e_tree(c + 1, b);
+  n->lo = e_tree(lp, a, c);
+  n->hi = e_tree(lp, c + 1, b);
   if (whole) {
-    mpz_mul(n->P, n->lo->P, n->hi->P);
-    mpz_mul(n->G, n->lo->G, n->hi->P);
+    multiply(lp, n->P, n->lo->P, n->hi->P);
+    multiply(lp, n->G, n->lo->G, n->hi->P);
     mpz_add(n->G, n->G, n->hi->G);
   }
   n->hi->P.release();  // only the left part's P and G split a node's M
@@ -158,7 +181,7 @@ std::unique_ptr<ENode> e_tree(long a, long b, bool whole = true) {
 }
 
 // acc += rec(M, a, b) for the node [a, b]; M is used up.
-void e_sum(mpz_ptr acc, mpz_ptr M, std::unique_ptr<ENode> n) {
+void e_sum(LimbProducts& lp, mpz_ptr acc, mpz_ptr M, std::unique_ptr<ENode> n) {
   if (mpz_sgn(M) == 0) return;
   if (!n->lo) {
     for (long k = n->a; k <= n->b && mpz_sgn(M) != 0; ++k) {
@@ -169,26 +192,27 @@ void e_sum(mpz_ptr acc, mpz_ptr M, std::unique_ptr<ENode> n) {
   }
   Z Mh;
   mpz_fdiv_qr(Mh, M, M, n->lo->P);
-  mpz_addmul(acc, Mh, n->lo->G);
+  add_product(lp, acc, Mh, n->lo->G);
   n->lo->P.release();
   n->lo->G.release();
-  e_sum(acc, M, std::move(n->lo));
-  e_sum(acc, Mh, std::move(n->hi));
+  e_sum(lp, acc, M, std::move(n->lo));
+  e_sum(lp, acc, Mh, std::move(n->hi));
 }
 
 // The halves of the root [2, b] as the two calls of a fork/join: the parts'
 // trees, then, once the root has split M, the parts' sums, the right one into
 // an accumulator of its own.
-void e_sum_pair(mpz_ptr acc, mpz_ptr M, long b) {
+void e_sum_pair(mpz_ptr acc, mpz_ptr M, long b, std::int64_t limbs) {
   const long c = split_point(2, b);
+  LimbProducts lpLo(longmult_units, limbs), lpHi(longmult_units, limbs);
   std::unique_ptr<ENode> lo, hi;
   forkjoin::run_pair(
       [&](int t) noexcept {
         try {
           if (t == 0) {
-            hi = e_tree(c + 1, b, false);
+            hi = e_tree(lpHi, c + 1, b, false);
           } else {
-            lo = e_tree(2, c);
+            lo = e_tree(lpLo, 2, c);
           }
         } catch (const std::bad_alloc&) {
           out_of_memory();
@@ -197,16 +221,16 @@ void e_sum_pair(mpz_ptr acc, mpz_ptr M, long b) {
       true);
   Z Mh, accHi;
   mpz_fdiv_qr(Mh, M, M, lo->P);
-  mpz_addmul(acc, Mh, lo->G);
+  add_product(lpLo, acc, Mh, lo->G);
   lo->P.release();
   lo->G.release();
   forkjoin::run_pair(
       [&](int t) noexcept {
         try {
           if (t == 0) {
-            e_sum(accHi, Mh, std::move(hi));
+            e_sum(lpHi, accHi, Mh, std::move(hi));
           } else {
-            e_sum(acc, M, std::move(lo));
+            e_sum(lpLo, acc, M, std::move(lo));
           }
         } catch (const std::bad_alloc&) {
           out_of_memory();
@@ -224,10 +248,12 @@ void e_value(mpz_ptr R, std::int64_t c, bool pair) {
   long b = 1;
   for (double s = 0; s < need;) s += std::log2(static_cast<double>(++b));
   mpz_mul_2exp(R, N, 1);
+  const auto limbs = 4 * static_cast<std::int64_t>(mpz_size(N));
   if (pair && b - 2 >= kLeaf) {
-    e_sum_pair(R, N, b);
+    e_sum_pair(R, N, b, limbs);
   } else {
-    e_sum(R, N, e_tree(2, b, false));
+    LimbProducts lp(longmult_units, limbs);
+    e_sum(lp, R, N, e_tree(lp, 2, b, false));
   }
 }
 
@@ -259,6 +285,9 @@ constexpr unsigned long kBeta[3] = {64, 3249, 57121};
 // beta_i^e, kept for the few e a run needs (64^e is a shift).
 class Powers {
  public:
+  // Products of up to `limbs` limbs, both factors together, by the vector transforms.
+  explicit Powers(std::int64_t limbs) : products(longmult_units, limbs) {}
+  LimbProducts products;
   mpz_srcptr get(int i, long e) {
     Z& z = cache_[i][e];
     if (mpz_sgn(z.v) == 0) mpz_ui_pow_ui(z, kBeta[i], static_cast<unsigned long>(e));
@@ -269,7 +298,7 @@ class Powers {
     if (i == 0) {
       mpz_mul_2exp(r, x, static_cast<mp_bitcnt_t>(6 * e));
     } else {
-      mpz_mul(r, x, get(i, e));
+      multiply(products, r, x, get(i, e));
     }
   }
   // q := floor(x / beta_i^e), x := x mod beta_i^e
@@ -384,19 +413,20 @@ std::unique_ptr<PNode> pi_tree(long a, long b, Powers& pw, const SmoothParts& pa
   n->hi = pi_tree(c + 1, b, pw, parts, live);
   PNode& lo = *n->lo;
   PNode& hi = *n->hi;
+  LimbProducts& lp = pw.products;
   mpz_lcm(n->S, lo.S, hi.S);
-  mpz_mul(n->Lam, lo.Lam, hi.Lam);
-  mpz_mul(n->Pi, n->S, n->Lam);
+  multiply(lp, n->Lam, lo.Lam, hi.Lam);
+  multiply(lp, n->Pi, n->S, n->Lam);
   Z toHi, t;
   mpz_divexact(f, n->S, lo.S);
-  mpz_mul(f, f, hi.Lam);  // Pi / Pi_lo
+  multiply(lp, f, f, hi.Lam);  // Pi / Pi_lo
   mpz_divexact(toHi, n->S, hi.S);
-  mpz_mul(toHi, toHi, lo.Lam);
+  multiply(lp, toHi, toHi, lo.Lam);
   for (int i = 0; i < 3; ++i) {
     if ((live >> i & 1) == 0) continue;
-    mpz_mul(t, lo.G[i], f);
+    multiply(lp, t, lo.G[i], f);
     pw.mul(i, t, t, b - c);
-    mpz_mul(n->G[i], hi.G[i], toHi);
+    multiply(lp, n->G[i], hi.G[i], toHi);
     mpz_add(n->G[i], n->G[i], t);
   }
   for (PNode* part : {&lo, &hi}) {
@@ -468,7 +498,7 @@ void pi_sum(PiRun& s, long a, long b, Z (&h)[3], Z (&D)[3], std::unique_ptr<PNod
       if (mpz_cmp(h[i], t->Pi) < 0) continue;
       Z q;
       mpz_fdiv_qr(q, h[i], h[i], t->Pi);
-      mpz_addmul(s.acc, q, t->G[i]);
+      add_product(s.pw.products, s.acc, q, t->G[i]);
     }
     t->Pi.release();
     for (Z& g : t->G) g.release();
@@ -511,7 +541,8 @@ void pi_sum(PiRun& s, long a, long b, Z (&h)[3], Z (&D)[3], std::unique_ptr<PNod
 // run (powers and sum). The terms of the left part are the longer: the split
 // that gives each part about as much work is below the middle.
 void pi_sum_pair(mpz_ptr P, long K, Z (&D)[3], long c) {
-  PiRun lo{smooth_bound(K), kTreeAtPaired, {}, {}}, hi{smooth_bound(K), kTreeAtPaired, {}, {}};
+  const auto limbs = 4 * static_cast<std::int64_t>(mpz_size(D[0]));
+  PiRun lo{smooth_bound(K), kTreeAtPaired, Powers(limbs), {}}, hi{smooth_bound(K), kTreeAtPaired, Powers(limbs), {}};
   Z h[3], Dh[3], hl[3];  // the root's head h is 0: the left part's head is Dh
   for (int i = 0; i < 3; ++i) {
     lo.pw.divmod(i, Dh[i], D[i], c + 1);
@@ -547,7 +578,7 @@ void pi_value(mpz_ptr P, std::int64_t c, bool pair) {
     pi_sum_pair(P, K, D, static_cast<long>(kPiPairPoint * static_cast<double>(K)));
     return;
   }
-  PiRun s{smooth_bound(K), kTreeAt, {}, {}};
+  PiRun s{smooth_bound(K), kTreeAt, Powers(4 * static_cast<std::int64_t>(mpz_size(D[0]))), {}};
   pi_sum(s, 0, K, h, D, nullptr);
   mpz_swap(P, s.acc);
 }

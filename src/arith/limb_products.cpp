@@ -1,0 +1,139 @@
+// Long binary products by the vector transforms (limb_products.h).
+//
+// The limbs are cut into digits of d bits, entries of the transforms modulo
+// the two primes of the vector units (d <= 40: below 2^50). With 2^k
+// entries and d = min(40, (97 - k) / 2) bits a column sums at most 2^(k-1)
+// pairs below 2^(2d): below 2^96 < p1 p2, so that it comes whole from its two
+// residues, and crt_columns gives it in base B as l + b B + a B^2 with
+// a < 2^30, which it packs with b. The columns are carried into limbs.
+#include "arith/limb_products.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+
+#include "arith/longmult/ntt.h"
+
+using longmult::kB;
+using longmult::kHighAt;
+using longmult::u128;
+using longmult::u64;
+using namespace longmult::ntt;
+
+struct LimbProducts::Buffers {
+  Array<u64> x, y[2];
+};
+
+namespace {
+
+// The slots of the vector units' tables (ntt.cpp), shared with LONGMULT.
+constexpr int kSlot = 0;
+
+// The digits of `bits` bits of a[0 .. na) into e[0 .. n), then zeros up to L.
+void load_digits(u64* e, std::int64_t n, int bits, const u64* a, std::int64_t na, std::int64_t L) {
+  const u64 mask = (u64{1} << bits) - 1;
+  u128 buf = 0;
+  int have = 0;
+  for (std::int64_t j = 0, i = 0; j < n; ++j) {
+    if (have < bits) {
+      buf |= static_cast<u128>(i < na ? a[i] : 0) << have;
+      have += 64;
+      ++i;
+    }
+    e[j] = static_cast<u64>(buf) & mask;
+    buf >>= bits;
+    have -= bits;
+  }
+  std::fill(e + n, e + L, u64{0});
+}
+
+// The digits of a product of n by m limbs, and its transform's length 2^k:
+// the shortest whose digits of (97 - k) / 2 bits (at most 40) all fit.
+struct Shape {
+  int k, bits;
+  std::int64_t na, nb;  // digits of each factor
+};
+Shape shape(std::int64_t n, std::int64_t m) {
+  for (int k = 4;; ++k) {
+    const int bits = std::min(40, (97 - k) / 2);
+    const std::int64_t da = (64 * n + bits - 1) / bits, db = (64 * m + bits - 1) / bits;
+    if (da + db - 1 <= std::int64_t{1} << k) return {k, bits, da, db};
+  }
+}
+
+// Below this many limbs a factor goes to GMP: the transforms never pay.
+constexpr std::int64_t kLeastLimbs = 300;
+
+// Whether the transforms take less time than GMP's product, by two models of
+// their times fitted to the products of fixcalc_limbs_bench (AMD EPYC, one
+// thread): GMP's product of n by m <= n limbs, from 300 to 10^4 limbs, about
+// (n / m) 2.6 m^1.465 ns (toom's exponent); the transforms about
+// 1.1 k 2^k ns on AVX-512's eight lanes and 1.6 k 2^k on AVX2's four.
+bool pays(const Shape& S, std::int64_t na, std::int64_t nb, int lanes) {
+  const auto n = static_cast<double>(std::max(na, nb)), m = static_cast<double>(std::min(na, nb));
+  const double gmp = n / m * 2.6 * std::pow(m, 1.465);
+  const double transforms = 1.1 * std::sqrt(8.0 / lanes) * S.k * std::ldexp(1.0, S.k);
+  return transforms < gmp;
+}
+
+}  // namespace
+
+std::int64_t limb_products_forced_from = 0;
+
+LimbProducts::LimbProducts(Units units, std::int64_t limbs) : units_(units), buffers_(new Buffers) {
+  if (units.vector == nullptr || limbs < 2) return;
+  maxLog_ = std::min(26, shape(limbs - limbs / 2, limbs / 2).k);
+  for (int q = 0; q < 2; ++q) tables_for(kSlot + q, kPrimes[q], std::int64_t{1} << maxLog_, true);
+}
+
+LimbProducts::~LimbProducts() = default;
+
+bool LimbProducts::takes(std::int64_t na, std::int64_t nb) const {
+  const std::int64_t forced = limb_products_forced_from, shorter = std::min(na, nb);
+  if (maxLog_ == 0 || shorter < (forced > 0 ? forced : kLeastLimbs)) return false;
+  const Shape S = shape(na, nb);
+  return S.k <= maxLog_ && (forced > 0 || pays(S, na, nb, units_.lanes));
+}
+
+void LimbProducts::multiply(u64* r, const u64* a, std::int64_t na, const u64* b, std::int64_t nb) {
+  const Shape S = shape(na, nb);
+  const std::int64_t L = std::int64_t{1} << S.k;
+  const longmult::VectorKernels& v = *units_.vector;
+  Buffers& B = *buffers_;
+  const bool square = a == b && na == nb;
+  for (auto* buf : {&B.x, &B.y[0], &B.y[1]})
+    if (buf->size() < static_cast<std::size_t>(L)) buf->resize(static_cast<std::size_t>(L));
+  for (int q = 0; q < 2; ++q) {
+    const Prime& P = kPrimes[q];
+    const Tables& T = tables_for(kSlot + q, P, L, true);  // made already: reads alone
+    u64 *x = B.x.data(), *y = B.y[q].data();
+    load_digits(x, S.na, S.bits, a, na, L);
+    v.transform(x, L, P, T.fwd.data());
+    if (square) {
+      std::copy(x, x + L, y);
+    } else {
+      load_digits(y, S.nb, S.bits, b, nb, L);
+      v.transform(y, L, P, T.fwd.data());
+    }
+    v.multiply_entries(y, x, L, P, P.p - (P.p - 1) / static_cast<u64>(L));  // times 1 / L
+    v.inverse_transform(y, L, P, T.ivd.data());
+  }
+  u64 *l = B.y[0].data(), *ba = B.y[1].data();
+  v.crt_columns(l, ba, L);
+  // Column j, below 2^96 in l + b B + a B^2, weighs 2^(bits j).
+  constexpr u64 kLow = (u64{1} << kHighAt) - 1;
+  const u64 mask = (u64{1} << S.bits) - 1;
+  u128 carry = 0, out = 0;
+  int have = 0;
+  for (std::int64_t j = 0, i = 0; i < na + nb; ++j) {
+    if (j < L) carry += l[j] + (static_cast<u128>(ba[j] >> kHighAt) * kB + (ba[j] & kLow)) * kB;
+    out |= static_cast<u128>(static_cast<u64>(carry) & mask) << have;
+    carry >>= S.bits;
+    have += S.bits;
+    if (have >= 64) {
+      r[i++] = static_cast<u64>(out);
+      out >>= 64;
+      have -= 64;
+    }
+  }
+}
