@@ -32,17 +32,17 @@ constexpr int kSlot = 0;
 // The digits of `bits` bits of a[0 .. na) into e[0 .. n), then zeros up to L.
 void load_digits(u64* e, std::int64_t n, int bits, const u64* a, std::int64_t na, std::int64_t L) {
   const u64 mask = (u64{1} << bits) - 1;
-  u128 buf = 0;
-  int have = 0;
-  for (std::int64_t j = 0, i = 0; j < n; ++j) {
-    if (have < bits) {
-      buf |= static_cast<u128>(i < na ? a[i] : 0) << have;
-      have += 64;
-      ++i;
-    }
-    e[j] = static_cast<u64>(buf) & mask;
-    buf >>= bits;
-    have -= bits;
+  std::int64_t j = 0;
+  // Digit j from limbs i and i + 1 while both are there (bits <= 40 < 64).
+  for (const std::int64_t whole = na > 1 ? (64 * (na - 1) + bits - 1) / bits : 0; j < std::min(n, whole); ++j) {
+    const std::int64_t at = j * bits, i = at >> 6;
+    const int off = static_cast<int>(at & 63);
+    e[j] = ((a[i] >> off) | ((a[i + 1] << 1) << (63 - off))) & mask;
+  }
+  for (; j < n; ++j) {
+    const std::int64_t at = j * bits, i = at >> 6;
+    const int off = static_cast<int>(at & 63);
+    e[j] = ((i < na ? a[i] >> off : 0) | (i + 1 < na ? (a[i + 1] << 1) << (63 - off) : 0)) & mask;
   }
   std::fill(e + n, e + L, u64{0});
 }
@@ -58,6 +58,16 @@ Shape shape(std::int64_t n, std::int64_t m) {
     const int bits = std::min(40, (97 - k) / 2);
     const std::int64_t da = (64 * n + bits - 1) / bits, db = (64 * m + bits - 1) / bits;
     if (da + db - 1 <= std::int64_t{1} << k) return {k, bits, da, db};
+  }
+}
+
+// The shape of a product modulo 2^(64 m) - 1 for m >= n: the shortest 2^k
+// entries whose digits of (96 - k) / 2 bits (at most 40) make m = bits 2^k /
+// 64 limbs; a column of the wrapped product sums at most 2^k pairs.
+Shape wrapped_shape(std::int64_t n) {
+  for (int k = 6;; ++k) {
+    const int bits = std::min(40, (96 - k) / 2);
+    if (bits * (std::int64_t{1} << k) >= 64 * n) return {k, bits, 0, 0};
   }
 }
 
@@ -95,45 +105,93 @@ bool LimbProducts::takes(std::int64_t na, std::int64_t nb) const {
   return S.k <= maxLog_ && (forced > 0 || pays(S, na, nb, units_.lanes));
 }
 
-void LimbProducts::multiply(u64* r, const u64* a, std::int64_t na, const u64* b, std::int64_t nb) {
+std::int64_t LimbProducts::wrapped_limbs(std::int64_t n) const {
+  const Shape S = wrapped_shape(n);
+  return maxLog_ == 0 || S.k > maxLog_ ? 0 : S.bits * (std::int64_t{1} << S.k) / 64;
+}
+
+void LimbProducts::multiply(u64* r, const u64* a, std::int64_t na, const u64* b, std::int64_t nb, Kept* keptB) {
   const Shape S = shape(na, nb);
-  const std::int64_t L = std::int64_t{1} << S.k;
+  convolve(a, na, b, nb, S.k, S.bits, keptB);
+  const u128 over = carry(r, na + nb, S.k, S.bits);
+  (void)over;  // zero: the product has na + nb limbs
+}
+
+void LimbProducts::multiply_wrapped(u64* r, std::int64_t m, const u64* a, std::int64_t na, const u64* b,
+                                    std::int64_t nb, Kept* keptB) {
+  const Shape S = wrapped_shape(m);
+  convolve(a, na, b, nb, S.k, S.bits, keptB);
+  // 2^(64 m) is 1 modulo 2^(64 m) - 1: what the columns carry past the top
+  // limb comes in again at the bottom, twice at most.
+  u128 over = carry(r, m, S.k, S.bits);
+  while (over != 0) {
+    for (std::int64_t i = 0; i < m && over != 0; ++i) {
+      over += r[i];
+      r[i] = static_cast<u64>(over);
+      over >>= 64;
+    }
+  }
+}
+
+void LimbProducts::convolve(const u64* a, std::int64_t na, const u64* b, std::int64_t nb, int k, int bits,
+                            Kept* keptB) {
+  const std::int64_t L = std::int64_t{1} << k;
+  const std::int64_t da = (64 * na + bits - 1) / bits, db = (64 * nb + bits - 1) / bits;
   const longmult::VectorKernels& v = *units_.vector;
   Buffers& B = *buffers_;
-  const bool square = a == b && na == nb;
+  const bool square = a == b && na == nb && keptB == nullptr;
+  const bool made = keptB != nullptr && keptB->k == k && keptB->bits == bits;
   for (auto* buf : {&B.x, &B.y[0], &B.y[1]})
     if (buf->size() < static_cast<std::size_t>(L)) buf->resize(static_cast<std::size_t>(L));
   for (int q = 0; q < 2; ++q) {
     const Prime& P = kPrimes[q];
     const Tables& T = tables_for(kSlot + q, P, L, true);  // made already: reads alone
     u64 *x = B.x.data(), *y = B.y[q].data();
-    load_digits(x, S.na, S.bits, a, na, L);
-    v.transform(x, L, P, T.fwd.data());
-    if (square) {
-      std::copy(x, x + L, y);
-    } else {
-      load_digits(y, S.nb, S.bits, b, nb, L);
+    if (keptB != nullptr) {  // x: b's transform, kept
+      x = keptB->t[q].data();
+      if (!made) {
+        keptB->t[q].resize(static_cast<std::size_t>(L));
+        x = keptB->t[q].data();
+        load_digits(x, db, bits, b, nb, L);
+        v.transform(x, L, P, T.fwd.data());
+      }
+      load_digits(y, da, bits, a, na, L);
       v.transform(y, L, P, T.fwd.data());
+    } else {
+      load_digits(x, da, bits, a, na, L);
+      v.transform(x, L, P, T.fwd.data());
+      if (square) {
+        std::copy(x, x + L, y);
+      } else {
+        load_digits(y, db, bits, b, nb, L);
+        v.transform(y, L, P, T.fwd.data());
+      }
     }
     v.multiply_entries(y, x, L, P, P.p - (P.p - 1) / static_cast<u64>(L));  // times 1 / L
     v.inverse_transform(y, L, P, T.ivd.data());
   }
-  u64 *l = B.y[0].data(), *ba = B.y[1].data();
-  v.crt_columns(l, ba, L);
+  if (keptB != nullptr) keptB->k = k, keptB->bits = bits;
+  v.crt_columns(B.y[0].data(), B.y[1].data(), L);
+}
+
+u128 LimbProducts::carry(u64* r, std::int64_t n, int k, int bits) {
   // Column j, below 2^96 in l + b B + a B^2, weighs 2^(bits j).
+  const std::int64_t L = std::int64_t{1} << k;
+  const u64 *l = buffers_->y[0].data(), *ba = buffers_->y[1].data();
   constexpr u64 kLow = (u64{1} << kHighAt) - 1;
-  const u64 mask = (u64{1} << S.bits) - 1;
-  u128 carry = 0, out = 0;
+  const u64 mask = (u64{1} << bits) - 1;
+  u128 c = 0, out = 0;
   int have = 0;
-  for (std::int64_t j = 0, i = 0; i < na + nb; ++j) {
-    if (j < L) carry += l[j] + (static_cast<u128>(ba[j] >> kHighAt) * kB + (ba[j] & kLow)) * kB;
-    out |= static_cast<u128>(static_cast<u64>(carry) & mask) << have;
-    carry >>= S.bits;
-    have += S.bits;
+  for (std::int64_t j = 0, i = 0; i < n; ++j) {
+    if (j < L) c += static_cast<u128>((ba[j] >> kHighAt) * kB + (ba[j] & kLow)) * kB + l[j];  // a B + b < 2^64
+    out |= static_cast<u128>(static_cast<u64>(c) & mask) << have;
+    c >>= bits;
+    have += bits;
     if (have >= 64) {
       r[i++] = static_cast<u64>(out);
       out >>= 64;
       have -= 64;
     }
   }
+  return c;
 }

@@ -2,6 +2,9 @@
 // exp.cpp and pi.cpp. Internal to the functions.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+
 #include "arith/arith.h"
 
 // Each leaves exactly the registers of the term-by-term form (the result's
@@ -18,3 +21,7 @@ bool pito_split(Reg& P, Reg& Q, Reg& R, std::int64_t extra);
 // side when the thread count is 2 or more; below, and on one thread, the split
 // runs as one. The result is the same either way; tests lower it.
 extern std::int64_t series_pair_cells;
+
+// Divisions by a long divisor whose quotient estimate was more than two
+// short or over, and that GMP's division then settled: none, for the tests.
+extern std::atomic<std::uint64_t> long_division_repairs;
