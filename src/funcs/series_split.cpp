@@ -102,6 +102,8 @@ bool memory_fits(std::int64_t bytes, std::int64_t extra) {
   return installed;
 }
 
+std::int64_t limbs_of(mpz_srcptr x) { return static_cast<std::int64_t>(mpz_size(x)); }
+
 // r := a b, the long products by the vector transforms (arith/limb_products.h),
 // b's transforms kept in `kept` when given.
 void multiply(LimbProducts& lp, mpz_ptr r, mpz_srcptr a, mpz_srcptr b, LimbProducts::Kept* kept = nullptr) {
@@ -124,6 +126,79 @@ void add_product(LimbProducts& lp, mpz_ptr acc, mpz_srcptr a, mpz_srcptr b) {
   mpz_add(acc, acc, t);
 }
 
+// w := a b modulo M = 2^(64 m) - 1, for m = wrapped_limbs(...) of LimbProducts
+// and a, b >= 0 of at most m limbs; w in [0, M].
+void wrapped_product(LimbProducts& lp, mpz_ptr w, mpz_srcptr a, mpz_srcptr b, std::int64_t m,
+                     LimbProducts::Kept* kept = nullptr) {
+  Z t;  // w may be a or b
+  lp.multiply_wrapped(reinterpret_cast<std::uint64_t*>(mpz_limbs_write(t, m)), m,
+                      reinterpret_cast<const std::uint64_t*>(mpz_limbs_read(a)), limbs_of(a),
+                      reinterpret_cast<const std::uint64_t*>(mpz_limbs_read(b)), limbs_of(b), kept);
+  mpz_limbs_finish(t, m);
+  mpz_swap(w, t);
+}
+
+// M := 2^(64 m) - 1
+void set_modulus(mpz_ptr M, std::int64_t m) {
+  mpz_set_ui(M, 0);
+  mpz_setbit(M, static_cast<mp_bitcnt_t>(64 * m));
+  mpz_sub_ui(M, M, 1);
+}
+
+// v := beta^j - v modulo M = 2^(64 m) - 1 (beta^j is beta^(j mod m) there),
+// in (-M/2, M/2]: the value itself where that is its size.
+void from_power_modulo(mpz_ptr v, std::int64_t j, mpz_srcptr M, std::int64_t m) {
+  Z p;
+  mpz_setbit(p, static_cast<mp_bitcnt_t>(64 * (j % m)));
+  mpz_sub(v, p, v);
+  mpz_fdiv_r(v, v, M);
+  mpz_tdiv_q_2exp(p, M, 1);
+  if (mpz_cmp(v, p) > 0) mpz_sub(v, v, M);
+}
+
+// mu := floor(beta^2n / d), beta = 2^64, for d of n limbs, by Newton's
+// iteration from y = floor(beta^2h / d_h), d_h the top h = n/2 + 3 limbs
+// of d (the same, one level down). With mu* = beta^2n / d, y beta^(n-h) is
+// within beta^(n-h+2) of mu* (d_h beta^(n-h) <= d < (d_h + 1) beta^(n-h)),
+// so e = beta^(n+h) - d y is below beta^(n+2) in size and comes from d y
+// modulo 2^(64 m) - 1, m >= n + 4. Then y beta^(n-h) + floor(y e / beta^2h)
+// is mu* (1 - eps^2) less at most one, eps <= beta^(2-h) the relative
+// error of y: at most two below mu*, as 2h >= n + 5 and mu* < beta^(n+1).
+// The last steps, from r = beta^2n - d mu (modulo 2^(64 m) - 1, m >= n + 2:
+// a remainder below 3d), make it exact. Short divisors are GMP's.
+void reciprocal(LimbProducts& lp, mpz_ptr mu, mpz_srcptr d) {
+  const std::int64_t n = limbs_of(d), h = n / 2 + 3;
+  const std::int64_t m = lp.wrapped_limbs(n + 4), m2 = lp.wrapped_limbs(n + 2);
+  if (h + 2 >= n || !lp.takes(h, h) || m == 0 || m2 == 0) {
+    mpz_set_ui(mu, 0);
+    mpz_setbit(mu, static_cast<mp_bitcnt_t>(128 * n));
+    return mpz_tdiv_q(mu, mu, d);
+  }
+  Z y, e, M;
+  mpz_tdiv_q_2exp(e, d, static_cast<mp_bitcnt_t>(64 * (n - h)));
+  reciprocal(lp, y, e);
+  set_modulus(M, m);
+  wrapped_product(lp, e, d, y, m);
+  from_power_modulo(e, n + h, M, m);
+  multiply(lp, e, y, e);
+  mpz_fdiv_q_2exp(e, e, static_cast<mp_bitcnt_t>(128 * h));
+  mpz_mul_2exp(mu, y, static_cast<mp_bitcnt_t>(64 * (n - h)));
+  mpz_add(mu, mu, e);
+  set_modulus(M, m2);
+  wrapped_product(lp, e, d, mu, m2);
+  from_power_modulo(e, 2 * n, M, m2);
+  for (int i = 0; i < 4 && (mpz_sgn(e.v) < 0 || mpz_cmp(e, d) >= 0); ++i) {
+    const bool low = mpz_sgn(e.v) < 0;
+    low ? mpz_add(e, e, d) : mpz_sub(e, e, d);
+    low ? mpz_sub_ui(mu, mu, 1) : mpz_add_ui(mu, mu, 1);
+  }
+  if (mpz_sgn(e.v) < 0 || mpz_cmp(e, d) >= 0) {  // never: GMP settles it, and the tests see it
+    long_division_repairs.fetch_add(1, std::memory_order_relaxed);
+    mpz_fdiv_qr(y, e, e, d);
+    mpz_add(mu, mu, y);
+  }
+}
+
 // Floor division by a long divisor d of n limbs with the products above, by
 // Barrett's method: with mu = floor(beta^2n / d), beta = 2^64, the quotient
 // of x < d beta^n (so below beta^2n) is q = floor(floor(x / beta^(n-1)) mu /
@@ -134,8 +209,6 @@ void add_product(LimbProducts& lp, mpz_ptr acc, mpz_srcptr a, mpz_srcptr b) {
 // and the next n limbs. mu is made at the first division that takes it, and
 // serves every later one: it pays where the products are long and the
 // quotients at least half as long as d; other divisions are GMP's.
-std::int64_t limbs_of(mpz_srcptr x) { return static_cast<std::int64_t>(mpz_size(x)); }
-
 // Barrett's divisions pay from quotients this many times as long as d in all.
 inline std::int64_t kLongDivisionAt = 4;
 
@@ -154,12 +227,9 @@ class LongDivisor {
     const auto nh = static_cast<std::int64_t>(mpz_size(h)), n = n_;
     if (2 * (nh - n) < n || !lp.takes(n + 1, n + 1)) return mpz_fdiv_qr(q, h, h, d_);
     if (mpz_sgn(mu_.v) == 0) {
-      mpz_setbit(mu_, static_cast<mp_bitcnt_t>(128 * n));
-      mpz_tdiv_q(mu_, mu_, d_);
+      reciprocal(lp, mu_, d_);
       m_ = lp.wrapped_limbs(n + 2);
-      mpz_set_ui(M_, 0);
-      mpz_setbit(M_, static_cast<mp_bitcnt_t>(64 * m_));
-      mpz_sub_ui(M_, M_, 1);
+      set_modulus(M_, m_);
     }
     const mp_limb_t* limbs = mpz_limbs_read(h);
     Z r, x, t, Q;
@@ -178,10 +248,7 @@ class LongDivisor {
         multiply(lp, t, t, d_);
         mpz_sub(r, x, t);
       } else {  // r := (x - t d) mod M
-        lp.multiply_wrapped(reinterpret_cast<std::uint64_t*>(mpz_limbs_write(r, m_)), m_,
-                            reinterpret_cast<const std::uint64_t*>(mpz_limbs_read(t)), limbs_of(t),
-                            reinterpret_cast<const std::uint64_t*>(mpz_limbs_read(d_)), n, &dKept_);
-        mpz_limbs_finish(r, m_);
+        wrapped_product(lp, r, t, d_, m_, &dKept_);
         mpz_tdiv_q_2exp(t, x, static_cast<mp_bitcnt_t>(64 * m_));  // x mod M = its low m limbs + the rest
         mpz_tdiv_r_2exp(x, x, static_cast<mp_bitcnt_t>(64 * m_));
         mpz_add(x, x, t);
