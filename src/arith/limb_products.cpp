@@ -71,6 +71,13 @@ Shape wrapped_shape(std::int64_t n) {
   }
 }
 
+// The buffers of transforms of 2^kKeptLog entries or more (24 MiB for the
+// three) are freed after their product: the longest products come few and
+// far between, while the numbers of the splits are at their largest: e at
+// 10^7 decimals on two threads peaked at 152 MiB instead of 164 MiB, in 1.75 s
+// either way.
+constexpr int kKeptLog = 20;
+
 // Below this many limbs a factor goes to GMP: the transforms never pay.
 constexpr std::int64_t kLeastLimbs = 300;
 
@@ -115,6 +122,7 @@ void LimbProducts::multiply(u64* r, const u64* a, std::int64_t na, const u64* b,
   convolve(a, na, b, nb, S.k, S.bits, keptB);
   const u128 over = carry(r, na + nb, S.k, S.bits);
   (void)over;  // zero: the product has na + nb limbs
+  release_long(S.k);
 }
 
 void LimbProducts::multiply_wrapped(u64* r, std::int64_t m, const u64* a, std::int64_t na, const u64* b,
@@ -131,6 +139,12 @@ void LimbProducts::multiply_wrapped(u64* r, std::int64_t m, const u64* a, std::i
       over >>= 64;
     }
   }
+  release_long(S.k);
+}
+
+void LimbProducts::release_long(int k) {
+  if (k < kKeptLog) return;
+  for (auto* buf : {&buffers_->x, &buffers_->y[0], &buffers_->y[1]}) Array<u64>().swap(*buf);
 }
 
 void LimbProducts::convolve(const u64* a, std::int64_t na, const u64* b, std::int64_t nb, int k, int bits,

@@ -53,6 +53,8 @@ class LimbProducts {
   // The columns of a b by transforms of 2^k entries and digits of `bits`.
   void convolve(const std::uint64_t* a, std::int64_t na, const std::uint64_t* b, std::int64_t nb, int k, int bits,
                 Kept* keptB);
+  // Frees the buffers after a product of 2^k entries, if long (limb_products.cpp).
+  void release_long(int k);
   // r[0 .. n) := the columns carried, their carry past r[n - 1] returned.
   unsigned __int128 carry(std::uint64_t* r, std::int64_t n, int k, int bits);
 };
