@@ -29,7 +29,10 @@ class LimbProducts {
 
   // Whether multiply takes a product of na by nb limbs: where the
   // transforms take less time than GMP's product (a model of both times).
-  bool takes(std::int64_t na, std::int64_t nb) const;
+  bool takes(std::int64_t na, std::int64_t nb) const { return transform_log(na, nb) > 0; }
+  // The log of the length of the transforms of a product that multiply
+  // takes, else 0.
+  int transform_log(std::int64_t na, std::int64_t nb) const;
   // r[0 .. na + nb) := a[0 .. na) * b[0 .. nb), where `takes`; r distinct
   // from a and b. May throw std::bad_alloc.
   void multiply(std::uint64_t* r, const std::uint64_t* a, std::int64_t na, const std::uint64_t* b, std::int64_t nb,

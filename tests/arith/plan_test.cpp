@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include "arith/limb_products.h"
 #include "arith/longmult/plan.h"
 #include "arith/longmult/products.h"
 #include "support.h"
@@ -69,10 +70,40 @@ std::string ranges(Units units, const char* unitName, const Family& f) {
 const longmult::VectorKernels kSomeVectorUnits{};
 const std::pair<Units, const char*> kKinds[] = {{Units{}, "plain"}, {Units{&kSomeVectorUnits, 8}, "vector"}};
 
+// The products of the series' binary numbers (arith/limb_products.h), n by n
+// and n by n/8 limbs: GMP's or the transforms', whose time the model takes
+// from the lanes.
+std::string limb_ranges(int lanes, std::int64_t shorter) {
+  const LimbProducts lp(Units{&kSomeVectorUnits, lanes}, std::int64_t{1} << 23);
+  const auto at = [&](std::int64_t n) {
+    const int k = lp.transform_log(n, std::max<std::int64_t>(1, n / shorter));
+    return k == 0 ? std::string("gmp") : "transform of 2^" + std::to_string(k) + " entries";
+  };
+  std::ostringstream out;
+  constexpr std::int64_t kLast = 4'000'000;
+  std::int64_t start = 1, n = 1;
+  std::string what = at(1);
+  while (n < kLast) {  // steps of 0.5%, a change placed by the n between
+    const std::int64_t next = std::min(kLast, n + std::max<std::int64_t>(1, n / 200));
+    if (at(next) == what) {
+      n = next;
+      continue;
+    }
+    while (at(n + 1) == what) ++n;
+    out << lanes << " lanes, limbs n x n/" << shorter << ": " << start << " .. " << n << ": " << what << "\n";
+    start = ++n;
+    what = at(n);
+  }
+  out << lanes << " lanes, limbs n x n/" << shorter << ": " << start << " .. " << kLast << ": " << what << "\n";
+  return out.str();
+}
+
 TEST(Plan, GridAsReviewed) {
   std::string got;
   for (const auto& [units, name] : kKinds)
     for (const Family& f : kFamilies) got += ranges(units, name, f);
+  for (const int lanes : {4, 8})
+    for (const std::int64_t shorter : {1, 8}) got += limb_ranges(lanes, shorter);
   const std::string path = std::string(FIXCALC_TESTS_DIR) + "/arith/data/plan.txt";
   if (const char* update = std::getenv("FIXCALC_UPDATE_PLAN"); update != nullptr && *update == '1') {
     std::ofstream(path) << got;
