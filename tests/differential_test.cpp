@@ -293,20 +293,24 @@ testing::AssertionResult print(Operands& ops, int) {
 // root forks at every size. Every tenth round the budget leaves room for so
 // many bytes: the term-by-term forms run, or both end in the same alarm. In
 // every other round the transforms take every product of the split whose
-// factors have a few limbs or more.
+// factors have a few limbs or more, and the result goes to cells by halves
+// down to parts of a few cells.
 testing::AssertionResult series(Operands& ops, int round) {
   struct Paired {
-    std::int64_t cells = series_pair_cells;
-    Paired(std::int64_t limbs) {
+    std::int64_t cells = series_pair_cells, direct = series_direct_cells;
+    Paired(std::int64_t limbs, std::int64_t parts) {
       series_pair_cells = 0;
       limb_products_forced_from = limbs;
+      series_direct_cells = parts;
     }
     ~Paired() {
       series_pair_cells = cells;
       limb_products_forced_from = 0;
+      series_direct_cells = direct;
       forkjoin::set_threads(0);
     }
-  } paired(round % 2 == 0 ? static_cast<std::int64_t>(1 + ops.below(8)) : 0);
+  } paired(round % 2 == 0 ? static_cast<std::int64_t>(1 + ops.below(8)) : 0,
+           round % 2 == 0 ? static_cast<std::int64_t>(1 + ops.below(40)) : series_direct_cells);
   static const int kE[] = {1, 10, 11, 20, 45, -9};
   set_precision(round <= 400 ? round : static_cast<int>(ops.below(8000)), kE[ops.below(6)]);
   const std::int64_t reg = (ncells() + 2 * kGuardCells) * std::int64_t{sizeof(cell_t)};

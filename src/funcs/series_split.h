@@ -22,6 +22,11 @@ bool pito_split(Reg& P, Reg& Q, Reg& R, std::int64_t extra);
 // runs as one. The result is the same either way; tests lower it.
 extern std::int64_t series_pair_cells;
 
+// The result goes to cells by halves down to parts of this many cells,
+// which GMP's conversion makes. The cells are the same either way; tests
+// lower it.
+extern std::int64_t series_direct_cells;
+
 // Divisions by a long divisor whose quotient estimate was more than two
 // short or over, and that GMP's division then settled: none, for the tests.
 extern std::atomic<std::uint64_t> long_division_repairs;
