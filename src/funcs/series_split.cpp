@@ -778,7 +778,10 @@ void to_cells(cell_t* cells, [[maybe_unused]] std::int64_t room, mpz_srcptr v) {
 // each power's division (LongDivisor, Barrett's with the transforms)
 // shared by the parts of a level; parts of kDirectCells cells or fewer go to
 // GMP's conversion (series_direct_cells): e at 10^7 decimals took 1.56 s
-// against 1.67 s with GMP's conversion of two halves (medians of 3).
+// against 1.67 s with GMP's conversion of two halves (medians of 3). Values
+// of up to 16 parts go to GMP's conversion whole (in two halves on two
+// threads), in less memory: on two threads e at 10^6 decimals completes
+// within ulimit -v 30000 so, not by halves.
 constexpr std::int64_t kDirectCells = 1 << 13;
 
 class Decimal {
@@ -822,7 +825,17 @@ void store(Reg& R, mpz_ptr v, bool pair) {
   std::memset(R.cells, 0, static_cast<std::size_t>(ncells()) * sizeof(cell_t));
   const auto n = std::min(ncells(), static_cast<std::int64_t>(mpz_sizeinbase(v, 10) / kCellDigits + 1)), m = n / 2;
   const auto limbs = 2 * limbs_of(v) + 2;
-  if (pair && m > 0) {
+  if (n <= 16 * series_direct_cells) {  // GMP's conversion, of two halves when paired
+    if (pair && m > 0) {
+      Z q, r;
+      mpz_ui_pow_ui(q, 10, static_cast<unsigned long>(kCellDigits * m));
+      mpz_fdiv_qr(q, r, v, q);
+      forkjoin::run_pair([&](int t) noexcept { t == 0 ? to_cells(R.cells + m, n - m, q) : to_cells(R.cells, m, r); },
+                         true);
+    } else if (mpz_sgn(v) != 0) {
+      to_cells(R.cells, n, v);
+    }
+  } else if (pair && m > 0) {
     Decimal lo(limbs), hi(limbs);
     Z q;
     lo.split(q, v, m);
