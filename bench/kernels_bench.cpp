@@ -2,12 +2,15 @@
 // registers of 10 to 10^4 cells, fast and reference forms, and of the fast
 // LONGMULT of 100 to 30,000 cells and of the transforms behind it on plain
 // units and on each vector target of the build that the processor has. Cells (or butterflies) per second
-// are reported as items.
+// are reported as items. Also the products of binary numbers of the series
+// (arith/limb_products.h) against GMP's, whose times fit the model there.
 #include <benchmark/benchmark.h>
+#include <gmp.h>
 
 #include <random>
 
 #include "arith/arith.h"
+#include "arith/limb_products.h"
 #include "arith/longmult/ntt.h"
 #include "arith/longmult_fast.h"
 
@@ -126,6 +129,37 @@ void BM_transforms(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0) * L);
 }
 
+// n by n / r limbs: by GMP's mpz_mul for units 0 (plain), else by the
+// transforms on those units.
+void BM_limb_products(benchmark::State& state) {
+  const std::int64_t n = state.range(0), m = std::max<std::int64_t>(1, n / state.range(1));
+  std::string why;
+  const auto units = units_named(units_names()[static_cast<std::size_t>(state.range(2))], why);
+  if (!units) return state.SkipWithError("the processor lacks these units");
+  gmp_randstate_t rs;
+  gmp_randinit_default(rs);
+  mpz_t a, b, r;
+  mpz_inits(a, b, r, nullptr);
+  mpz_urandomb(a, rs, static_cast<mp_bitcnt_t>(64 * n));
+  mpz_urandomb(b, rs, static_cast<mp_bitcnt_t>(64 * m));
+  const auto na = static_cast<std::int64_t>(mpz_size(a)), nb = static_cast<std::int64_t>(mpz_size(b));
+  std::vector<std::uint64_t> out(static_cast<std::size_t>(na + nb));
+  limb_products_forced_from = 1;  // the transforms whatever the model says
+  LimbProducts lp(*units, na + nb);
+  for (auto _ : state) {
+    if (units->vector == nullptr) {
+      mpz_mul(r, a, b);
+    } else {
+      lp.multiply(out.data(), reinterpret_cast<const std::uint64_t*>(mpz_limbs_read(a)), na,
+                  reinterpret_cast<const std::uint64_t*>(mpz_limbs_read(b)), nb);
+    }
+    benchmark::DoNotOptimize(out.data());
+  }
+  limb_products_forced_from = 0;
+  mpz_clears(a, b, r, nullptr);
+  gmp_randclear(rs);
+}
+
 // Arguments: cells, reference (0 or 1)[, factor or divisor].
 void Sizes(benchmark::internal::Benchmark* b) {
   for (std::int64_t ref : {0, 1})
@@ -147,6 +181,12 @@ void UnitSizes(benchmark::internal::Benchmark* b) {
     for (std::size_t u = 0; u < units_names().size(); ++u) b->Args({n, static_cast<std::int64_t>(u)});
 }
 
+void LimbSizes(benchmark::internal::Benchmark* b) {
+  for (std::int64_t r : {1, 8})
+    for (std::int64_t n : {300, 700, 2000, 10000, 40000, 160000})
+      for (std::size_t u = 0; u < units_names().size(); ++u) b->Args({n, r, static_cast<std::int64_t>(u)});
+}
+
 void TransformSizes(benchmark::internal::Benchmark* b) {
   for (std::int64_t k : {10, 13, 15, 17})
     for (std::size_t u = 0; u < units_names().size(); ++u) b->Args({k, static_cast<std::int64_t>(u)});
@@ -161,4 +201,5 @@ BENCHMARK(BM_LONGMULT)->Apply(LongSizes)->ArgNames({"cells", "ref"})->Unit(bench
 
 BENCHMARK(BM_LONGMULT_units)->Apply(UnitSizes)->ArgNames({"cells", "units"})->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_transforms)->Apply(TransformSizes)->ArgNames({"log2_entries", "units"});
+BENCHMARK(BM_limb_products)->Apply(LimbSizes)->ArgNames({"limbs", "ratio", "units"})->Unit(benchmark::kMicrosecond);
 BENCHMARK_MAIN();

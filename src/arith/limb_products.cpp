@@ -84,8 +84,8 @@ constexpr int kKeptLog = 20;
 constexpr std::int64_t kLeastLimbs = 450;
 
 // Whether the transforms take less time than GMP's product, by two models of
-// their times fitted to the products of fixcalc_limbs_bench (AMD EPYC, one
-// thread): GMP's product of n by m <= n limbs, from 300 to 10^4 limbs, about
+// their times fitted to the products of BM_limb_products (bench/, AMD EPYC,
+// one thread): GMP's product of n by m <= n limbs, from 300 to 10^4 limbs, about
 // (n / m) 2.6 m^1.465 ns (toom's exponent); the transforms about
 // 1.1 k 2^k ns on AVX-512's eight lanes and 1.6 k 2^k on AVX2's four.
 bool pays(const Shape& S, std::int64_t na, std::int64_t nb, int lanes) {
