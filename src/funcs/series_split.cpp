@@ -103,24 +103,24 @@ bool memory_fits(std::int64_t bytes, std::int64_t extra) {
 }
 
 std::int64_t limbs_of(mpz_srcptr x) { return static_cast<std::int64_t>(mpz_size(x)); }
+const std::uint64_t* limbs_in(mpz_srcptr x) { return reinterpret_cast<const std::uint64_t*>(mpz_limbs_read(x)); }
+// x's array for n limbs, to be written and then finished (mpz_limbs_finish).
+std::uint64_t* limbs_for(mpz_ptr x, std::int64_t n) { return reinterpret_cast<std::uint64_t*>(mpz_limbs_write(x, n)); }
 
 // r := a b, the long products by the vector transforms (arith/limb_products.h),
 // b's transforms kept in `kept` when given.
 void multiply(LimbProducts& lp, mpz_ptr r, mpz_srcptr a, mpz_srcptr b, LimbProducts::Kept* kept = nullptr) {
   static_assert(sizeof(mp_limb_t) == sizeof(std::uint64_t));
-  const auto na = static_cast<std::int64_t>(mpz_size(a)), nb = static_cast<std::int64_t>(mpz_size(b));
+  const std::int64_t na = limbs_of(a), nb = limbs_of(b);
   if (!lp.takes(na, nb)) return mpz_mul(r, a, b);
   Z t;  // r may be a or b
-  lp.multiply(reinterpret_cast<std::uint64_t*>(mpz_limbs_write(t, na + nb)),
-              reinterpret_cast<const std::uint64_t*>(mpz_limbs_read(a)), na,
-              reinterpret_cast<const std::uint64_t*>(mpz_limbs_read(b)), nb, kept);
+  lp.multiply(limbs_for(t, na + nb), limbs_in(a), na, limbs_in(b), nb, kept);
   mpz_limbs_finish(t, mpz_sgn(a) * mpz_sgn(b) < 0 ? -(na + nb) : na + nb);
   mpz_swap(r, t);
 }
 // acc += a b
 void add_product(LimbProducts& lp, mpz_ptr acc, mpz_srcptr a, mpz_srcptr b) {
-  if (!lp.takes(static_cast<std::int64_t>(mpz_size(a)), static_cast<std::int64_t>(mpz_size(b))))
-    return mpz_addmul(acc, a, b);
+  if (!lp.takes(limbs_of(a), limbs_of(b))) return mpz_addmul(acc, a, b);
   Z t;
   multiply(lp, t, a, b);
   mpz_add(acc, acc, t);
@@ -131,9 +131,7 @@ void add_product(LimbProducts& lp, mpz_ptr acc, mpz_srcptr a, mpz_srcptr b) {
 void wrapped_product(LimbProducts& lp, mpz_ptr w, mpz_srcptr a, mpz_srcptr b, std::int64_t m,
                      LimbProducts::Kept* kept = nullptr) {
   Z t;  // w may be a or b
-  lp.multiply_wrapped(reinterpret_cast<std::uint64_t*>(mpz_limbs_write(t, m)), m,
-                      reinterpret_cast<const std::uint64_t*>(mpz_limbs_read(a)), limbs_of(a),
-                      reinterpret_cast<const std::uint64_t*>(mpz_limbs_read(b)), limbs_of(b), kept);
+  lp.multiply_wrapped(limbs_for(t, m), m, limbs_in(a), limbs_of(a), limbs_in(b), limbs_of(b), kept);
   mpz_limbs_finish(t, m);
   mpz_swap(w, t);
 }
@@ -216,7 +214,7 @@ constexpr std::int64_t kLongDivisionAt = 4;
 // quotients at least half as long as d; other divisions are GMP's.
 class LongDivisor {
  public:
-  explicit LongDivisor(mpz_srcptr d) : d_(d), n_(static_cast<std::int64_t>(mpz_size(d))) {}
+  explicit LongDivisor(mpz_srcptr d) : d_(d), n_(limbs_of(d)) {}
 
   // Whether divisions whose quotients have `limbs` limbs in all would
   // take less time so than by GMP's.
@@ -226,7 +224,7 @@ class LongDivisor {
 
   // q := floor(h / d), h := h mod d, for h >= 0.
   void divmod(LimbProducts& lp, mpz_ptr q, mpz_ptr h) {
-    const auto nh = static_cast<std::int64_t>(mpz_size(h)), n = n_;
+    const std::int64_t nh = limbs_of(h), n = n_;
     if (2 * (nh - n) < n || !lp.takes(n + 1, n + 1)) return mpz_fdiv_qr(q, h, h, d_);
     if (mpz_sgn(mu_.v) == 0) {
       reciprocal(lp, mu_, d_);
@@ -403,7 +401,7 @@ void e_value(mpz_ptr R, std::int64_t c, bool pair) {
   long b = 1;
   for (double s = 0; s < need;) s += std::log2(static_cast<double>(++b));
   mpz_mul_2exp(R, N, 1);
-  const auto limbs = 4 * static_cast<std::int64_t>(mpz_size(N));
+  const auto limbs = 4 * limbs_of(N);
   if (pair && b - 2 >= kLeaf) {
     e_sum_pair(R, N, b, limbs);
   } else {
@@ -712,8 +710,7 @@ void pi_sum(PiRun& s, long a, long b, Z (&h)[3], Z (&D)[3], std::unique_ptr<PNod
 // The root [0, K] split at c into two calls of a fork/join, each with its own
 // run (powers and sum). The terms of the left part are the longer: the split
 // that gives each part about as much work is below the middle.
-void pi_sum_pair(mpz_ptr P, long K, Z (&D)[3], long c) {
-  const auto limbs = 4 * static_cast<std::int64_t>(mpz_size(D[0]));
+void pi_sum_pair(mpz_ptr P, long K, Z (&D)[3], long c, std::int64_t limbs) {
   PiRun lo{smooth_bound(K), kTreeAtPaired, Powers(limbs), {}}, hi{smooth_bound(K), kTreeAtPaired, Powers(limbs), {}};
   Z h[3], Dh[3], hl[3];  // the root's head h is 0: the left part's head is Dh
   for (int i = 0; i < 3; ++i) {
@@ -746,11 +743,12 @@ void pi_value(mpz_ptr P, std::int64_t c, bool pair) {
   mpz_fdiv_q_ui(D[2], D[2], 1434);
   const auto K = static_cast<long>((mpz_sizeinbase(D[0], 2) - 1) / 6);  // 2^(6K) <= 3N
   N.release();
+  const auto limbs = 4 * limbs_of(D[0]);  // products of up to this many limbs, both factors together
   if (pair && K >= kPiLeaf) {
-    pi_sum_pair(P, K, D, static_cast<long>(kPiPairPoint * static_cast<double>(K)));
+    pi_sum_pair(P, K, D, static_cast<long>(kPiPairPoint * static_cast<double>(K)), limbs);
     return;
   }
-  PiRun s{smooth_bound(K), kTreeAt, Powers(4 * static_cast<std::int64_t>(mpz_size(D[0]))), {}};
+  PiRun s{smooth_bound(K), kTreeAt, Powers(limbs), {}};
   pi_sum(s, 0, K, h, D, nullptr);
   mpz_swap(P, s.acc);
 }
