@@ -842,21 +842,26 @@ TEST_P(VectorTargets, LimbProducts) {
     ~Forced() { limb_products_forced_from = 0; }
   } forced;
   LimbProducts lp(units, 1 << 14);
+  const auto schoolbook = [](const std::vector<u64>& a, const std::vector<u64>& b) {
+    std::vector<u64> p(a.size() + b.size());
+    for (std::size_t j = 0; j < a.size(); ++j) {
+      u128 carry = 0;
+      for (std::size_t i = 0; i < b.size(); ++i) {
+        carry += static_cast<u128>(a[j]) * b[i] + p[i + j];
+        p[i + j] = static_cast<u64>(carry);
+        carry >>= 64;
+      }
+      p[j + b.size()] = static_cast<u64>(carry);
+    }
+    return p;
+  };
   const auto check = [&](std::int64_t na, std::int64_t nb, bool ones, bool square) {
     std::vector<u64> a(static_cast<std::size_t>(na)), b(static_cast<std::size_t>(nb));
     for (auto& l : a) l = ones ? ~u64{0} : ops.below(~u64{0}) + ops.below(2);
     for (auto& l : b) l = ones ? ~u64{0} : ops.below(~u64{0}) + ops.below(2);
     if (square) b = a;
-    std::vector<u64> want(a.size() + b.size()), got(want.size(), 1);
-    for (std::size_t j = 0; j < a.size(); ++j) {
-      u128 carry = 0;
-      for (std::size_t i = 0; i < b.size(); ++i) {
-        carry += static_cast<u128>(a[j]) * b[i] + want[i + j];
-        want[i + j] = static_cast<u64>(carry);
-        carry >>= 64;
-      }
-      want[j + b.size()] = static_cast<u64>(carry);
-    }
+    const std::vector<u64> want = schoolbook(a, b);
+    std::vector<u64> got(want.size(), 1);
     const std::string what = std::to_string(na) + " x " + std::to_string(nb) + (ones ? ", all ones" : "");
     if (!lp.takes(na, nb)) return testing::AssertionFailure() << what << " not taken";
     lp.multiply(got.data(), a.data(), na, square ? a.data() : b.data(), nb);
@@ -883,9 +888,6 @@ TEST_P(VectorTargets, LimbProducts) {
     const std::int64_t bits = std::min(40, (97 - k) / 2), n = ((std::int64_t{1} << k) + 1) / 2 * bits / 64;
     for (const std::int64_t m : {n - 1, n, n + 1}) {
       if (m < 1) continue;
-      if (k <= 12) {
-        ASSERT_TRUE(check(m, m, true, false));
-      }
       const std::vector<u64> ones(static_cast<std::size_t>(m), ~u64{0});
       std::vector<u64> got(2 * ones.size());
       ASSERT_TRUE(longest.takes(m, m)) << m;
@@ -907,22 +909,14 @@ TEST_P(VectorTargets, LimbProducts) {
     for (auto& l : b) l = ops.below(~u64{0}) + ops.below(2);
     for (int again = 0; again < 2; ++again) {
       for (auto& l : a) l = ops.below(~u64{0}) + ops.below(2);
-      std::vector<u64> want(static_cast<std::size_t>(m) + 1), got(static_cast<std::size_t>(m));
-      for (std::size_t j = 0; j < a.size(); ++j) {  // a b, each product's limbs added at (i + j) mod m
-        for (std::size_t i = 0; i < b.size(); ++i) {
-          const u128 p = static_cast<u128>(a[j]) * b[i];
-          for (std::size_t at = (i + j) % static_cast<std::size_t>(m), half = 0; half < 2; ++half) {
-            u128 c = static_cast<u64>(p >> (64 * half));
-            for (std::size_t z = at; c != 0; z = (z + 1) % static_cast<std::size_t>(m)) {
-              c += want[z];
-              want[z] = static_cast<u64>(c);
-              c >>= 64;
-            }
-            at = (at + 1) % static_cast<std::size_t>(m);
-          }
-        }
+      std::vector<u64> want(static_cast<std::size_t>(m)), got(want.size());
+      const std::vector<u64> p = schoolbook(a, b);  // its limb i added at i mod m, carries going round
+      u128 c = 0;
+      for (std::size_t i = 0; i < p.size() || c != 0; ++i) {
+        c += static_cast<u128>(want[i % want.size()]) + (i < p.size() ? p[i] : 0);
+        want[i % want.size()] = static_cast<u64>(c);
+        c >>= 64;
       }
-      want.pop_back();
       lp.multiply_wrapped(got.data(), m, a.data(), std::ssize(a), b.data(), n, &kept);
       const bool allOnes = std::all_of(got.begin(), got.end(), [](u64 l) { return l == ~u64{0}; });
       if (allOnes) std::fill(got.begin(), got.end(), 0);  // 2^(64 m) - 1 is 0
@@ -946,7 +940,7 @@ TEST_P(VectorTargets, LimbProducts) {
     lp.multiply_wrapped(got.data(), 40, &a, 1, b.data(), 40);
     for (std::size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], i == 0 ? 1 : 0) << "limb " << i;
   }
-  for (int k = 6; k <= kLongest; k += 2) {
+  for (int k = 6; k <= kLongest; ++k) {
     const std::int64_t m = longest.wrapped_limbs(std::min(40, (96 - k) / 2) * (std::int64_t{1} << k) / 64);
     const std::vector<u64> ones(static_cast<std::size_t>(m), ~u64{0});
     std::vector<u64> got(ones.size());
