@@ -4,27 +4,22 @@
 // (up to eight), compiled once for each by Highway and chosen at run time
 // (arith/cpu.cpp); processors without any take the plain C++ kernels.
 //
-// Residues are held as doubles during a transform: integers of either sign
-// and of size below p < 2^50, so exact; the twiddles w are kept between
-// -p/2 and p/2. A product d w mod p, |d w| < p^2, with P = 1/p rounded, goes:
-//   h = d w rounded, l = d w - h, exact by FMA; |d w| < 2^100, so
-//       |l| <= ulp(h)/2 <= 2^47;
-//   q = round(h P): h P = (d w / p)(1 + e) with |e| < 3.01 2^-53 (three
-//       roundings) and |d w / p| < p < 2^50, so |q - d w / p| < 0.38 + 0.5;
-//   r = (h - q p) + l: h - q p is an integer (h is one: d w is, and below
-//       2^53 it is exact, above its ulp is at least 2) of size below
-//       2^47 + 0.88 p < 2^53, so the FMA gives it exactly, and the sum is
-//       d w - q p exactly, of size below 0.88 p.
-// A sum or difference s of two residues, |s| < 2p, goes back below p as
-// s - q p with q = round(s P): s P is within 2^-51 of s / p, so that
-// |s - q p| <= 0.51 p, exact by the FMA. So a butterfly of residues below p
-// (and a difference below 2p times a twiddle) gives residues below p again.
-// The twiddles of the stages longer than kRun are made as products of two
-// twiddles (ntt.h): |x y| <= p^2/4 gives q within 0.5 + 0.1 of x y / p, so
-// they are below 0.6 p in size. Their product by a difference |d| < 2p,
-// below 1.2 p^2 < 2^101, still has |l| <= 2^47 and q within 0.5 + 0.46 of
-// d w / p: below 0.96 p, so that residues stay below p.
-// The residues of the columns are brought into [0, p) at the end.
+// Residues are held as doubles during a transform: integers of either sign below 4p < 2^52, so
+// exact. A product d w mod p, |d w| <= c p^2 with c <= 2, and P = 1/p rounded, goes:
+//   h = d w rounded, l = d w - h, exact by FMA; |l| <= ulp(h)/2 <= 2^48;
+//   q = h P rounded to an integer (round_product): h P = (d w / p)(1 + e) with |e| < 2.01 2^-53
+//       and |d w / p| <= c p < 2^51, so |q - d w / p| < 0.5 + 0.26 c;
+//   r = (h - q p) + l: h - q p is an integer (h is: d w is, and above 2^53 ulp(h) >= 2) below
+//       2^48 + 1.02 p < 2^53, exact by FMA; r = d w - q p exactly, below (0.5 + 0.26 c) p.
+// A sum s, |s| < 4p, goes back below p as s - q p with q = round(s P): s P is within 2^-50 of
+// s / p, so |s - q p| <= 0.51 p. The twiddles w are kept between -p/2 and p/2; those of the
+// stages longer than kRun are made as products of two (ntt.h), c = 1/4: below 0.6 p.
+// The forward transform reduces every sum: a difference below 2p by a twiddle has c < 1.2, so
+// residues stay below 0.82 p, and the entrywise products (c < 1, then 1/2) leave them below 0.64 p.
+// The inverse's sums A +- B w, |A|, |B| < b p, are below (1.16 b + 0.5) p (c <= 0.6 b); it
+// reduces them at the stages of lengths 2^(4i + 3) only. From b = 0.64 (or 0.51 after a
+// reduction) its stages of lengths 1 (w = 1: 2b), 2 and 4 leave residues below 2.9 p, whose
+// product by a twiddle has c < 1.8, and the fourth's sums stay below 3.9 p. The columns end in [0, p).
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "arith/longmult/simd.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -69,14 +64,17 @@ struct Mod {
   double p, pinv;
 };
 HWY_INLINE Mod mod_of(const Prime& P) { return {static_cast<double>(P.p), 1.0 / static_cast<double>(P.p)}; }
-// d w - q p, below 0.88 p in size, for |d w| < p^2 (the proof above).
+// x y rounded to an integer, for |x y| < 2^51: x y + 1.5 2^52 falls where the doubles are the integers
+// (two plain operations, where a rounding instruction takes two on some cores).
+HWY_INLINE V round_product(V x, V y) { return hn::Sub(hn::MulAdd(x, y, hn::Set(d, 0x1.8p52)), hn::Set(d, 0x1.8p52)); }
+// d w - q p, below (0.5 + 0.26 c) p in size, for |d w| <= c p^2, c <= 2 (the proof above).
 HWY_INLINE V mulmod(V x, V w, const Mod& m) {
-  const V h = hn::Mul(x, w), l = hn::MulSub(x, w, h), q = hn::Round(hn::Mul(h, hn::Set(d, m.pinv)));
+  const V h = hn::Mul(x, w), l = hn::MulSub(x, w, h), q = round_product(h, hn::Set(d, m.pinv));
   return hn::Add(hn::NegMulAdd(q, hn::Set(d, m.p), h), l);
 }
-// s - q p, at most 0.51 p in size, for |s| < 2p.
+// s - q p, at most 0.51 p in size, for |s| < 4p.
 HWY_INLINE V reduce(V s, const Mod& m) {
-  return hn::NegMulAdd(hn::Round(hn::Mul(s, hn::Set(d, m.pinv))), hn::Set(d, m.p), s);
+  return hn::NegMulAdd(round_product(s, hn::Set(d, m.pinv)), hn::Set(d, m.p), s);
 }
 // x mod p in [0, p) for |x| < p; x + p where x < 0 (not where x is -0).
 HWY_INLINE V up(V x, const Mod& m) { return hn::IfThenElse(hn::Lt(x, hn::Zero(d)), hn::Add(x, hn::Set(d, m.p)), x); }
@@ -109,14 +107,12 @@ HWY_INLINE void exchange(V& A, V& B, int t, int k) {
   A = a;
 }
 HWY_INLINE int log2_lanes() { return hwy::FloorLog2(hn::Lanes(d)); }
-// The transforms of ntt.h for L >= 16 entries, with the twiddles w^j as
-// doubles between -p/2 and p/2. The forward one reads integers below p and
-// leaves residues below p as doubles, which the entrywise product and the
-// inverse read; the inverse leaves integers in [0, p). Both go depth first:
-// the stages within blocks of kNear entries, which stay in the caches near
-// the core, run a block at a time; the longer ones over the whole block they
-// split, with twiddles made from the runs of the tables. A stage's twiddles
-// do not depend on the block.
+// The transforms of ntt.h for L >= 16 entries, twiddles w^j as doubles between -p/2 and p/2. The
+// forward one reads integers below p and leaves residues as doubles, which the entrywise product
+// and the inverse read; the inverse leaves integers in [0, p). Both go depth first: the stages
+// within blocks of kNear entries, which stay in the caches near the core, a block at a time; the
+// longer ones over the whole block they split, with twiddles made from the runs of the tables (a
+// stage's twiddles are the same in every block).
 constexpr std::int64_t kNear = 2 * kRun;
 struct Stages {
   Mod m;
@@ -176,20 +172,27 @@ void forward(const Stages& S, u64* a, std::int64_t n, bool ints) {
 void transform(u64* a, std::int64_t L, const Prime& P, const double* w) { forward(Stages(P, w), a, L, true); }
 
 // An inverse stage of length len on the blocks of 2 len entries of
-// a[0 .. n), to integers in [0, p) if kInts.
-template <bool kInts, bool kLong = false>
+// a[0 .. n), to integers in [0, p) if `ints`; its sums reduced at the
+// lengths 2^(4i + 3) and at the last (the bound above).
+template <bool kInts, bool kReduce, bool kLong>
 HWY_INLINE void inverse_stage(const Mod m, const double* w, u64* a, std::int64_t n, std::int64_t len) {
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
   for (std::int64_t b = 0; b < n; b += 2 * len)
     for (std::int64_t j = 0; j < len; j += N) {
       const V x = get(a + b + j), y = mulmod(get(a + b + j + len), twiddles<kLong>(m, w, len, j), m);
-      const V s = reduce(hn::Add(x, y), m), t = reduce(hn::Sub(x, y), m);
-      kInts ? store(a + b + j, up(s, m)) : put(a + b + j, s);
-      kInts ? store(a + b + j + len, up(t, m)) : put(a + b + j + len, t);
+      const V s = hn::Add(x, y), t = hn::Sub(x, y);
+      kInts ? store(a + b + j, up(reduce(s, m), m)) : put(a + b + j, kReduce ? reduce(s, m) : s);
+      kInts ? store(a + b + j + len, up(reduce(t, m), m)) : put(a + b + j + len, kReduce ? reduce(t, m) : t);
     }
 }
+template <bool kLong = false>
+HWY_INLINE void inverse_stage(const Mod m, const double* w, u64* a, std::int64_t n, std::int64_t len, bool ints) {
+  if (ints) return inverse_stage<true, true, kLong>(m, w, a, n, len);
+  if (hwy::FloorLog2(len) % 4 == 3) return inverse_stage<false, true, kLong>(m, w, a, n, len);
+  inverse_stage<false, false, kLong>(m, w, a, n, len);
+}
 // The inverse stages of a block of n <= kNear entries, the last to integers
-// if `ints`: those shorter than a vector, then the longer ones.
+// if `ints`: those shorter than a vector (up to 4), then the longer ones.
 void inverse_stages(const Stages& S, u64* a, std::int64_t n, bool ints) {
   const Mod m = S.m;
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
@@ -199,22 +202,20 @@ void inverse_stages(const Stages& S, u64* a, std::int64_t n, bool ints) {
     for (int t = 0; t < k; ++t) {
       if (t > 0) exchange(A, B, t - 1, k);
       const V y = t == 0 ? B : mulmod(B, hn::Load(d, S.tw[t]), m);
-      B = reduce(hn::Sub(A, y), m);
-      A = reduce(hn::Add(A, y), m);
+      B = hn::Sub(A, y);
+      A = hn::Add(A, y);
     }
     exchange(A, B, k - 1, k);
     put(a + b, A);
     put(a + b + N, B);
   }
-  std::int64_t len = N;
-  for (; len < n / 2 || (len == n / 2 && !ints); len *= 2) inverse_stage<false>(m, S.w, a, n, len);
-  if (ints) inverse_stage<true>(m, S.w, a, n, n / 2);
+  for (std::int64_t len = N; len <= n / 2; len *= 2) inverse_stage(m, S.w, a, n, len, ints && len == n / 2);
 }
 void inverse(const Stages& S, u64* a, std::int64_t n, bool ints) {
   if (n <= kNear) return inverse_stages(S, a, n, ints);
   inverse(S, a, n / 2, false);
   inverse(S, a + n / 2, n / 2, false);
-  ints ? inverse_stage<true, true>(S.m, S.w, a, n, n / 2) : inverse_stage<false, true>(S.m, S.w, a, n, n / 2);
+  inverse_stage<true>(S.m, S.w, a, n, n / 2, ints);
 }
 void inverse_transform(u64* a, std::int64_t L, const Prime& P, const double* w) { inverse(Stages(P, w), a, L, true); }
 
@@ -238,22 +239,21 @@ HWY_INLINE void settle_split(V e, V t, V& q, V& r) {
   r = hn::Sub(t, hn::IfThenElseZero(over, base));
   q = hn::Add(e, hn::IfThenElseZero(over, one));
 }
-// floor(x / B) estimated as floor(x 10^-10) in doubles; the callers bound its error.
-HWY_INLINE V estimate_quotient(V x) { return hn::Floor(hn::Mul(x, hn::Set(d, 1e-10))); }
+// floor(x / B) estimated as x 10^-10 rounded to an integer; the callers bound its error.
+HWY_INLINE V estimate_quotient(V x) { return round_product(x, hn::Set(d, 1e-10)); }
 
 // x b = q B + r for cells x, b below B, as mul_divmod_base does
-// (arith/longmult_fast.h): e = floor(h / B) for h = x b rounded is within one
-// of q (x b / B below 10^10, three roundings), and h - e B, an integer below
-// 2^36 in size, comes exactly from the FMA, as does its sum with l = x b - h.
+// (arith/longmult_fast.h): e estimated from h = x b rounded is within one of
+// q (x b / B below 10^10, two roundings before the last), and h - e B, an
+// integer below 2^36 in size, comes exactly from the FMA, as does its sum
+// with l = x b - h.
 HWY_INLINE void split_at_base(V x, V b, V& q, V& r) {
-  const V h = hn::Mul(x, b);
-  const V l = hn::MulSub(x, b, h);
-  const V e = estimate_quotient(h);
+  const V h = hn::Mul(x, b), l = hn::MulSub(x, b, h), e = estimate_quotient(h);
   settle_split(e, hn::Add(hn::NegMulAdd(e, hn::Set(d, static_cast<double>(kB)), h), l), q, r);
 }
 
-// x = q B + r for integers x in [0, 2^53): e = floor(x / B) estimated is
-// within one of q, and x - e B (below 2^35 in size) is exact by the FMA.
+// x = q B + r for integers x in [0, 2^53): e estimated is within one of q,
+// and x - e B (below 2^35 in size) is exact by the FMA.
 HWY_INLINE void split_small(V x, V& q, V& r) {
   const V e = estimate_quotient(x);
   settle_split(e, hn::NegMulAdd(e, hn::Set(d, static_cast<double>(kB)), x), q, r);
