@@ -782,10 +782,12 @@ TEST_P(VectorTargets, ColumnSums) {
 
 // Products past the cache blocks (2^15 entries) and past 2^20 entries: X
 // with a nonzero cell every twentieth place times Y, the columns from `cut`
-// on (the upper half of a square product), and a product of 2^22 entries
-// made in halves of Y, twice: the second, of another X as long, must not
-// take the first's transform (the longer ones too long for an emulator);
-// nor must a product of the same length whose X is the last X's lower part.
+// on (the upper half of a square product: X's top cells in 2^16 entries,
+// the rest apart; and the whole square in 2^17), and a product of 2^22
+// entries made in halves of Y, twice: the second, of another X as long,
+// must not take the first's transform (the longer ones too long for an
+// emulator); nor must a product of the same length whose X is the last X's
+// lower part.
 TEST_P(VectorTargets, LongTransforms) {
   using longmult::kB;
   Operands ops("Long transforms");
@@ -796,8 +798,9 @@ TEST_P(VectorTargets, LongTransforms) {
   };
   std::vector<cell_t> last;
   for (const Row& r : {Row{3000, 3000, 0, 13, false, false}, Row{2501, 3000, 0, 13, false, true},
-                       Row{20'000, 1000, 0, 15, false, false}, Row{40'000, 40'000, 40'000, 17, false, false},
-                       Row{2'095'000, 4000, 0, 21, true, false}, Row{2'095'000, 4000, 0, 21, true, false}}) {
+                       Row{20'000, 1000, 0, 14, false, false}, Row{40'000, 40'000, 40'000, 16, false, false},
+                       Row{40'000, 40'000, 0, 17, false, false}, Row{2'095'000, 4000, 0, 21, true, false},
+                       Row{2'095'000, 4000, 0, 21, true, false}}) {
 #ifdef FIXCALC_EMULATED
     if (r.log > 15) continue;
 #endif
@@ -807,7 +810,9 @@ TEST_P(VectorTargets, LongTransforms) {
     if (r.part) std::copy_n(last.begin(), r.nx, x.begin());  // cell 2500 too is nonzero, as operands end
     last = x;
     for (std::size_t i = 1; i + 1 < y.size(); ++i) y[i] = static_cast<cell_t>(ops.below(kB));
-    const longmult::Plan plan = longmult::plan_product(units, r.nx, r.ny, 0);
+    const std::int64_t lx = std::max<std::int64_t>(0, r.cut - (r.ny - 1)),
+                       ly = std::max<std::int64_t>(0, r.cut - (r.nx - 1));
+    const longmult::Plan plan = longmult::plan_product(units, r.nx - lx, r.ny - ly, std::max(r.cut, lx + ly) - lx - ly);
     ASSERT_EQ(plan.log, r.log);
     ASSERT_EQ(plan.halves, r.halves);
     std::vector<u64> got(static_cast<std::size_t>(r.nx + r.ny + 2)), want(got.size());

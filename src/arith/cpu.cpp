@@ -2,8 +2,11 @@
 // the most capable vector target of the build that the processor has.
 #include "arith/cpu.h"
 
+#include <hwy/base.h>
 #include <hwy/detect_targets.h>
 
+#include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #if defined(__x86_64__)
 #include <cpuid.h>
@@ -12,6 +15,18 @@
 #endif
 
 #include "arith/longmult/products.h"
+
+// Where the checks of Highway's headers report, in the checked builds (its
+// library, which would hold this, is not linked).
+void hwy::Abort(const char* file, int line, const char* format, ...) {
+  std::fprintf(stderr, "%s:%d: ", file, line);
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+  std::fputc('\n', stderr);
+  std::abort();
+}
 
 namespace {
 

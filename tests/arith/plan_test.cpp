@@ -22,7 +22,7 @@ std::string describe(const Plan& plan) {
   if (plan.method != Method::transform) return plan.method == Method::gmp ? "gmp" : "columns";
   return "transform of 2^" + std::to_string(plan.log) + " entries of " + std::to_string(plan.cells) +
          (plan.cells == 1 ? " cell" : " cells") + (plan.halves ? " for each half of Y" : "") +
-         (plan.pair ? " on two threads" : "");
+         (plan.split > 0 ? ", X's top apart" : "") + (plan.pair ? " on two threads" : "");
 }
 
 // Shapes of one parameter n: the block pair's lengths and the columns left out.
@@ -118,7 +118,8 @@ TEST(Plan, GridAsReviewed) {
 
 // The kernels' own limits hold whatever the tables say: a transform never
 // exceeds 2^26 entries, nor 2^20 with several cells to an entry, each half
-// of Y fits, and plain C++ never takes a cell to an entry nor halves.
+// of Y fits, as does the top of X split off, and plain C++ never takes a cell
+// to an entry nor halves.
 TEST(Plan, WithinTheKernels) {
   for (const auto& [units, name] : kKinds)
     for (std::int64_t nx : {1, 33, 4095, 4096, 100'000, 3'000'000, 9'000'000, 40'000'000})
@@ -127,7 +128,9 @@ TEST(Plan, WithinTheKernels) {
         if (p.method == longmult::Method::transform) {
           EXPECT_LE(p.log, p.cells == 1 ? 26 : 20) << nx << " x " << ny;
           const std::int64_t ys = p.halves ? (ny + 1) / 2 : ny;  // the longer half
-          const std::int64_t entries = (nx + p.cells - 1) / p.cells + (ys + p.cells - 1) / p.cells - 1;
+          const std::int64_t xs = p.split > 0 ? p.split : nx;    // X's top cells alone
+          EXPECT_LT(p.split, nx) << nx << " x " << ny;
+          const std::int64_t entries = (xs + p.cells - 1) / p.cells + (ys + p.cells - 1) / p.cells - 1;
           EXPECT_GE(std::int64_t{1} << p.log, entries) << nx << " x " << ny;
           EXPECT_TRUE(p.cells > 1 || units.vector != nullptr) << nx << " x " << ny;
           EXPECT_TRUE(!p.halves || p.cells == 1) << nx << " x " << ny;

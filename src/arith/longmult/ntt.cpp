@@ -1,18 +1,15 @@
-// Products by number-theoretic transforms in every form of the plan (ntt.h),
-// by one driver: the tables of each prime, one cache of the first factor's
-// transforms, the residues modulo each prime shared out between two threads,
-// and the Chinese remainders. With two cells to an entry each thread takes a
-// prime and half of the third: a transform of L entries splits after its
-// first stage into two of L/2, modulo x^(L/2) - 1 (the sums a_j + a_(j+L/2))
-// and x^(L/2) + 1 (the differences times w^j), each made from the factors'
-// cells; the last inverse stage, which joins them, is made with the Chinese
-// remainders. With three cells each thread takes two primes, with one one.
+// Products by number-theoretic transforms in every form of the plan (ntt.h), by one driver: the
+// tables of each prime, one cache of the first factor's transforms, the residues modulo each prime
+// shared out between two threads, and the Chinese remainders. With two cells to an entry each
+// thread takes a prime and half of the third: a transform of L entries splits after its first stage
+// into two of L/2, modulo x^(L/2) - 1 (the sums a_j + a_(j+L/2)) and x^(L/2) + 1 (the differences
+// times w^j), each made from the factors' cells; the last inverse stage, which joins them, is made
+// with the Chinese remainders. With three cells each thread takes two primes, with one one.
 //
-// Entry column k of the product gathers the pairs X_(Ci+a) Y_(Cj+b) with
-// i + j = k, which belong to cell column c0 + Ck + a + b, c0 the sum of the
-// first cells. The entry columns from the first whose cells are all wanted
-// give every wanted column but the pairs of the entry columns before that
-// reach up into them; these few are summed apart.
+// Entry column k of the product gathers the pairs X_(Ci+a) Y_(Cj+b) with i + j = k, which belong to
+// cell column c0 + Ck + a + b, c0 the sum of the first cells. The entry columns from the first
+// whose cells are all wanted give every wanted column but the pairs of the entry columns before
+// that reach up into them; these few are summed apart.
 #include <algorithm>
 #include <array>
 
@@ -137,6 +134,7 @@ struct Prepared {
   Array<ShoupFactor> xf[4];
 };
 Prepared prepared;
+Array<u64> passing[4];  // X's transforms where the last product's are kept
 Array<u64> work[4];
 Array<u64> outs[3];  // l, b and a of each cell from the first wanted one
 
@@ -144,6 +142,7 @@ struct Job {
   const cell_t *X, *Y;
   Span xs, ty;
   Form form;
+  Array<u64>* x;           // X's transforms
   const VectorKernels* v;  // the vector kernels, or none: plain C++
   std::int64_t L;
   int k;
@@ -207,7 +206,7 @@ void lane(const Job& J, int q, int half) {
   const Prime& P = J.form.primes[q];
   const Tables& T = tables[J.form.slot + q];
   const std::int64_t off = half < 0 ? 0 : half * (J.L / 2), n = half < 0 ? J.L : J.L / 2;
-  u64 *x = prepared.x[q].data() + off, *a = work[q].data() + off;
+  u64 *x = J.x[q].data() + off, *a = work[q].data() + off;
   if (!J.kept) forward(x, J.X, J.xs, J, q, half);
   J.square ? void(std::copy(x, x + n, a)) : forward(a, J.Y, J.ty, J, q, half);
   if (J.v != nullptr) {
@@ -338,12 +337,13 @@ constexpr void (*kCrtCells[4])(const CrtJob&, int) = {nullptr, crt_cells<1>, crt
 void release_buffers() {
   prepared = Prepared{};
   for (auto& a : work) Array<u64>().swap(a);
+  for (auto& a : passing) Array<u64>().swap(a);
   for (auto& a : outs) Array<u64>().swap(a);
 }
 }  // namespace ntt
 
 void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from,
-                     Units units, const Plan& plan) {
+                     Units units, const Plan& plan, bool keep) {
   using namespace ntt;
   const Form form = kForms[plan.cells];
   const int C = form.C, k = plan.log;
@@ -357,25 +357,26 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   Span xs = tx;
   if (!square && 2 * entries(ty, C) <= L) xs.lo = std::max(bx.lo, std::min(tx.lo, tx.hi - C * (L / 2)));
   const auto nx = static_cast<std::size_t>(xs.size());
-  const bool inWork = C == 1 && nx >= kCellsInWork;  // buffers that must grow are freed first, not copied:
-  if (work[0].size() < static_cast<std::size_t>(L) || (!inWork && prepared.cells.capacity() < nx)) release_buffers();
+  const bool inWork = keep && C == 1 && nx >= kCellsInWork;  // buffers that must grow are freed first, not copied:
+  if (work[0].size() < static_cast<std::size_t>(L) || (keep && !inWork && prepared.cells.capacity() < nx))
+    release_buffers();
   Prepared& P = prepared;
   const cell_t* held = P.inWork ? reinterpret_cast<const cell_t*>(work[0].data()) : P.cells.data();
-  const bool kept = P.C == C && P.k == k && P.made == v && P.n == nx && std::equal(held, held + nx, X + xs.lo);
-  if (!kept) {
+  const bool kept = keep && P.C == C && P.k == k && P.made == v && P.n == nx && std::equal(held, held + nx, X + xs.lo);
+  if (keep && !kept) {
     inWork ? P.cells.clear() : P.cells.assign(X + xs.lo, X + xs.hi + 1);
     P.C = C, P.k = k, P.made = v, P.factors = false;
   }
-  P.n = inWork ? 0 : nx, P.inWork = false;  // work[0] is written from here on
-  const Job job{X, Y, xs, ty, form, v, L, k, kept, square, kept && P.factors};
+  if (keep || P.inWork) P.n = keep && !inWork ? nx : 0, P.inWork = false;  // work[0] is written from here on
+  const Job job{X, Y, xs, ty, form, keep ? P.x : passing, v, L, k, kept, square, kept && P.factors};
   for (int q = 0; q <= C; ++q) {
     tables_for(form.slot + q, form.primes[q], L, v != nullptr);
-    sized(P.x[q], L);
+    sized(job.x[q], L);
     sized(work[q], L);
     if (kept && v == nullptr) sized(P.xf[q], L);  // the plain kernels' factors
   }
   forkjoin::run_pair([&](int t) noexcept { residues(job, t); }, plan.pair);
-  P.factors = kept && v == nullptr;
+  if (keep) P.factors = kept && v == nullptr;
 
   // The wanted cells, from `from` to the top column, and with several cells
   // to an entry one above (the entry columns' parts reach that far; the

@@ -23,13 +23,11 @@ constexpr u64 pow_mod(u64 a, u64 e, u64 p) {
   return r;
 }
 
-// A column of a cell to an entry is below m (B-1)^2 < p1 p2 (about 2^100)
-// for any m below 10^10 pairs, so its residues modulo kPrimes give it
-// exactly (Chinese remainders); their roots of unity serve transforms of up
-// to 2^26 entries, those of kWide up to 2^22. An entry of C cells is below B^C, a column
-// of entries below m B^2C for m < 2^20 pairs: below 2^153 for two cells,
-// within the product of three of kWide (about 2^174), and below 2^219 for
-// three, within that of four (about 2^232).
+// A column of a cell to an entry is below m (B-1)^2 < p1 p2 (about 2^100) for any m below 10^10 pairs,
+// so its residues modulo kPrimes give it exactly (Chinese remainders); their roots of unity serve
+// transforms of up to 2^26 entries, those of kWide up to 2^22. An entry of C cells is below B^C, a
+// column of entries below m B^2C for m < 2^20 pairs: below 2^153 for two cells, within the product of
+// three of kWide (about 2^174), and below 2^219 for three, within that of four (about 2^232).
 struct Prime {
   u64 p;          // the prime
   u64 g;          // a generator of the multiplicative group modulo p, or at least no square
@@ -92,14 +90,12 @@ inline ShoupFactor shoup_factor(u64 w, const WideDivisor& byP) {
 // w with its quotient, at compile time.
 constexpr ShoupFactor shoup_constant(u64 w, u64 p) { return {w, static_cast<u64>((static_cast<u128>(w) << 64) / p)}; }
 
-// Per prime, the twiddle factors of every stage, w^j for j < len at entries
-// len .. 2 len - 1, w a primitive (2 len)-th root of unity (fws) or its
-// inverse (ivs), side by side with floor(w^j 2^64 / p) for Shoup's
-// multiplication (one load stream for both), or as doubles alone for the
-// vector kernels (fwd and ivd), which so hold the stages of length up to
-// kRun; a longer one takes w^j as w^(j - i) w^i, i = j mod kRun: w^(j - i) =
-// (w^kRun)^(j / kRun) is entry len / kRun + j / kRun (the stage of length
-// len / kRun has w^kRun for its root), w^i entry i of the stage's run of kRun
+// Per prime, the twiddle factors of every stage, w^j for j < len at entries len .. 2 len - 1, w a
+// primitive (2 len)-th root of unity (fws) or its inverse (ivs), side by side with floor(w^j 2^64 /
+// p) for Shoup's multiplication (one load stream for both), or as doubles alone for the vector
+// kernels (fwd and ivd), which so hold the stages of length up to kRun; a longer one takes w^j as
+// w^(j - i) w^i, i = j mod kRun: w^(j - i) = (w^kRun)^(j / kRun) is entry len / kRun + j / kRun
+// (the stage of length len / kRun has w^kRun for its root), w^i entry i of the stage's run of kRun
 // entries, kept from 2 kRun on, one after another.
 inline constexpr std::int64_t kRun = std::int64_t{1} << 13;
 struct Tables {

@@ -2,6 +2,7 @@
 #include "arith/longmult/plan.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "arith/longmult/products.h"
 
@@ -27,9 +28,19 @@ constexpr int kLeastLog = 4;
 // product of nx by ny cells: its entry columns must all fit.
 int log_length(std::int64_t nx, std::int64_t ny, int C, int least) {
   const std::int64_t n = (nx + C - 1) / C + (ny + C - 1) / C - 1;
-  int k = least;
-  while ((std::int64_t{1} << k) < n) ++k;
-  return k;
+  return std::max(least, static_cast<int>(std::bit_width(static_cast<std::uint64_t>(n - 1))));
+}
+
+// A product whose low columns are left out (as a series' terms times one factor) in transforms of
+// 2^(k-1) entries, not 2^k: X's top cells that fill them with Y (their number, returned; else 0),
+// and X's rest by the cells of Y it reaches in 2^(k-2) at most. Y's length is taken up to a
+// multiple of 2^(k - band), so that X's top, and its transform, serve a run of such products.
+std::int64_t split_of(std::int64_t nx, std::int64_t ny, std::int64_t below, int k, int band) {
+  const std::int64_t step = std::int64_t{1} << std::max(0, k - band),
+                     top = (std::int64_t{1} << (k - 1)) + 1 - (ny + step - 1) / step * step;
+  const std::int64_t rest = nx - top, reached = ny - std::max<std::int64_t>(0, below - rest + 1);
+  if (band == 0 || k - 2 < kLeastLog || top <= 0 || rest <= 0) return 0;
+  return reached <= 0 || log_length(rest, reached, 1, kLeastLog) <= k - 2 ? top : 0;
 }
 
 }  // namespace
@@ -47,8 +58,11 @@ Plan plan_product(Units units, std::int64_t nx, std::int64_t ny, std::int64_t be
     const bool halves = t.halves_entries > 0 && (std::int64_t{1} << k1) >= t.halves_entries &&
                         log_length(nx, (ny + 1) / 2, 1, kLeastLog) < k1;
     const int kv = halves ? k1 - 1 : k1;
-    if (units.vector != nullptr && kv <= t.max_log)
-      return {Method::transform, 1, kv, (std::int64_t{1} << kv) >= t.pair_entries, t.pair_columns, halves};
+    if (units.vector != nullptr && kv <= t.max_log) {
+      const std::int64_t split = halves ? 0 : split_of(nx, ny, below, kv, t.split_band);
+      const int kt = split > 0 ? kv - 1 : kv;
+      return {Method::transform, 1, kt, (std::int64_t{1} << kt) >= t.pair_entries, t.pair_columns, halves, split};
+    }
     // In plain C++, or too long for a cell to an entry: the form whose work
     // for each thread is shorter, one and a half transforms of 2^k2 entries
     // or two of 2^k3.

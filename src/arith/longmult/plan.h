@@ -20,6 +20,7 @@ struct Plan {
   bool pair = false;              // transform: its residues on two threads
   std::int64_t pair_columns = 0;  // transform: its remainders on two threads from this many columns
   bool halves = false;            // transform: of X by each half of Y, X's transform kept between them
+  std::int64_t split = 0;         // transform: of X's top `split` cells by Y, the rest of X apart
 };
 
 // The plan for the columns from `from` up of a block pair of nx by ny cells

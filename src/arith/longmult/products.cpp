@@ -1,5 +1,5 @@
-// The splitting of operands into blocks at long runs of zero cells, each
-// block pair multiplied as its plan says (plan.cpp).
+// The splitting of operands into blocks at long runs of zero cells, each block pair multiplied as
+// its plan says (plan.cpp).
 #include <algorithm>
 
 #include "arith/longmult/plan.h"
@@ -14,9 +14,9 @@ constexpr std::int64_t kGap = 32;
 constexpr int kMaxBlocks = 4;
 constexpr std::int64_t kSplitSize = 2 * kGap + 2;  // shorter spans stay whole
 
-// Splits s at runs of at least kGap zero cells within it, at the longest such
-// runs when there are more than kMaxBlocks - 1; s may end in zeros (a chunk of
-// a factor), which no run at its ends splits off. Returns the number of blocks.
+// Splits s at runs of at least kGap zero cells within it, at the longest such runs when there are
+// more than kMaxBlocks - 1; s may end in zeros (a chunk of a factor), which no run at its ends
+// splits off. Returns the number of blocks.
 int split_blocks(const Cells& R, Span* out) {
   const Span s = R.s;
   if (s.size() < kSplitSize) {
@@ -51,8 +51,9 @@ int split_blocks(const Cells& R, Span* out) {
 }
 
 // acc += the columns c >= cut of X[bx] * Y[by], trimmed to the cells that
-// reach column cut.
-void add_block_product(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t cut) {
+// reach column cut; with `keep`, X's transform is kept for the next product.
+void add_block_product(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t cut,
+                       bool keep = true) {
   if (bx.hi + by.hi < cut) return;
   const Span tx{std::max(bx.lo, cut - by.hi), bx.hi};
   const Span ty{std::max(by.lo, cut - bx.hi), by.hi};
@@ -66,10 +67,15 @@ void add_block_product(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span
     case Method::transform:
       if (plan.halves) {  // X's transform serves both halves; the upper half's columns start above
         const Span lo{ty.lo, ty.lo + (ty.size() + 1) / 2 - 1}, hi{lo.hi + 1, ty.hi};
-        add_product_ntt(acc, X, bx, tx, Y, lo, from, units, plan);
-        return add_product_ntt(acc, X, bx, tx, Y, hi, std::max(from, tx.lo + hi.lo), units, plan);
+        add_product_ntt(acc, X, bx, tx, Y, lo, from, units, plan, keep);
+        return add_product_ntt(acc, X, bx, tx, Y, hi, std::max(from, tx.lo + hi.lo), units, plan, keep);
       }
-      return add_product_ntt(acc, X, bx, tx, Y, ty, from, units, plan);
+      if (plan.split > 0) {  // X's top alone (its block: not read below), the rest apart
+        const Span top{tx.hi - plan.split + 1, tx.hi};
+        add_product_ntt(acc, X, top, top, Y, ty, std::max(from, top.lo + ty.lo), units, plan, keep);
+        return add_block_product(acc, X, {tx.lo, top.lo - 1}, Y, ty, from, false);
+      }
+      return add_product_ntt(acc, X, bx, tx, Y, ty, from, units, plan, keep);
   }
 }
 

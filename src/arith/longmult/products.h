@@ -113,21 +113,18 @@ void add_product_kronecker(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, 
 namespace ntt {
 struct Prime;
 }
-// The kernels of one vector target (simd.cpp), for the processors that have
-// it. transform: of L >= 16 integers below p, by decimation in frequency
-// (x, y -> x + y, (x - y) w^j), the entries left in a form and order of the
-// kernels' own; multiply_entries: a := a b c mod p on two such transforms;
-// inverse_transform: L times the inverse, by decimation in time (x, y ->
-// x +- y w^-j), integers in [0, p) in natural order; with the twiddles of
-// Tables::fwd and ivd. crt_columns: the columns from their residues r1 < p1,
-// r2 < p2 as (a B + b) B + l, l into r1s and b + a 2^kHighAt into r2s, but
+// The kernels of one vector target (simd.cpp), for the processors that have it. transform: of L >=
+// 16 integers below p, by decimation in frequency (x, y -> x + y, (x - y) w^j), the entries left in
+// a form and order of the kernels' own; multiply_entries: a := a b c mod p on two such transforms;
+// inverse_transform: L times the inverse, by decimation in time (x, y -> x +- y w^-j), integers in
+// [0, p) in natural order; with the twiddles of Tables::fwd and ivd. crt_columns: the columns from
+// their residues r1 < p1, r2 < p2 as (a B + b) B + l, l into r1s and b + a 2^kHighAt into r2s, but
 // for the last n mod lanes(). frac_sums: for the passes of the truncated product
-// (arith/longmult_fast.cpp), the j-th with x1 = x[-j], x2 = x[-j - 1] and
-// b = y[j], the sums of h = (x1 b mod B + floor(x2 b / B)) mod B, of
-// x2 b mod B and of b into sums[0 .. 2], the passes with h = B - 1 and
-// x2 b mod B + b > B (which may wrap) into may[nmay++]; over the whole
-// vectors of n < 2^29 passes, whose number it returns. column_sums: the
-// sums of x_j h and of x_j l for y_i = h 10^5 + l (columns.cpp).
+// (arith/longmult_fast.cpp), the j-th with x1 = x[-j], x2 = x[-j - 1] and b = y[j], the sums of h =
+// (x1 b mod B + floor(x2 b / B)) mod B, of x2 b mod B and of b into sums[0 .. 2], the passes with h
+// = B - 1 and x2 b mod B + b > B (which may wrap) into may[nmay++]; over the whole vectors of n <
+// 2^29 passes, whose number it returns. column_sums: the sums of x_j h and of x_j l for y_i = h
+// 10^5 + l (columns.cpp).
 struct VectorKernels {
   const char* name;        // Highway's name of the target, in lower case
   std::int64_t target;     // its bit among Highway's targets
@@ -148,9 +145,10 @@ std::span<const VectorKernels* const> vector_kernels();
 // transforms (ntt.cpp) of the plan's length and cells to an entry, on the
 // vector `units` for a cell to an entry (which the processor must have),
 // else in plain C++. X may be read down to the start of its block bx, whose
-// pairs with Y[ty] below tx must fall in columns below `from`.
+// pairs with Y[ty] below tx must fall in columns below `from`. With `keep`
+// X's transform is kept for the next product, else the last one's stays.
 struct Plan;
 void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from,
-                     Units units, const Plan& plan);
+                     Units units, const Plan& plan, bool keep);
 
 }  // namespace longmult

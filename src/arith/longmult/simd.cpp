@@ -79,17 +79,14 @@ HWY_INLINE V reduce(V s, const Mod& m) {
 // x mod p in [0, p) for |x| < p; x + p where x < 0 (not where x is -0).
 HWY_INLINE V up(V x, const Mod& m) { return hn::IfThenElse(hn::Lt(x, hn::Zero(d)), hn::Add(x, hn::Set(d, m.p)), x); }
 
-// The stages shorter than a vector work on 2N entries in two vectors A and
-// B (N lanes, N = 2^k): entry (v, i), lane i of A (v = 0) or B (v = 1), is
-// entry v N + i of the block. exchange(t) swaps the roles of v and of bit t
-// of i, so that the pairs of the stage of length 2^t face each other in A
-// and B. The forward transform exchanges with bits k - 1, ..., 0 before
-// those stages and leaves the block so (the entries of a transform are
-// multiplied entry by entry, in any order, as long as both factors have it);
-// the inverse undoes it, exchanging with bits 0, ..., k - 1 after its
-// stages of length 1, ..., 2^(k-1). Before the stage of length 2^t the lane
-// bits below t are those of the entry's own index, so that lane i takes the
-// twiddle of j = i mod 2^t.
+// The stages shorter than a vector work on 2N entries in two vectors A and B (N lanes, N = 2^k):
+// entry (v, i), lane i of A (v = 0) or B (v = 1), is entry v N + i of the block. exchange(t) swaps
+// the roles of v and of bit t of i, so that the pairs of the stage of length 2^t face each other in
+// A and B. The forward transform exchanges with bits k - 1, ..., 0 before those stages and leaves
+// the block so (the entries of a transform are multiplied entry by entry, in any order, as long as
+// both factors have it); the inverse undoes it, exchanging with bits 0, ..., k - 1 after its stages
+// of length 1, ..., 2^(k-1). Before the stage of length 2^t the lane bits below t are those of the
+// entry's own index, so that lane i takes the twiddle of j = i mod 2^t.
 HWY_INLINE void exchange(V& A, V& B, int t, int k) {
   if (t == k - 1) {
     const V a = hn::ConcatLowerLower(d, B, A);
@@ -376,22 +373,6 @@ HWY_AFTER_NAMESPACE();
 #endif
 
 #if HWY_ONCE
-#include <cstdarg>
-#include <cstdio>
-#include <cstdlib>
-
-// Where Highway's own checks report, in the checked builds (its library,
-// which would hold this, is not linked).
-void hwy::Abort(const char* file, int line, const char* format, ...) {
-  std::fprintf(stderr, "%s:%d: ", file, line);
-  va_list args;
-  va_start(args, format);
-  std::vfprintf(stderr, format, args);
-  va_end(args);
-  std::fputc('\n', stderr);
-  std::abort();
-}
-
 namespace longmult {
 namespace {
 
