@@ -59,15 +59,9 @@ void add_product_columns(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Sp
   std::int64_t c = lo;
   for (; c <= to; ++c) {
     const u64 hq = H[c - lo] / kHalf, t = (H[c - lo] - hq * kHalf) * kHalf + L[c - lo] + acc[c] + carry;
-    const u64 q = t / kB;
-    acc[c] = t - q * kB;
-    carry = q + hq;
+    acc[c] = t % kB, carry = t / kB + hq;
   }
-  for (; carry != 0; ++c) {
-    const u64 t = acc[c] + carry;
-    carry = t / kB;
-    acc[c] = t - carry * kB;
-  }
+  for (; carry != 0; ++c) acc[c] += carry, carry = acc[c] / kB, acc[c] %= kB;
 }
 
 }  // namespace longmult

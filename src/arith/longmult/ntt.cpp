@@ -50,13 +50,8 @@ const Tables& tables_for(int slot, const Prime& P, std::int64_t L, bool doubles)
     const auto at = static_cast<std::size_t>(run ? run_at(len) : len);
     u64 x = 1, y = 1;
     for (auto e = at; e < at + static_cast<std::size_t>(run ? kRun : len); ++e) {
-      if (doubles) {
-        T.fwd[e] = centred(x);
-        T.ivd[e] = centred(y);
-      } else {
-        T.fws[e] = shoup_factor(x, byP);
-        T.ivs[e] = shoup_factor(y, byP);
-      }
+      if (doubles) T.fwd[e] = centred(x), T.ivd[e] = centred(y);
+      if (!doubles) T.fws[e] = shoup_factor(x, byP), T.ivs[e] = shoup_factor(y, byP);
       x = reduce(shoup(x, fw, P.p), P.p);
       y = reduce(shoup(y, fi, P.p), P.p);
     }
@@ -134,9 +129,8 @@ struct Prepared {
   Array<ShoupFactor> xf[4];
 };
 Prepared prepared;
-Array<u64> passing[4];  // X's transforms where the last product's are kept
-Array<u64> work[4];
-Array<u64> outs[3];  // l, b and a of each cell from the first wanted one
+Array<u64> work[4], passing[4];  // the residues; X's transforms where the last product's are kept
+Array<u64> outs[3];              // l, b and a of each cell from the first wanted one
 
 struct Job {
   const cell_t *X, *Y;

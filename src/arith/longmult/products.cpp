@@ -19,10 +19,7 @@ constexpr std::int64_t kSplitSize = 2 * kGap + 2;  // shorter spans stay whole
 // splits off. Returns the number of blocks.
 int split_blocks(const Cells& R, Span* out) {
   const Span s = R.s;
-  if (s.size() < kSplitSize) {
-    out[0] = s;
-    return 1;
-  }
+  if (s.size() < kSplitSize) return out[0] = s, 1;
   Span gaps[kMaxBlocks];  // zero runs, longest first
   int ng = 0;
   // A run of kGap zeros holds a multiple of kGap: only those places are read,
@@ -42,10 +39,7 @@ int split_blocks(const Cells& R, Span* out) {
   for (int k = 1; k < ng; ++k)  // into the order of position
     for (int j = k; j > 0 && gaps[j - 1].lo > gaps[j].lo; --j) std::swap(gaps[j - 1], gaps[j]);
   std::int64_t start = s.lo;
-  for (int k = 0; k < ng; ++k) {
-    out[k] = {start, gaps[k].lo - 1};
-    start = gaps[k].hi + 1;
-  }
+  for (int k = 0; k < ng; start = gaps[k++].hi + 1) out[k] = {start, gaps[k].lo - 1};
   out[ng] = {start, s.hi};
   return ng + 1;
 }

@@ -93,8 +93,7 @@ auto* sized(V& v, std::int64_t n) {
 constexpr int kHighAt = 34;  // b + a 2^34 for b < B < 2^34 and a < 2^26, a column's pairs on the vector units
 inline void split_base(u128 col, u64& l, u64& b, u64& a) {
   const u64 h = divmod_base(col, l);
-  a = h / kB;
-  b = h - a * kB;
+  a = h / kB, b = h % kB;
 }
 
 // acc += the columns c >= cut of X * Y, operands split into blocks at long

@@ -47,13 +47,9 @@ const DU du;
 // significand bits. Doubles are kept in the entries of an array between the
 // stages of a transform (get, put).
 HWY_INLINE V to_double(VU x) {
-  const V two52 = hn::Set(d, 0x1p52);
-  return hn::Sub(hn::BitCast(d, hn::Or(x, hn::BitCast(du, two52))), two52);
+  return hn::Sub(hn::BitCast(d, hn::Or(x, hn::BitCast(du, hn::Set(d, 0x1p52)))), hn::Set(d, 0x1p52));
 }
-HWY_INLINE VU to_int(V x) {
-  const V two52 = hn::Set(d, 0x1p52);
-  return hn::BitCast(du, hn::Xor(hn::Add(x, two52), two52));
-}
+HWY_INLINE VU to_int(V x) { return hn::BitCast(du, hn::Xor(hn::Add(x, hn::Set(d, 0x1p52)), hn::Set(d, 0x1p52))); }
 HWY_INLINE V load(const u64* a) { return to_double(hn::LoadU(du, a)); }
 HWY_INLINE void store(u64* a, V x) { hn::StoreU(to_int(x), du, a); }
 HWY_INLINE V get(const u64* a) { return hn::BitCast(d, hn::LoadU(du, a)); }
@@ -108,8 +104,8 @@ HWY_INLINE int log2_lanes() { return hwy::FloorLog2(hn::Lanes(d)); }
 // forward one reads integers below p and leaves residues as doubles, which the entrywise product
 // and the inverse read; the inverse leaves integers in [0, p). Both go depth first: the stages
 // within blocks of kNear entries, which stay in the caches near the core, a block at a time; the
-// longer ones over the whole block they split, with twiddles made from the runs of the tables (a
-// stage's twiddles are the same in every block).
+// longer ones two to a pass over the whole block they split, with twiddles made from the runs of
+// the tables (a stage's twiddles are the same in every block).
 constexpr std::int64_t kNear = 2 * kRun;
 struct Stages {
   Mod m;
@@ -122,22 +118,27 @@ struct Stages {
 };
 // The twiddles w^j .. w^(j+N-1) of the stage of length len, from the table
 // w, or for a stage longer than kRun from its run and w^(j - j mod kRun).
-template <bool kLong>
+template <bool kLong = false>
 HWY_INLINE V twiddles(const Mod m, const double* w, std::int64_t len, std::int64_t j) {
   if (!kLong) return hn::LoadU(d, w + len + j);
   return mulmod(hn::LoadU(d, w + run_at(len) + (j & (kRun - 1))), hn::Set(d, w[len / kRun + j / kRun]), m);
 }
+// The butterfly of the forward transform: x, y -> x + y, (x - y) w.
+HWY_INLINE void forward_butterfly(V& x, V& y, V w, const Mod& m) {
+  const V s = reduce(hn::Add(x, y), m);
+  y = mulmod(hn::Sub(x, y), w, m), x = s;
+}
 
 // A forward stage of length len on the blocks of 2 len entries of a[0 .. n),
 // from integers if kInts.
-template <bool kInts, bool kLong = false>
+template <bool kInts>
 HWY_INLINE void forward_stage(const Mod m, const double* w, u64* a, std::int64_t n, std::int64_t len) {
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
   for (std::int64_t b = 0; b < n; b += 2 * len)
     for (std::int64_t j = 0; j < len; j += N) {
-      const V x = kInts ? load(a + b + j) : get(a + b + j), y = kInts ? load(a + b + j + len) : get(a + b + j + len);
-      put(a + b + j, reduce(hn::Add(x, y), m));
-      put(a + b + j + len, mulmod(hn::Sub(x, y), twiddles<kLong>(m, w, len, j), m));
+      V x = kInts ? load(a + b + j) : get(a + b + j), y = kInts ? load(a + b + j + len) : get(a + b + j + len);
+      forward_butterfly(x, y, twiddles(m, w, len, j), m);
+      put(a + b + j, x), put(a + b + j + len, y);
     }
 }
 // The forward stages of a block of n <= kNear entries, the first from
@@ -153,40 +154,50 @@ void forward_stages(const Stages& S, u64* a, std::int64_t n, bool ints) {
     for (int t = log2_lanes() - 1; t >= 0; --t) {
       exchange(A, B, t, log2_lanes());
       const V s = reduce(hn::Add(A, B), m), x = hn::Sub(A, B);
-      B = t == 0 ? reduce(x, m) : mulmod(x, hn::Load(d, S.tw[t]), m);
-      A = s;
+      B = t == 0 ? reduce(x, m) : mulmod(x, hn::Load(d, S.tw[t]), m), A = s;
     }
-    put(a + b, A);
-    put(a + b + N, B);
+    put(a + b, A), put(a + b + N, B);
+  }
+}
+// The stages longer than a block two in one pass, of lengths 2q and q on a[0 .. 4q) (from
+// integers if kInts): half the passes over arrays that outgrow the caches near the core.
+template <bool kInts>
+HWY_INLINE void forward_pair(const Mod m, const double* w, u64* a, std::int64_t q) {
+  for (std::int64_t j = 0; j < q; j += static_cast<std::int64_t>(hn::Lanes(d))) {
+    V x[4];
+    for (int i = 0; i < 4; ++i) x[i] = kInts ? load(a + j + i * q) : get(a + j + i * q);
+    for (int i = 0; i < 2; ++i) forward_butterfly(x[i], x[i + 2], twiddles<true>(m, w, 2 * q, j + i * q), m);
+    for (int i = 0; i < 4; i += 2) forward_butterfly(x[i], x[i + 1], twiddles<true>(m, w, q, j), m);
+    for (int i = 0; i < 4; ++i) put(a + j + i * q, x[i]);
   }
 }
 void forward(const Stages& S, u64* a, std::int64_t n, bool ints) {
   if (n <= kNear) return forward_stages(S, a, n, ints);
-  ints ? forward_stage<true, true>(S.m, S.w, a, n, n / 2) : forward_stage<false, true>(S.m, S.w, a, n, n / 2);
-  forward(S, a, n / 2, false);
-  forward(S, a + n / 2, n / 2, false);
+  ints ? forward_pair<true>(S.m, S.w, a, n / 4) : forward_pair<false>(S.m, S.w, a, n / 4);
+  for (int i = 0; i < 4; ++i) forward(S, a + i * (n / 4), n / 4, false);
 }
 void transform(u64* a, std::int64_t L, const Prime& P, const double* w) { forward(Stages(P, w), a, L, true); }
 
-// An inverse stage of length len on the blocks of 2 len entries of
-// a[0 .. n), to integers in [0, p) if `ints`; its sums reduced at the
-// lengths 2^(4i + 3) and at the last (the bound above).
-template <bool kInts, bool kReduce, bool kLong>
+// The butterfly of the inverse: x, y -> x + y w, x - y w, the sums reduced if `reduced` (at the
+// lengths 2^(4i + 3) and at the last stage only: the bound above); its outputs written (write).
+HWY_INLINE void inverse_butterfly(V& x, V& y, V w, const Mod& m, bool reduced) {
+  const V b = mulmod(y, w, m), s = hn::Add(x, b), t = hn::Sub(x, b);
+  x = reduced ? reduce(s, m) : s, y = reduced ? reduce(t, m) : t;
+}
+template <bool kInts>
+HWY_INLINE void write(u64* a, V x, const Mod& m) {
+  kInts ? store(a, up(x, m)) : put(a, x);
+}
+// An inverse stage of length len on the blocks of 2 len entries of a[0 .. n).
+template <bool kInts, bool kReduced>
 HWY_INLINE void inverse_stage(const Mod m, const double* w, u64* a, std::int64_t n, std::int64_t len) {
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
   for (std::int64_t b = 0; b < n; b += 2 * len)
     for (std::int64_t j = 0; j < len; j += N) {
-      const V x = get(a + b + j), y = mulmod(get(a + b + j + len), twiddles<kLong>(m, w, len, j), m);
-      const V s = hn::Add(x, y), t = hn::Sub(x, y);
-      kInts ? store(a + b + j, up(reduce(s, m), m)) : put(a + b + j, kReduce ? reduce(s, m) : s);
-      kInts ? store(a + b + j + len, up(reduce(t, m), m)) : put(a + b + j + len, kReduce ? reduce(t, m) : t);
+      V x = get(a + b + j), y = get(a + b + j + len);
+      inverse_butterfly(x, y, twiddles(m, w, len, j), m, kInts || kReduced);
+      write<kInts>(a + b + j, x, m), write<kInts>(a + b + j + len, y, m);
     }
-}
-template <bool kLong = false>
-HWY_INLINE void inverse_stage(const Mod m, const double* w, u64* a, std::int64_t n, std::int64_t len, bool ints) {
-  if (ints) return inverse_stage<true, true, kLong>(m, w, a, n, len);
-  if (hwy::FloorLog2(len) % 4 == 3) return inverse_stage<false, true, kLong>(m, w, a, n, len);
-  inverse_stage<false, false, kLong>(m, w, a, n, len);
 }
 // The inverse stages of a block of n <= kNear entries, the last to integers
 // if `ints`: those shorter than a vector (up to 4), then the longer ones.
@@ -199,20 +210,34 @@ void inverse_stages(const Stages& S, u64* a, std::int64_t n, bool ints) {
     for (int t = 0; t < k; ++t) {
       if (t > 0) exchange(A, B, t - 1, k);
       const V y = t == 0 ? B : mulmod(B, hn::Load(d, S.tw[t]), m);
-      B = hn::Sub(A, y);
-      A = hn::Add(A, y);
+      B = hn::Sub(A, y), A = hn::Add(A, y);
     }
     exchange(A, B, k - 1, k);
-    put(a + b, A);
-    put(a + b + N, B);
+    put(a + b, A), put(a + b + N, B);
   }
-  for (std::int64_t len = N; len <= n / 2; len *= 2) inverse_stage(m, S.w, a, n, len, ints && len == n / 2);
+  for (std::int64_t len = N; len <= n / 2; len *= 2) {
+    if (ints && len == n / 2) return inverse_stage<true, true>(m, S.w, a, n, len);
+    hwy::FloorLog2(len) % 4 == 3 ? inverse_stage<false, true>(m, S.w, a, n, len)
+                                 : inverse_stage<false, false>(m, S.w, a, n, len);
+  }
+}
+// The stages longer than a block two in one pass, of lengths q and 2q on a[0 .. 4q), the second
+// to integers if kInts.
+template <bool kInts>
+HWY_INLINE void inverse_pair(const Mod m, const double* w, u64* a, std::int64_t q) {
+  const bool r1 = hwy::FloorLog2(q) % 4 == 3, r2 = kInts || hwy::FloorLog2(2 * q) % 4 == 3;
+  for (std::int64_t j = 0; j < q; j += static_cast<std::int64_t>(hn::Lanes(d))) {
+    V x[4];
+    for (int i = 0; i < 4; ++i) x[i] = get(a + j + i * q);
+    for (int i = 0; i < 4; i += 2) inverse_butterfly(x[i], x[i + 1], twiddles<true>(m, w, q, j), m, r1);
+    for (int i = 0; i < 2; ++i) inverse_butterfly(x[i], x[i + 2], twiddles<true>(m, w, 2 * q, j + i * q), m, r2);
+    for (int i = 0; i < 4; ++i) write<kInts>(a + j + i * q, x[i], m);
+  }
 }
 void inverse(const Stages& S, u64* a, std::int64_t n, bool ints) {
   if (n <= kNear) return inverse_stages(S, a, n, ints);
-  inverse(S, a, n / 2, false);
-  inverse(S, a + n / 2, n / 2, false);
-  inverse_stage<true>(S.m, S.w, a, n, n / 2, ints);
+  for (int i = 0; i < 4; ++i) inverse(S, a + i * (n / 4), n / 4, false);
+  ints ? inverse_pair<true>(S.m, S.w, a, n / 4) : inverse_pair<false>(S.m, S.w, a, n / 4);
 }
 void inverse_transform(u64* a, std::int64_t L, const Prime& P, const double* w) { inverse(Stages(P, w), a, L, true); }
 
@@ -225,23 +250,20 @@ void multiply_entries(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 
   for (std::int64_t i = 0; i < L; i += N) put(a + i, mulmod(mulmod(get(a + i), get(b + i), m), cc, m));
 }
 
-// q and r of x = q B + r from e, floor(x / B) or one either side of it, and
-// t = x - e B, formed exactly: one correction either way.
+// q and r of x = q B + r from e, floor(x / B) or one above it (estimate_quotient), and
+// t = x - e B, formed exactly: one correction.
 HWY_INLINE void settle_split(V e, V t, V& q, V& r) {
-  const V base = hn::Set(d, static_cast<double>(kB)), one = hn::Set(d, 1.0);
   const auto under = hn::Lt(t, hn::Zero(d));
-  t = hn::Add(t, hn::IfThenElseZero(under, base));
-  e = hn::Sub(e, hn::IfThenElseZero(under, one));
-  const auto over = hn::Ge(t, base);
-  r = hn::Sub(t, hn::IfThenElseZero(over, base));
-  q = hn::Add(e, hn::IfThenElseZero(over, one));
+  r = hn::Add(t, hn::IfThenElseZero(under, hn::Set(d, static_cast<double>(kB))));
+  q = hn::Sub(e, hn::IfThenElseZero(under, hn::Set(d, 1.0)));
 }
-// floor(x / B) estimated as x 10^-10 rounded to an integer; the callers bound its error.
+// floor(x / B) estimated as x 10^-10 rounded to an integer: for y = x / B below 2^51 and
+// x 10^-10 within 1/2 of y, that is floor(y) or floor(y) + 1 (the callers bound the error).
 HWY_INLINE V estimate_quotient(V x) { return round_product(x, hn::Set(d, 1e-10)); }
 
 // x b = q B + r for cells x, b below B, as mul_divmod_base does
-// (arith/longmult_fast.h): e estimated from h = x b rounded is within one of
-// q (x b / B below 10^10, two roundings before the last), and h - e B, an
+// (arith/longmult_fast.h): e estimated from h = x b rounded is q or q + 1
+// (x b / B below 10^10, two roundings before the last), and h - e B, an
 // integer below 2^36 in size, comes exactly from the FMA, as does its sum
 // with l = x b - h.
 HWY_INLINE void split_at_base(V x, V b, V& q, V& r) {
@@ -249,8 +271,8 @@ HWY_INLINE void split_at_base(V x, V b, V& q, V& r) {
   settle_split(e, hn::Add(hn::NegMulAdd(e, hn::Set(d, static_cast<double>(kB)), h), l), q, r);
 }
 
-// x = q B + r for integers x in [0, 2^53): e estimated is within one of q,
-// and x - e B (below 2^35 in size) is exact by the FMA.
+// x = q B + r for integers x in [0, 2^53): e estimated is q or q + 1, and
+// x - e B (below 2^35 in size) is exact by the FMA.
 HWY_INLINE void split_small(V x, V& q, V& r) {
   const V e = estimate_quotient(x);
   settle_split(e, hn::NegMulAdd(e, hn::Set(d, static_cast<double>(kB)), x), q, r);
@@ -264,10 +286,8 @@ void crt_columns(u64* r1s, u64* r2s, std::int64_t n) {
   const Prime &P1 = kPrimes[0], &P2 = kPrimes[1];
   const Mod m2 = mod_of(P2);
   constexpr u64 kInvP1 = pow_mod(kPrimes[0].p % kPrimes[1].p, kPrimes[1].p - 2, kPrimes[1].p);  // 1 / p1 mod p2
-  const V w = hn::Set(d, static_cast<double>(kInvP1));
-  const V p1h = hn::Set(d, static_cast<double>(P1.p / kB));
-  const V p1l = hn::Set(d, static_cast<double>(P1.p % kB));
-  const V base = hn::Set(d, static_cast<double>(kB));
+  const V w = hn::Set(d, static_cast<double>(kInvP1)), base = hn::Set(d, static_cast<double>(kB));
+  const V p1h = hn::Set(d, static_cast<double>(P1.p / kB)), p1l = hn::Set(d, static_cast<double>(P1.p % kB));
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
   for (std::int64_t c = 0; c + N <= n; c += N) {
     const V r1 = load(r1s + c), r2 = load(r2s + c);
@@ -290,8 +310,7 @@ void crt_columns(u64* r1s, u64* r2s, std::int64_t n) {
 // order of y.
 std::int64_t frac_sums(const cell_t* x, const cell_t* y, std::int64_t n, u64 sums[3], std::int64_t* may,
                        std::int64_t& nmay) {
-  const V base = hn::Set(d, static_cast<double>(kB));
-  const V top = hn::Set(d, static_cast<double>(kB - 1));
+  const V base = hn::Set(d, static_cast<double>(kB)), top = hn::Set(d, static_cast<double>(kB - 1));
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
   const hn::RebindToSigned<D> di;
   VU sh = hn::Zero(du), sr = sh, sy = sh;
