@@ -1,9 +1,8 @@
-// Products summed column by column in 64-bit integers: with each cell of Y
-// split as y_i = h 10^5 + l (h, l < 10^5), a product x_j h or x_j l is below
-// 10^15, and the sums H of x_j h and L of x_j l over the pairs of a column
-// stay below 2^64 for columns of fewer than 18,000 pairs, as the plan keeps
-// them (plan.cpp). On the vector units the blocks of 16 cells a side or more
-// go as dot products in doubles (simd.cpp), the others row by row.
+// Products summed column by column in 64-bit integers: with each cell of Y split as y_i = h 10^5 +
+// l (h, l < 10^5), a product x_j h or x_j l is below 10^15, and the sums H of x_j h and L of x_j l
+// over the pairs of a column stay below 2^64 for columns of fewer than 18,000 pairs, as the plan
+// keeps them (plan.cpp). On the vector units the blocks of 16 cells a side or more go as dot
+// products in doubles (simd.cpp), the others row by row.
 #include <algorithm>
 
 #include "arith/longmult/plan.h"

@@ -4,16 +4,15 @@
 
 namespace longmult::ntt {
 
-// Two stages to a pass, four entries at a time: half the loads, the stores
-// and the passes over arrays that outgrow the caches near the core of one
-// stage at a time. The entries stay lazy between the stages, below a small
-// multiple of p (Shoup's product takes any y below 2^64), and are reduced to
-// [0, p) at the end (reduce_lazy, for the primes of ntt.h).
+// Two stages to a pass, four entries at a time: half the loads, the stores and the passes over
+// arrays that outgrow the caches near the core of one stage at a time. The entries stay lazy
+// between the stages, below a small multiple of p (Shoup's product takes any y below 2^64), and are
+// reduced to [0, p) at the end (reduce_lazy, for the primes of ntt.h).
 
-// The forward transform, by decimation in frequency. A pass over two stages
-// takes entries below 4p: the sums of the first stage are below 8p, the sum
-// of sums below 16p, brought back below 4p; Shoup's products are below 2p
-// and their sum below 4p. For p below 2^58 all of it stays below 2^62.
+// The forward transform, by decimation in frequency. A pass over two stages takes entries below 4p:
+// the sums of the first stage are below 8p, the sum of sums below 16p, brought back below 4p;
+// Shoup's products are below 2p and their sum below 4p. For p below 2^58 all of it stays below
+// 2^62.
 void transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T) {
   const u64 p = P.p, p2 = 2 * p, p4 = 4 * p, p8 = 8 * p;
   const ShoupFactor* w = T.fws.data();
@@ -58,10 +57,9 @@ void transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T) {
   }
 }
 
-// The inverse, by decimation in time. Each stage adds at most 2p to the
-// bound of the entries (x + v and x - v + 2p, v = y w below 2p), so that from
-// entries below 2p they stay below 44p after 20 stages, and need no
-// correction until the end (44p < 2^64 for p below 2^58).
+// The inverse, by decimation in time. Each stage adds at most 2p to the bound of the entries (x + v
+// and x - v + 2p, v = y w below 2p), so that from entries below 2p they stay below 44p after 20
+// stages, and need no correction until the end (44p < 2^64 for p below 2^58).
 void inverse_transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tables& T) {
   const u64 p = P.p, p2 = 2 * p, p4 = 4 * p;
   const ShoupFactor* w = T.ivs.data();
@@ -108,13 +106,11 @@ void inverse_transform_scalar(u64* a, std::int64_t L, const Prime& P, const Tabl
   }
 }
 
-// a := a b / 2^k mod p. With p < 2^b, the product t = a b (below p^2 <
-// 2^2b) is reduced by Barrett's method, q = floor(floor(t / 2^(b-2))
-// floor(2^(2b+4) / p) / 2^(b+6)), which falls at most 2 short of
-// floor(t / p), so that r = t - q p is below 3p; then r / 2^k needs no
-// product by 1/2^k: as 2^k divides p - 1, r + m p for m = -r mod 2^k is a
-// multiple of 2^k, and its quotient (r + m) / 2^k + m (p - 1) / 2^k is below
-// 3p / 2^k + p.
+// a := a b / 2^k mod p. With p < 2^b, the product t = a b (below p^2 < 2^2b) is reduced by
+// Barrett's method, q = floor(floor(t / 2^(b-2)) floor(2^(2b+4) / p) / 2^(b+6)), which falls at
+// most 2 short of floor(t / p), so that r = t - q p is below 3p; then r / 2^k needs no product by
+// 1/2^k: as 2^k divides p - 1, r + m p for m = -r mod 2^k is a multiple of 2^k, and its quotient (r
+// + m) / 2^k + m (p - 1) / 2^k is below 3p / 2^k + p.
 void multiply_entries_scalar(u64* a, const u64* b, std::int64_t n, const Prime& P, int k) {
   const u64 p = P.p, mu = static_cast<u64>((u128{1} << (2 * P.bits + 4)) / p);
   const unsigned down = P.bits - 2, shift = P.bits + 6;

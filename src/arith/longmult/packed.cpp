@@ -1,5 +1,5 @@
-// Products by GMP through Kronecker substitution: the cells packed into
-// fields wide enough for any column sum, one product of binary numbers.
+// Products by GMP through Kronecker substitution: the cells packed into fields wide enough for any
+// column sum, one product of binary numbers.
 #include <gmp.h>
 
 #include <algorithm>

@@ -9,12 +9,11 @@
 namespace longmult {
 namespace {
 
-// What the kernels can take: the primes' roots of unity serve transforms of
-// up to 2^26 entries, the bounds of the wide primes hold the column sums of
-// up to 2^20 entries (ntt.h), and the column kernel's 64-bit sums those of
-// fewer than 18,000 pairs (columns.cpp). A block pair that is not GMP's is
-// shorter than gmp_side a side, or has fewer than gmp_pairs pairs, and then
-// fewer than 18,000 cells a side: it has at least side (side - 1) / 2.
+// What the kernels can take: the primes' roots of unity serve transforms of up to 2^26 entries, the
+// bounds of the wide primes hold the column sums of up to 2^20 entries (ntt.h), and the column
+// kernel's 64-bit sums those of fewer than 18,000 pairs (columns.cpp). A block pair that is not
+// GMP's is shorter than gmp_side a side, or has fewer than gmp_pairs pairs, and then fewer than
+// 18,000 cells a side: it has at least side (side - 1) / 2.
 constexpr bool within_kernels(const Tuning& t, int max_log) {
   return t.max_log <= max_log && t.gmp_side <= 18'000 && 2 * t.gmp_pairs <= 17'999 * 17'998;
 }

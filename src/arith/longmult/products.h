@@ -1,8 +1,7 @@
-// Column sums of products of cells, normalised into base-10^10 cells: the
-// multiplication kernels behind the fast LONGMULT (arith/longmult_fast.cpp).
-// Column c of X[bx] * Y[by] is the sum of X_j Y_i over the pairs with
-// i + j = c. The kernels add whole columns, from a given one up, into an Acc,
-// so that the pairs they leave out are exactly those of the columns below.
+// Column sums of products of cells, normalised into base-10^10 cells: the multiplication kernels
+// behind the fast LONGMULT (arith/longmult_fast.cpp). Column c of X[bx] * Y[by] is the sum of X_j
+// Y_i over the pairs with i + j = c. The kernels add whole columns, from a given one up, into an
+// Acc, so that the pairs they leave out are exactly those of the columns below.
 #pragma once
 
 #include <array>
@@ -27,9 +26,7 @@ using u128 = unsigned __int128;
 using i128 = __int128;
 constexpr u64 kB = kBase;
 
-// q := floor(t / B), r := t mod B, for t < B 2^64.
 inline constexpr WideDivisor kBaseDivisor{kBase};
-inline u64 divmod_base(u128 t, u64& r) { return kBaseDivisor.quotient(t, r); }
 
 // Array positions lo .. hi; empty when hi < lo.
 struct Span {
@@ -54,11 +51,10 @@ struct Acc {
   u64 get(std::int64_t c, std::int64_t n) const { return c >= base && c < base + n ? cell[c - base] : 0; }
 };
 
-// acc += sum of col(c) B^c over c = from .. to, carried upward, each column
-// given by split(c, l, b, a) as col = (a B + b) B + l, l, b < B, a <= m for
-// at most m < 10^9 pairs: l goes to column c, b to c + 1, a to c + 2. The
-// splits are independent; what runs from column to column is a Carry. With
-// `pair` two threads take a half each, the lower half's Carry added after.
+// acc += sum of col(c) B^c over c = from .. to, carried upward, each column given by split(c, l, b,
+// a) as col = (a B + b) B + l, l, b < B, a <= m for at most m < 10^9 pairs: l goes to column c, b
+// to c + 1, a to c + 2. The splits are independent; what runs from column to column is a Carry.
+// With `pair` two threads take a half each, the lower half's Carry added after.
 template <class Split>
 void add_split_columns(Acc& acc, std::int64_t from, std::int64_t to, bool pair, Split split) {
   using Carry = std::array<u64, 4>;  // into column c: the carry (below 4), b and a of c - 1, a of c - 2
@@ -92,13 +88,13 @@ auto* sized(V& v, std::int64_t n) {
 // col = (a B + b) B + l, l, b < B, for col < B^2 2^64.
 constexpr int kHighAt = 34;  // b + a 2^34 for b < B < 2^34 and a < 2^26, a column's pairs on the vector units
 inline void split_base(u128 col, u64& l, u64& b, u64& a) {
-  const u64 h = divmod_base(col, l);
+  const u64 h = kBaseDivisor.quotient(col, l);  // floor(col / B), l = col mod B
   a = h / kB, b = h % kB;
 }
 
-// acc += the columns c >= cut of X * Y, operands split into blocks at long
-// runs of zero cells, each block pair trimmed to the cells that reach column
-// cut and multiplied by the kernel that suits its size (products.cpp).
+// acc += the columns c >= cut of X * Y, operands split into blocks at long runs of zero cells, each
+// block pair trimmed to the cells that reach column cut and multiplied by the kernel that suits its
+// size (products.cpp).
 void add_product(Acc& acc, const Cells& X, const Cells& Y, std::int64_t cut);
 
 // acc += the columns c >= from of X[bx] * Y[by], column by column in

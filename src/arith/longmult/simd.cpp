@@ -106,7 +106,7 @@ HWY_INLINE int log2_lanes() { return hwy::FloorLog2(hn::Lanes(d)); }
 // within blocks of kNear entries, which stay in the caches near the core, a block at a time; the
 // longer ones two to a pass over the whole block they split, with twiddles made from the runs of
 // the tables (a stage's twiddles are the same in every block).
-constexpr std::int64_t kNear = 2 * kRun;
+constexpr std::int64_t kNear = 2 * kRun, kFar = std::int64_t{1} << 20;
 struct Stages {
   Mod m;
   const double* w;
@@ -131,13 +131,13 @@ HWY_INLINE void forward_butterfly(V& x, V& y, V w, const Mod& m) {
 
 // A forward stage of length len on the blocks of 2 len entries of a[0 .. n),
 // from integers if kInts.
-template <bool kInts>
+template <bool kInts, bool kLong = false>
 HWY_INLINE void forward_stage(const Mod m, const double* w, u64* a, std::int64_t n, std::int64_t len) {
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
   for (std::int64_t b = 0; b < n; b += 2 * len)
     for (std::int64_t j = 0; j < len; j += N) {
       V x = kInts ? load(a + b + j) : get(a + b + j), y = kInts ? load(a + b + j + len) : get(a + b + j + len);
-      forward_butterfly(x, y, twiddles(m, w, len, j), m);
+      forward_butterfly(x, y, twiddles<kLong>(m, w, len, j), m);
       put(a + b + j, x), put(a + b + j + len, y);
     }
 }
@@ -173,6 +173,10 @@ HWY_INLINE void forward_pair(const Mod m, const double* w, u64* a, std::int64_t 
 }
 void forward(const Stages& S, u64* a, std::int64_t n, bool ints) {
   if (n <= kNear) return forward_stages(S, a, n, ints);
+  if (n < kFar) {  // a long stage alone, then each half
+    ints ? forward_stage<true, true>(S.m, S.w, a, n, n / 2) : forward_stage<false, true>(S.m, S.w, a, n, n / 2);
+    return forward(S, a, n / 2, false), forward(S, a + n / 2, n / 2, false);
+  }
   ints ? forward_pair<true>(S.m, S.w, a, n / 4) : forward_pair<false>(S.m, S.w, a, n / 4);
   for (int i = 0; i < 4; ++i) forward(S, a + i * (n / 4), n / 4, false);
 }
@@ -189,13 +193,13 @@ HWY_INLINE void write(u64* a, V x, const Mod& m) {
   kInts ? store(a, up(x, m)) : put(a, x);
 }
 // An inverse stage of length len on the blocks of 2 len entries of a[0 .. n).
-template <bool kInts, bool kReduced>
+template <bool kInts, bool kReduced, bool kLong = false>
 HWY_INLINE void inverse_stage(const Mod m, const double* w, u64* a, std::int64_t n, std::int64_t len) {
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
   for (std::int64_t b = 0; b < n; b += 2 * len)
     for (std::int64_t j = 0; j < len; j += N) {
       V x = get(a + b + j), y = get(a + b + j + len);
-      inverse_butterfly(x, y, twiddles(m, w, len, j), m, kInts || kReduced);
+      inverse_butterfly(x, y, twiddles<kLong>(m, w, len, j), m, kInts || kReduced);
       write<kInts>(a + b + j, x, m), write<kInts>(a + b + j + len, y, m);
     }
 }
@@ -236,6 +240,12 @@ HWY_INLINE void inverse_pair(const Mod m, const double* w, u64* a, std::int64_t 
 }
 void inverse(const Stages& S, u64* a, std::int64_t n, bool ints) {
   if (n <= kNear) return inverse_stages(S, a, n, ints);
+  if (n < kFar) {  // each half, then a long stage alone
+    inverse(S, a, n / 2, false), inverse(S, a + n / 2, n / 2, false);
+    if (ints) return inverse_stage<true, true, true>(S.m, S.w, a, n, n / 2);
+    return hwy::FloorLog2(n / 2) % 4 == 3 ? inverse_stage<false, true, true>(S.m, S.w, a, n, n / 2)
+                                          : inverse_stage<false, false, true>(S.m, S.w, a, n, n / 2);
+  }
   for (int i = 0; i < 4; ++i) inverse(S, a + i * (n / 4), n / 4, false);
   ints ? inverse_pair<true>(S.m, S.w, a, n / 4) : inverse_pair<false>(S.m, S.w, a, n / 4);
 }
