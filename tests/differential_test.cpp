@@ -11,6 +11,7 @@
 #include "arith/divisor.h"
 #include "arith/forkjoin.h"
 #include "arith/limb_products.h"
+#include "arith/longmult/ntt.h"
 #include "arith/longmult/plan.h"
 #include "arith/longmult/products.h"
 #include "arith/longmult_fast.h"
@@ -787,10 +788,27 @@ TEST_P(VectorTargets, ColumnSums) {
 // entries made in halves of Y, twice: the second, of another X as long,
 // must not take the first's transform (the longer ones too long for an
 // emulator); nor must a product of the same length whose X is the last X's
-// lower part.
+// lower part. First, on an emulator too, a transform of 2^20 entries, whose
+// long stages go two to a pass, times the transform of 1 and back.
 TEST_P(VectorTargets, LongTransforms) {
   using longmult::kB;
   Operands ops("Long transforms");
+  {
+    using namespace longmult::ntt;
+    using longmult::u64;
+    constexpr std::int64_t L = std::int64_t{1} << 20;
+    const Prime& P = kPrimes[1];
+    const Tables& T = tables_for(1, P, L, true);
+    Array<u64> a(L), one(L, 0);
+    for (auto& x : a) x = ops.below(P.p);
+    const Array<u64> want = a;
+    one[0] = 1;
+    units.vector->transform(a.data(), L, P, T.fwd.data());
+    units.vector->transform(one.data(), L, P, T.fwd.data());
+    units.vector->multiply_entries(a.data(), one.data(), L, P, P.p - (P.p - 1) / static_cast<u64>(L));  // 1 / L
+    units.vector->inverse_transform(a.data(), L, P, T.ivd.data());
+    ASSERT_TRUE(a == want) << "round trip of 2^20 entries";
+  }
   struct Row {
     std::int64_t nx, ny, cut;
     int log;

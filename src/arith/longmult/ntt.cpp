@@ -109,14 +109,13 @@ constexpr std::array<ShoupFactor, 4> base_powers(u64 e) {
 }
 constexpr auto kBIn = base_powers(1), kB2In = base_powers(2);
 
-// The transforms of the first factor of the last product, with its cells
-// and form (the third prime's, with two cells to an entry, as two halves),
-// and the second factor's. In plain C++, from the second product with the
-// same first factor on, its entries are kept divided by L as Shoup factors:
-// then a product of entries takes one Shoup product. The cells of a long X
-// with a cell to an entry are kept in work[0] from the end of the product
-// (a copy of their own took 8 MB of address space at 10^7 decimals, 76 MiB
-// at 10^8); they are read there before the next product writes it.
+// The transforms of the first factor of the last product, with its cells and form (the third
+// prime's, with two cells to an entry, as two halves), and the second factor's. In plain C++, from
+// the second product with the same first factor on, its entries are kept divided by L as Shoup
+// factors: then a product of entries takes one Shoup product. The cells of a long X with a cell to
+// an entry are kept in work[0] from the end of the product (a copy of their own took 8 MB of
+// address space at 10^7 decimals, 76 MiB at 10^8); they are read there before the next product
+// writes it.
 constexpr std::size_t kCellsInWork = std::size_t{1} << 18;
 struct Prepared {
   std::vector<cell_t> cells;
@@ -226,9 +225,9 @@ void residues(const Job& J, int t) {
   if (J.form.C > 1) J.form.C == 3 ? lane(J, t + 2, -1) : lane(J, 2, t);
 }
 
-// The cells from..to of the wanted entry columns, kf .. K, into l, b and a.
-// The pairs of the entry columns below kf that reach cell `from` or above
-// are summed apart, in two halves, into extra[t][c - from].
+// The cells from..to of the wanted entry columns, kf .. K, into l, b and a. The pairs of the entry
+// columns below kf that reach cell `from` or above are summed apart, in two halves, into extra[t][c
+// - from].
 struct CrtJob {
   const Job* job;
   std::int64_t c0, from, to, kf, K;
@@ -286,10 +285,9 @@ Parts parts(const CrtJob& J, std::int64_t k) {
   return v;
 }
 
-// The cells in two halves of the entry columns they come from: cell
-// c0 + C k + i takes part i of entry column k and part C + i of k - 1. With
-// a cell to an entry, each column is split whole instead, a vector of them at
-// a time on the vector units.
+// The cells in two halves of the entry columns they come from: cell c0 + C k + i takes part i of
+// entry column k and part C + i of k - 1. With a cell to an entry, each column is split whole
+// instead, a vector of them at a time on the vector units.
 template <int C>
 void crt_cells(const CrtJob& J, int t) {
   const std::int64_t kS = (J.from - J.c0) / C, kE = (J.to - J.c0) / C;

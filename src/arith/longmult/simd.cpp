@@ -164,11 +164,13 @@ void forward_stages(const Stages& S, u64* a, std::int64_t n, bool ints) {
 template <bool kInts>
 HWY_INLINE void forward_pair(const Mod m, const double* w, u64* a, std::int64_t q) {
   for (std::int64_t j = 0; j < q; j += static_cast<std::int64_t>(hn::Lanes(d))) {
-    V x[4];
-    for (int i = 0; i < 4; ++i) x[i] = kInts ? load(a + j + i * q) : get(a + j + i * q);
-    for (int i = 0; i < 2; ++i) forward_butterfly(x[i], x[i + 2], twiddles<true>(m, w, 2 * q, j + i * q), m);
-    for (int i = 0; i < 4; i += 2) forward_butterfly(x[i], x[i + 1], twiddles<true>(m, w, q, j), m);
-    for (int i = 0; i < 4; ++i) put(a + j + i * q, x[i]);
+    u64 *p0 = a + j, *p1 = p0 + q, *p2 = p1 + q, *p3 = p2 + q;  // four named vectors: SVE's make no arrays
+    V x0 = kInts ? load(p0) : get(p0), x1 = kInts ? load(p1) : get(p1), x2 = kInts ? load(p2) : get(p2),
+      x3 = kInts ? load(p3) : get(p3), t = twiddles<true>(m, w, q, j);
+    forward_butterfly(x0, x2, twiddles<true>(m, w, 2 * q, j), m);
+    forward_butterfly(x1, x3, twiddles<true>(m, w, 2 * q, j + q), m);
+    forward_butterfly(x0, x1, t, m), forward_butterfly(x2, x3, t, m);
+    put(p0, x0), put(p1, x1), put(p2, x2), put(p3, x3);
   }
 }
 void forward(const Stages& S, u64* a, std::int64_t n, bool ints) {
@@ -225,17 +227,17 @@ void inverse_stages(const Stages& S, u64* a, std::int64_t n, bool ints) {
                                  : inverse_stage<false, false>(m, S.w, a, n, len);
   }
 }
-// The stages longer than a block two in one pass, of lengths q and 2q on a[0 .. 4q), the second
-// to integers if kInts.
+// The inverse's long stages two to a pass, of lengths q and 2q on a[0 .. 4q) (to integers if kInts).
 template <bool kInts>
 HWY_INLINE void inverse_pair(const Mod m, const double* w, u64* a, std::int64_t q) {
   const bool r1 = hwy::FloorLog2(q) % 4 == 3, r2 = kInts || hwy::FloorLog2(2 * q) % 4 == 3;
   for (std::int64_t j = 0; j < q; j += static_cast<std::int64_t>(hn::Lanes(d))) {
-    V x[4];
-    for (int i = 0; i < 4; ++i) x[i] = get(a + j + i * q);
-    for (int i = 0; i < 4; i += 2) inverse_butterfly(x[i], x[i + 1], twiddles<true>(m, w, q, j), m, r1);
-    for (int i = 0; i < 2; ++i) inverse_butterfly(x[i], x[i + 2], twiddles<true>(m, w, 2 * q, j + i * q), m, r2);
-    for (int i = 0; i < 4; ++i) write<kInts>(a + j + i * q, x[i], m);
+    u64 *p0 = a + j, *p1 = p0 + q, *p2 = p1 + q, *p3 = p2 + q;
+    V x0 = get(p0), x1 = get(p1), x2 = get(p2), x3 = get(p3), t = twiddles<true>(m, w, q, j);
+    inverse_butterfly(x0, x1, t, m, r1), inverse_butterfly(x2, x3, t, m, r1);
+    inverse_butterfly(x0, x2, twiddles<true>(m, w, 2 * q, j), m, r2);
+    inverse_butterfly(x1, x3, twiddles<true>(m, w, 2 * q, j + q), m, r2);
+    write<kInts>(p0, x0, m), write<kInts>(p1, x1, m), write<kInts>(p2, x2, m), write<kInts>(p3, x3, m);
   }
 }
 void inverse(const Stages& S, u64* a, std::int64_t n, bool ints) {
