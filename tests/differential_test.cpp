@@ -799,12 +799,13 @@ TEST_P(VectorTargets, LongTransforms) {
     constexpr std::int64_t L = std::int64_t{1} << 20;
     const Prime& P = kPrimes[1];
     const Tables& T = tables_for(1, P, L, true);
-    Array<u64> a(L), one(L, 0);
+    Array<u64> a(L), one(L);
     for (auto& x : a) x = ops.below(P.p);
+    for (auto& x : one) x = ops.below(P.p);  // all but the first taken as zero, whatever they hold
     const Array<u64> want = a;
     one[0] = 1;
-    units.vector->transform(a.data(), L, P, T.fwd.data());
-    units.vector->transform(one.data(), L, P, T.fwd.data());
+    units.vector->transform(a.data(), L, P, T.fwd.data(), L);
+    units.vector->transform(one.data(), L, P, T.fwd.data(), 1);
     units.vector->multiply_entries(a.data(), one.data(), L, P, P.p - (P.p - 1) / static_cast<u64>(L));  // 1 / L
     units.vector->inverse_transform(a.data(), L, P, T.ivd.data());
     ASSERT_TRUE(a == want) << "round trip of 2^20 entries";

@@ -30,7 +30,7 @@ namespace {
 constexpr int kSlot = 0;
 
 // The digits of `bits` bits of a[0 .. na) into e[0 .. n), then zeros up to L.
-void load_digits(u64* e, std::int64_t n, int bits, const u64* a, std::int64_t na, std::int64_t L) {
+void load_digits(u64* e, std::int64_t n, int bits, const u64* a, std::int64_t na) {
   const u64 mask = (u64{1} << bits) - 1;
   std::int64_t j = 0;
   // Digit j from limbs i and i + 1 while both are there (bits <= 40 < 64).
@@ -44,7 +44,6 @@ void load_digits(u64* e, std::int64_t n, int bits, const u64* a, std::int64_t na
     const int off = static_cast<int>(at & 63);
     e[j] = ((i < na ? a[i] >> off : 0) | (i + 1 < na ? (a[i + 1] << 1) << (63 - off) : 0)) & mask;
   }
-  std::fill(e + n, e + L, u64{0});
 }
 
 // The digits of a product of n by m limbs, and its transform's length 2^k:
@@ -168,19 +167,19 @@ void LimbProducts::convolve(const u64* a, std::int64_t na, const u64* b, std::in
       if (!made) {
         keptB->t[q].resize(static_cast<std::size_t>(L));
         x = keptB->t[q].data();
-        load_digits(x, db, bits, b, nb, L);
-        v.transform(x, L, P, T.fwd.data());
+        load_digits(x, db, bits, b, nb);
+        v.transform(x, L, P, T.fwd.data(), db);
       }
-      load_digits(y, da, bits, a, na, L);
-      v.transform(y, L, P, T.fwd.data());
+      load_digits(y, da, bits, a, na);
+      v.transform(y, L, P, T.fwd.data(), da);
     } else {
-      load_digits(x, da, bits, a, na, L);
-      v.transform(x, L, P, T.fwd.data());
+      load_digits(x, da, bits, a, na);
+      v.transform(x, L, P, T.fwd.data(), da);
       if (square) {
         std::copy(x, x + L, y);
       } else {
-        load_digits(y, db, bits, b, nb, L);
-        v.transform(y, L, P, T.fwd.data());
+        load_digits(y, db, bits, b, nb);
+        v.transform(y, L, P, T.fwd.data(), db);
       }
     }
     v.multiply_entries(y, x, L, P, P.p - (P.p - 1) / static_cast<u64>(L));  // times 1 / L

@@ -114,8 +114,7 @@ constexpr auto kBIn = base_powers(1), kB2In = base_powers(2);
 // the second product with the same first factor on, its entries are kept divided by L as Shoup
 // factors: then a product of entries takes one Shoup product. The cells of a long X with a cell to
 // an entry are kept in work[0] from the end of the product (a copy of their own took 8 MB of
-// address space at 10^7 decimals, 76 MiB at 10^8); they are read there before the next product
-// writes it.
+// address space at 10^7 decimals, 76 MiB at 10^8), read there before the next product writes it.
 constexpr std::size_t kCellsInWork = std::size_t{1} << 18;
 struct Prepared {
   std::vector<cell_t> cells;
@@ -171,9 +170,8 @@ void forward(u64* a, const cell_t* c, Span s, const Job& J, int q, int half) {
   const std::int64_t n = entries(s, J.form.C);
   if (half < 0) {
     load_entries(a, c, s, J.form.C, q);
-    std::fill(a + n, a + J.L, u64{0});
-    if (J.v == nullptr) return transform_scalar(a, J.L, P, T);
-    return J.v->transform(a, J.L, P, T.fwd.data());
+    if (J.v == nullptr) return std::fill(a + n, a + J.L, u64{0}), transform_scalar(a, J.L, P, T);
+    return J.v->transform(a, J.L, P, T.fwd.data(), n);
   }
   const std::int64_t h = J.L / 2, over = std::max<std::int64_t>(n - h, 0);
   const u64 p = P.p, p4 = 4 * p;

@@ -109,22 +109,22 @@ namespace ntt {
 struct Prime;
 }
 // The kernels of one vector target (simd.cpp), for the processors that have it. transform: of L >=
-// 16 integers below p, by decimation in frequency (x, y -> x + y, (x - y) w^j), the entries left in
-// a form and order of the kernels' own; multiply_entries: a := a b c mod p on two such transforms;
-// inverse_transform: L times the inverse, by decimation in time (x, y -> x +- y w^-j), integers in
-// [0, p) in natural order; with the twiddles of Tables::fwd and ivd. crt_columns: the columns from
-// their residues r1 < p1, r2 < p2 as (a B + b) B + l, l into r1s and b + a 2^kHighAt into r2s, but
-// for the last n mod lanes(). frac_sums: for the passes of the truncated product
-// (arith/longmult_fast.cpp), the j-th with x1 = x[-j], x2 = x[-j - 1] and b = y[j], the sums of h =
-// (x1 b mod B + floor(x2 b / B)) mod B, of x2 b mod B and of b into sums[0 .. 2], the passes with h
-// = B - 1 and x2 b mod B + b > B (which may wrap) into may[nmay++]; over the whole vectors of n <
-// 2^29 passes, whose number it returns. column_sums: the sums of x_j h and of x_j l for y_i = h
-// 10^5 + l (columns.cpp).
+// 16 integers below p, those from n on zero (made so, and not read in an upper half), by decimation
+// in frequency (x, y -> x + y, (x - y) w^j), the entries left in a form and order of the kernels'
+// own; multiply_entries: a := a b c mod p on two such transforms; inverse_transform: L times the
+// inverse, by decimation in time (x, y -> x +- y w^-j), integers in [0, p) in natural order; with
+// the twiddles of Tables::fwd and ivd. crt_columns: the columns from their residues r1 < p1, r2 <
+// p2 as (a B + b) B + l, l into r1s and b + a 2^kHighAt into r2s, but for the last n mod lanes().
+// frac_sums: for the passes of the truncated product (arith/longmult_fast.cpp), the j-th with x1 =
+// x[-j], x2 = x[-j - 1] and b = y[j], the sums of h = (x1 b mod B + floor(x2 b / B)) mod B, of x2 b
+// mod B and of b into sums[0 .. 2], the passes with h = B - 1 and x2 b mod B + b > B (which may
+// wrap) into may[nmay++]; over the whole vectors of n < 2^29 passes, whose number it returns.
+// column_sums: the sums of x_j h and of x_j l for y_i = h 10^5 + l (columns.cpp).
 struct VectorKernels {
   const char* name;        // Highway's name of the target, in lower case
   std::int64_t target;     // its bit among Highway's targets
   std::size_t (*lanes)();  // doubles to a vector: 2, 4 or 8
-  void (*transform)(u64* a, std::int64_t L, const ntt::Prime& P, const double* w);
+  void (*transform)(u64* a, std::int64_t L, const ntt::Prime& P, const double* w, std::int64_t n);
   void (*inverse_transform)(u64* a, std::int64_t L, const ntt::Prime& P, const double* w);
   void (*multiply_entries)(u64* a, const u64* b, std::int64_t L, const ntt::Prime& P, u64 c);
   void (*crt_columns)(u64* r1s, u64* r2s, std::int64_t n);

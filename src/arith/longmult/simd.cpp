@@ -54,6 +54,7 @@ HWY_INLINE V load(const u64* a) { return to_double(hn::LoadU(du, a)); }
 HWY_INLINE void store(u64* a, V x) { hn::StoreU(to_int(x), du, a); }
 HWY_INLINE V get(const u64* a) { return hn::BitCast(d, hn::LoadU(du, a)); }
 HWY_INLINE void put(u64* a, V x) { hn::StoreU(hn::BitCast(du, x), du, a); }
+HWY_INLINE V in(const u64* a, bool ints) { return ints ? load(a) : get(a); }
 
 // The prime and its inverse (as numbers: SVE's vectors cannot be members).
 struct Mod {
@@ -101,11 +102,11 @@ HWY_INLINE void exchange(V& A, V& B, int t, int k) {
 }
 HWY_INLINE int log2_lanes() { return hwy::FloorLog2(hn::Lanes(d)); }
 // The transforms of ntt.h for L >= 16 entries, twiddles w^j as doubles between -p/2 and p/2. The
-// forward one reads integers below p and leaves residues as doubles, which the entrywise product
-// and the inverse read; the inverse leaves integers in [0, p). Both go depth first: the stages
-// within blocks of kNear entries, which stay in the caches near the core, a block at a time; the
-// longer ones two to a pass over the whole block they split, with twiddles made from the runs of
-// the tables (a stage's twiddles are the same in every block).
+// forward one reads integers below p (not the zeros of an upper half: x, 0 -> x, x w^j) and leaves
+// residues as doubles, which the entrywise product and the inverse read; the inverse leaves
+// integers in [0, p). Both go depth first: the stages within blocks of kNear entries (in the caches
+// near the core) a block at a time; the longer ones two to a pass over the block they split, with
+// twiddles from the runs of the tables (a stage's twiddles are the same in every block).
 constexpr std::int64_t kNear = 2 * kRun, kFar = std::int64_t{1} << 20;
 struct Stages {
   Mod m;
@@ -129,26 +130,26 @@ HWY_INLINE void forward_butterfly(V& x, V& y, V w, const Mod& m) {
   y = mulmod(hn::Sub(x, y), w, m), x = s;
 }
 
-// A forward stage of length len on the blocks of 2 len entries of a[0 .. n),
-// from integers if kInts.
+// A forward stage of length len on the blocks of 2 len entries of a[0 .. n), from integers if
+// kInts, the upper half of each block taken as zero (and not read) if `zero`.
 template <bool kInts, bool kLong = false>
-HWY_INLINE void forward_stage(const Mod m, const double* w, u64* a, std::int64_t n, std::int64_t len) {
+HWY_INLINE void forward_stage(const Mod m, const double* w, u64* a, std::int64_t n, std::int64_t len, bool zero) {
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
   for (std::int64_t b = 0; b < n; b += 2 * len)
     for (std::int64_t j = 0; j < len; j += N) {
-      V x = kInts ? load(a + b + j) : get(a + b + j), y = kInts ? load(a + b + j + len) : get(a + b + j + len);
+      V x = in(a + b + j, kInts), y = zero ? hn::Zero(d) : in(a + b + j + len, kInts);
       forward_butterfly(x, y, twiddles<kLong>(m, w, len, j), m);
       put(a + b + j, x), put(a + b + j + len, y);
     }
 }
 // The forward stages of a block of n <= kNear entries, the first from
 // integers if `ints`: those of a vector or longer, then the shorter ones.
-void forward_stages(const Stages& S, u64* a, std::int64_t n, bool ints) {
+void forward_stages(const Stages& S, u64* a, std::int64_t n, bool ints, bool zero) {
   const Mod m = S.m;
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
   std::int64_t len = n / 2;
-  if (ints) forward_stage<true>(m, S.w, a, n, len), len /= 2;
-  for (; len >= N; len /= 2) forward_stage<false>(m, S.w, a, n, len);
+  if (ints) forward_stage<true>(m, S.w, a, n, len, zero), len /= 2;
+  for (; len >= N; len /= 2) forward_stage<false>(m, S.w, a, n, len, false);
   for (std::int64_t b = 0; b < n; b += 2 * N) {
     V A = get(a + b), B = get(a + b + N);
     for (int t = log2_lanes() - 1; t >= 0; --t) {
@@ -160,29 +161,33 @@ void forward_stages(const Stages& S, u64* a, std::int64_t n, bool ints) {
   }
 }
 // The stages longer than a block two in one pass, of lengths 2q and q on a[0 .. 4q) (from
-// integers if kInts): half the passes over arrays that outgrow the caches near the core.
+// integers if kInts, a[2q ..) zero if `zero`): half the passes over arrays that outgrow the caches.
 template <bool kInts>
-HWY_INLINE void forward_pair(const Mod m, const double* w, u64* a, std::int64_t q) {
+HWY_INLINE void forward_pair(const Mod m, const double* w, u64* a, std::int64_t q, bool zero) {
   for (std::int64_t j = 0; j < q; j += static_cast<std::int64_t>(hn::Lanes(d))) {
     u64 *p0 = a + j, *p1 = p0 + q, *p2 = p1 + q, *p3 = p2 + q;  // four named vectors: SVE's make no arrays
-    V x0 = kInts ? load(p0) : get(p0), x1 = kInts ? load(p1) : get(p1), x2 = kInts ? load(p2) : get(p2),
-      x3 = kInts ? load(p3) : get(p3), t = twiddles<true>(m, w, q, j);
+    V x0 = in(p0, kInts), x1 = in(p1, kInts), x2 = zero ? hn::Zero(d) : in(p2, kInts),
+      x3 = zero ? hn::Zero(d) : in(p3, kInts), t = twiddles<true>(m, w, q, j);
     forward_butterfly(x0, x2, twiddles<true>(m, w, 2 * q, j), m);
     forward_butterfly(x1, x3, twiddles<true>(m, w, 2 * q, j + q), m);
     forward_butterfly(x0, x1, t, m), forward_butterfly(x2, x3, t, m);
     put(p0, x0), put(p1, x1), put(p2, x2), put(p3, x3);
   }
 }
-void forward(const Stages& S, u64* a, std::int64_t n, bool ints) {
-  if (n <= kNear) return forward_stages(S, a, n, ints);
+void forward(const Stages& S, u64* a, std::int64_t n, bool ints, bool zero = false) {
+  if (n <= kNear) return forward_stages(S, a, n, ints, zero);
   if (n < kFar) {  // a long stage alone, then each half
-    ints ? forward_stage<true, true>(S.m, S.w, a, n, n / 2) : forward_stage<false, true>(S.m, S.w, a, n, n / 2);
+    ints ? forward_stage<true, true>(S.m, S.w, a, n, n / 2, zero)
+         : forward_stage<false, true>(S.m, S.w, a, n, n / 2, zero);
     return forward(S, a, n / 2, false), forward(S, a + n / 2, n / 2, false);
   }
-  ints ? forward_pair<true>(S.m, S.w, a, n / 4) : forward_pair<false>(S.m, S.w, a, n / 4);
+  ints ? forward_pair<true>(S.m, S.w, a, n / 4, zero) : forward_pair<false>(S.m, S.w, a, n / 4, zero);
   for (int i = 0; i < 4; ++i) forward(S, a + i * (n / 4), n / 4, false);
 }
-void transform(u64* a, std::int64_t L, const Prime& P, const double* w) { forward(Stages(P, w), a, L, true); }
+void transform(u64* a, std::int64_t L, const Prime& P, const double* w, std::int64_t n) {
+  std::fill(a + n, a + (n <= L / 2 ? L / 2 : L), u64{0});
+  forward(Stages(P, w), a, L, true, n <= L / 2);
+}
 
 // The butterfly of the inverse: x, y -> x + y w, x - y w, the sums reduced if `reduced` (at the
 // lengths 2^(4i + 3) and at the last stage only: the bound above); its outputs written (write).
@@ -190,10 +195,7 @@ HWY_INLINE void inverse_butterfly(V& x, V& y, V w, const Mod& m, bool reduced) {
   const V b = mulmod(y, w, m), s = hn::Add(x, b), t = hn::Sub(x, b);
   x = reduced ? reduce(s, m) : s, y = reduced ? reduce(t, m) : t;
 }
-template <bool kInts>
-HWY_INLINE void write(u64* a, V x, const Mod& m) {
-  kInts ? store(a, up(x, m)) : put(a, x);
-}
+HWY_INLINE void write(u64* a, V x, const Mod& m, bool ints) { ints ? store(a, up(x, m)) : put(a, x); }
 // An inverse stage of length len on the blocks of 2 len entries of a[0 .. n).
 template <bool kInts, bool kReduced, bool kLong = false>
 HWY_INLINE void inverse_stage(const Mod m, const double* w, u64* a, std::int64_t n, std::int64_t len) {
@@ -202,7 +204,7 @@ HWY_INLINE void inverse_stage(const Mod m, const double* w, u64* a, std::int64_t
     for (std::int64_t j = 0; j < len; j += N) {
       V x = get(a + b + j), y = get(a + b + j + len);
       inverse_butterfly(x, y, twiddles<kLong>(m, w, len, j), m, kInts || kReduced);
-      write<kInts>(a + b + j, x, m), write<kInts>(a + b + j + len, y, m);
+      write(a + b + j, x, m, kInts), write(a + b + j + len, y, m, kInts);
     }
 }
 // The inverse stages of a block of n <= kNear entries, the last to integers
@@ -237,7 +239,7 @@ HWY_INLINE void inverse_pair(const Mod m, const double* w, u64* a, std::int64_t 
     inverse_butterfly(x0, x1, t, m, r1), inverse_butterfly(x2, x3, t, m, r1);
     inverse_butterfly(x0, x2, twiddles<true>(m, w, 2 * q, j), m, r2);
     inverse_butterfly(x1, x3, twiddles<true>(m, w, 2 * q, j + q), m, r2);
-    write<kInts>(p0, x0, m), write<kInts>(p1, x1, m), write<kInts>(p2, x2, m), write<kInts>(p3, x3, m);
+    write(p0, x0, m, kInts), write(p1, x1, m, kInts), write(p2, x2, m, kInts), write(p3, x3, m, kInts);
   }
 }
 void inverse(const Stages& S, u64* a, std::int64_t n, bool ints) {
