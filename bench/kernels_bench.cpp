@@ -103,9 +103,9 @@ void BM_LONGMULT_units(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
 
-// A transform and its inverse of 2^k entries modulo the first prime, on each
-// kind of unit the processor has; the butterflies (k 2^(k-1) to a transform)
-// per second are reported as items.
+// A transform, the entries' squares and the inverse of 2^k entries modulo the
+// first prime, on each kind of unit the processor has; the butterflies
+// (k 2^(k-1) to a transform) per second are reported as items.
 void BM_transforms(benchmark::State& state) {
   using namespace longmult::ntt;
   const std::int64_t L = std::int64_t{1} << state.range(0);
@@ -119,9 +119,10 @@ void BM_transforms(benchmark::State& state) {
   for (auto _ : state) {
     if (const longmult::VectorKernels* v = units->vector) {
       v->transform(a.data(), L, P, T.fwd.data(), L);
-      v->inverse_transform(a.data(), L, P, T.ivd.data());
+      v->inverse_transform(a.data(), a.data(), 1, L, P, T.ivd.data());
     } else {
       transform_scalar(a.data(), L, P, T);
+      multiply_entries_scalar(a.data(), a.data(), L, P, 1);
       inverse_transform_scalar(a.data(), L, P, T);
     }
     benchmark::DoNotOptimize(a.data());

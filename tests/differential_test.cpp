@@ -806,8 +806,8 @@ TEST_P(VectorTargets, LongTransforms) {
     one[0] = 1;
     units.vector->transform(a.data(), L, P, T.fwd.data(), L);
     units.vector->transform(one.data(), L, P, T.fwd.data(), 1);
-    units.vector->multiply_entries(a.data(), one.data(), L, P, P.p - (P.p - 1) / static_cast<u64>(L));  // 1 / L
-    units.vector->inverse_transform(a.data(), L, P, T.ivd.data());
+    units.vector->inverse_transform(a.data(), one.data(), P.p - (P.p - 1) / static_cast<u64>(L), L, P,
+                                    T.ivd.data());  // times 1 / L
     ASSERT_TRUE(a == want) << "round trip of 2^20 entries";
   }
   struct Row {

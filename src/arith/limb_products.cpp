@@ -182,8 +182,7 @@ void LimbProducts::convolve(const u64* a, std::int64_t na, const u64* b, std::in
         v.transform(y, L, P, T.fwd.data(), db);
       }
     }
-    v.multiply_entries(y, x, L, P, P.p - (P.p - 1) / static_cast<u64>(L));  // times 1 / L
-    v.inverse_transform(y, L, P, T.ivd.data());
+    v.inverse_transform(y, x, P.p - (P.p - 1) / static_cast<u64>(L), L, P, T.ivd.data());  // times 1 / L
   }
   if (keptB != nullptr) keptB->k = k, keptB->bits = bits;
   v.crt_columns(B.y[0].data(), B.y[1].data(), L);

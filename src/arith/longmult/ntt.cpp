@@ -200,10 +200,7 @@ void lane(const Job& J, int q, int half) {
   u64 *x = J.x[q].data() + off, *a = work[q].data() + off;
   if (!J.kept) forward(x, J.X, J.xs, J, q, half);
   J.square ? void(std::copy(x, x + n, a)) : forward(a, J.Y, J.ty, J, q, half);
-  if (J.v != nullptr) {
-    J.v->multiply_entries(a, x, n, P, inverse_of_length(P, J.L));
-    return J.v->inverse_transform(a, n, P, T.ivd.data());
-  }
+  if (J.v != nullptr) return J.v->inverse_transform(a, x, inverse_of_length(P, J.L), n, P, T.ivd.data());
   if (!J.kept) {
     multiply_entries_scalar(a, x, n, P, J.k);
   } else {

@@ -111,8 +111,8 @@ struct Prime;
 // The kernels of one vector target (simd.cpp), for the processors that have it. transform: of L >=
 // 16 integers below p, those from n on zero (made so, and not read in an upper half), by decimation
 // in frequency (x, y -> x + y, (x - y) w^j), the entries left in a form and order of the kernels'
-// own; multiply_entries: a := a b c mod p on two such transforms; inverse_transform: L times the
-// inverse, by decimation in time (x, y -> x +- y w^-j), integers in [0, p) in natural order; with
+// own; inverse_transform: a := L times the inverse of a b c mod p (a, b two such transforms, entry
+// by entry), by decimation in time (x, y -> x +- y w^-j), integers in [0, p) in natural order; with
 // the twiddles of Tables::fwd and ivd. crt_columns: the columns from their residues r1 < p1, r2 <
 // p2 as (a B + b) B + l, l into r1s and b + a 2^kHighAt into r2s, but for the last n mod lanes().
 // frac_sums: for the passes of the truncated product (arith/longmult_fast.cpp), the j-th with x1 =
@@ -125,8 +125,7 @@ struct VectorKernels {
   std::int64_t target;     // its bit among Highway's targets
   std::size_t (*lanes)();  // doubles to a vector: 2, 4 or 8
   void (*transform)(u64* a, std::int64_t L, const ntt::Prime& P, const double* w, std::int64_t n);
-  void (*inverse_transform)(u64* a, std::int64_t L, const ntt::Prime& P, const double* w);
-  void (*multiply_entries)(u64* a, const u64* b, std::int64_t L, const ntt::Prime& P, u64 c);
+  void (*inverse_transform)(u64* a, const u64* b, u64 c, std::int64_t L, const ntt::Prime& P, const double* w);
   void (*crt_columns)(u64* r1s, u64* r2s, std::int64_t n);
   std::int64_t (*frac_sums)(const cell_t* x, const cell_t* y, std::int64_t n, u64 sums[3], std::int64_t* may,
                             std::int64_t& nmay);

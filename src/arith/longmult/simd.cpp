@@ -111,6 +111,8 @@ constexpr std::int64_t kNear = 2 * kRun, kFar = std::int64_t{1} << 20;
 struct Stages {
   Mod m;
   const double* w;
+  const u64 *a = nullptr, *b = nullptr;  // the inverse's: entry i of a[0 ..) read as a_i b_i c
+  double c = 0;
   HWY_ALIGN double tw[3][8];  // tw[t][i] = w[2^t + i mod 2^t] for the stages of length 2^t below a vector
   Stages(const Prime& P, const double* twiddles) : m(mod_of(P)), w(twiddles) {
     for (int t = 1; t < log2_lanes(); ++t)
@@ -213,8 +215,11 @@ void inverse_stages(const Stages& S, u64* a, std::int64_t n, bool ints) {
   const Mod m = S.m;
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
   const int k = log2_lanes();
+  const auto product = [&](const u64* x) {
+    return mulmod(mulmod(get(x), get(S.b + (x - S.a)), m), hn::Set(d, S.c), m);
+  };
   for (std::int64_t b = 0; b < n; b += 2 * N) {
-    V A = get(a + b), B = get(a + b + N);
+    V A = product(a + b), B = product(a + b + N);
     for (int t = 0; t < k; ++t) {
       if (t > 0) exchange(A, B, t - 1, k);
       const V y = t == 0 ? B : mulmod(B, hn::Load(d, S.tw[t]), m);
@@ -253,15 +258,12 @@ void inverse(const Stages& S, u64* a, std::int64_t n, bool ints) {
   for (int i = 0; i < 4; ++i) inverse(S, a + i * (n / 4), n / 4, false);
   ints ? inverse_pair<true>(S.m, S.w, a, n / 4) : inverse_pair<false>(S.m, S.w, a, n / 4);
 }
-void inverse_transform(u64* a, std::int64_t L, const Prime& P, const double* w) { inverse(Stages(P, w), a, L, true); }
-
-// a := a b c mod p, of the residues of two transforms: c taken between -p/2
-// and p/2, and then two products.
-void multiply_entries(u64* a, const u64* b, std::int64_t L, const Prime& P, u64 c1) {
-  const Mod m = mod_of(P);
-  const V cc = hn::Set(d, c1 <= P.p / 2 ? static_cast<double>(c1) : -static_cast<double>(P.p - c1));
-  const auto N = static_cast<std::int64_t>(hn::Lanes(d));
-  for (std::int64_t i = 0; i < L; i += N) put(a + i, mulmod(mulmod(get(a + i), get(b + i), m), cc, m));
+// The inverse of a b c, entry by entry, read as its first stages need them (c taken between -p/2 and
+// p/2, then two products).
+void inverse_transform(u64* a, const u64* b, u64 c, std::int64_t L, const Prime& P, const double* w) {
+  Stages S(P, w);
+  S.a = a, S.b = b, S.c = c <= P.p / 2 ? static_cast<double>(c) : -static_cast<double>(P.p - c);
+  inverse(S, a, L, true);
 }
 
 // q and r of x = q B + r from e, floor(x / B) or one above it (estimate_quotient), and
@@ -398,7 +400,7 @@ constexpr const char* kName = HWY_TARGET == HWY_AVX2   ? "avx2"
                               : HWY_TARGET == HWY_SVE  ? "sve"
                                                        : "sve2";
 extern const VectorKernels kKernels;
-const VectorKernels kKernels{kName,        HWY_TARGET, &lanes,      &transform, &inverse_transform, &multiply_entries,
+const VectorKernels kKernels{kName,        HWY_TARGET, &lanes,      &transform, &inverse_transform,
                              &crt_columns, &frac_sums, &column_sums};
 
 }  // namespace longmult::ntt::HWY_NAMESPACE
