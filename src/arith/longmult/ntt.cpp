@@ -234,17 +234,19 @@ struct CrtJob {
 void add_extra(const CrtJob& J, int t) {
   const Job& P = *J.job;
   const int C = P.form.C;
-  const std::int64_t nxe = entries(P.xs, C), nye = entries(P.ty, C);
-  const auto cell = [](const cell_t* c, Span s, std::int64_t i) -> u64 { return i <= s.hi ? c[i] : 0; };
+  const std::int64_t nx = P.xs.size(), ny = P.ty.size(), nxe = entries(P.xs, C), nye = entries(P.ty, C);
+  const cell_t *x = P.X + P.xs.lo, *y = P.Y + P.ty.lo;
   for (std::int64_t kb = std::max<std::int64_t>(J.kf - 2, 0); kb < J.kf; ++kb) {
-    const std::int64_t first = std::max<std::int64_t>(0, kb - (nye - 1)), last = std::min(kb, nxe - 1);
-    const std::int64_t mid = first + (last - first + 1) / 2;
+    const std::int64_t mid = (std::max<std::int64_t>(0, kb - nye + 1) + std::min(kb, nxe - 1) + 1) / 2;
     const std::int64_t base = J.c0 + C * kb;  // the cell of the pairs u = v = 0
-    for (std::int64_t i = t == 0 ? first : mid; i <= (t == 0 ? mid - 1 : last); ++i)
-      for (int u = 0; u < C; ++u)
-        for (int v = std::max<std::int64_t>(0, J.from - base - u); v < C; ++v)
-          J.extra[t][base + u + v - J.from] +=
-              static_cast<u128>(cell(P.X, P.xs, P.xs.lo + C * i + u)) * cell(P.Y, P.ty, P.ty.lo + C * (kb - i) + v);
+    for (int u = 0; u < C; ++u)
+      for (int v = std::max<std::int64_t>(0, J.from - base - u); v < C; ++v) {       // x_(C i + u) y_(C (kb - i) + v)
+        std::int64_t i = std::max(t == 0 ? 0 : mid, kb + 1 - (ny - 1 - v + C) / C);  // within both spans
+        const std::int64_t hi = std::min(t == 0 ? mid - 1 : kb, (nx - 1 - u + C) / C - 1);
+        u128 s = 0;
+        for (; i <= hi; ++i) s += static_cast<u128>(x[C * i + u]) * static_cast<u64>(y[C * (kb - i) + v]);
+        J.extra[t][base + u + v - J.from] += s;
+      }
   }
 }
 
