@@ -274,10 +274,10 @@ Parts parts(const CrtJob& J, std::int64_t k) {
     for (int j = 1; j < q; ++j) s += shoup(t[j], G.prod[q][j], p);
     t[q] = reduce(shoup(r[q] + (2 * q - 1) * p - s, G.inv[q], p), p);
   }
-  Parts v{};
-  v[0] = r[0] % kB;
-  v[1] = r[0] / kB;
+  Parts v{r[0] % kB, r[0] / kB};
+#pragma GCC unroll 4  // whole, the sums in registers: a loop adds into memory, and v is read whole
   for (int q = 1; q < n; ++q)
+#pragma GCC unroll 6
     for (int i = 0; i < 2 * C; ++i) v[i] += static_cast<u128>(t[q]) * G.digits[q].d[i];
   return v;
 }
