@@ -51,9 +51,8 @@ void add_product_columns(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Sp
       }
     }
   }
-  // The column H 10^5 + L is floor(H / 10^5) B + t with t = (H mod 10^5)
-  // 10^5 + L; t with the cell and the carry stays below 2^64 for fewer than
-  // 18,000 pairs, and the carry below 2^48.
+  // The column H 10^5 + L is floor(H / 10^5) B + t with t = (H mod 10^5) 10^5 + L; t with the cell
+  // and the carry stays below 2^64 for fewer than 18,000 pairs, and the carry below 2^48.
   u64 carry = 0;
   std::int64_t c = lo;
   for (; c <= to; ++c) {

@@ -77,10 +77,9 @@ struct Digits {
   }
 };
 
-// The Chinese remainders of n primes by Garner's method: v = t0 + p0 (t1 +
-// p1 (t2 + p2 t3)) with t0 = r0 and each t_q = (r_q - (the sum so far)) /
-// (p0 .. p_(q-1)) mod p_q. For each q the factors 1 / (p0 .. p_(q-1)) and
-// (p0 .. p_(j-1)), j < q, modulo p_q, and the digits of p0 .. p_(q-1).
+// The Chinese remainders of n primes by Garner's method: v = t0 + p0 (t1 + p1 (t2 + p2 t3)) with
+// t0 = r0 and each t_q = (r_q - (the sum so far)) / (p0 .. p_(q-1)) mod p_q. For each q the factors
+// 1 / (p0 .. p_(q-1)) and (p0 .. p_(j-1)), j < q, modulo p_q, and the digits of p0 .. p_(q-1).
 struct Garner {
   u64 p[4] = {};
   ShoupFactor inv[4] = {}, prod[4][4] = {};
@@ -160,10 +159,9 @@ void load_entries(u64* e, const cell_t* c, Span s, int C, int q) {
   for (std::int64_t i = 0; i < n; ++i) e[i] = entry(c + s.lo, s.size(), i, C, q);
 }
 
-// The transform (entries in [0, p)) of the cells of s into a: for half < 0
-// the whole of L entries, else half 0 or 1 of the third prime's, L/2 entries.
-// The halves are made from the entries e_j: e_j + e_(j+L/2) and
-// (e_j - e_(j+L/2)) w^j.
+// The transform (entries in [0, p)) of the cells of s into a: for half < 0 the whole of L entries,
+// else half 0 or 1 of the third prime's, L/2 entries. The halves are made from the entries e_j:
+// e_j + e_(j+L/2) and (e_j - e_(j+L/2)) w^j.
 void forward(u64* a, const cell_t* c, Span s, const Job& J, int q, int half) {
   const Prime& P = J.form.primes[q];
   const Tables& T = tables[J.form.slot + q];
@@ -339,10 +337,9 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   const std::int64_t L = std::int64_t{1} << k;
   const VectorKernels* v = C == 1 ? units.vector : nullptr;
   const bool square = X == Y && tx.lo == ty.lo && tx.hi == ty.hi;
-  // X reaches down to L/2 + 1 entries of its block when Y leaves room: then
-  // the same cells of X, and so the same transform, serve every product of
-  // the run with Y's of about the same length, as the terms of a series
-  // times one factor.
+  // X reaches down to L/2 + 1 entries of its block when Y leaves room: then the same cells of X,
+  // and so the same transform, serve every product of the run with Y's of about the same length, as
+  // the terms of a series times one factor.
   Span xs = tx;
   if (!square && 2 * entries(ty, C) <= L) xs.lo = std::max(bx.lo, std::min(tx.lo, tx.hi - C * (L / 2)));
   const auto nx = static_cast<std::size_t>(xs.size());
@@ -367,9 +364,8 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   forkjoin::run_pair([&](int t) noexcept { residues(job, t); }, plan.pair);
   if (keep) P.factors = kept && v == nullptr;
 
-  // The wanted cells, from `from` to the top column, and with several cells
-  // to an entry one above (the entry columns' parts reach that far; the
-  // product's value stops below it).
+  // The wanted cells, from `from` to the top column, and with several cells to an entry one above
+  // (the entry columns' parts reach that far; the product's value stops below it).
   const std::int64_t c0 = xs.lo + ty.lo, to = tx.hi + ty.hi + (C > 1 ? 1 : 0);
   const std::int64_t kf = (from - c0 + C - 1) / C, K = entries(xs, C) + entries(ty, C) - 2;
   const std::int64_t cells = to - from + 1;

@@ -1,9 +1,8 @@
-// Number-theoretic transforms, and the products made with them (ntt.cpp):
-// modulo two primes below 2^50 with a cell to an entry on the vector units
-// (simd.cpp), modulo three or four primes below 2^58 with two or three cells
-// to an entry in plain C++ (ntt_plain.cpp). The plain kernels give their
-// entries in [0, p); the vector ones leave them in a form and an order of
-// their own, so that a transform serves the kernels that made it.
+// Number-theoretic transforms, and the products made with them (ntt.cpp): modulo two primes below
+// 2^50 with a cell to an entry on the vector units (simd.cpp), modulo three or four primes below
+// 2^58 with two or three cells to an entry in plain C++ (ntt_plain.cpp). The plain kernels give
+// their entries in [0, p); the vector ones leave them in a form and an order of their own, so that
+// a transform serves the kernels that made it.
 #pragma once
 
 #include <bit>
@@ -38,10 +37,9 @@ constexpr Prime make_prime(u64 p, u64 g) { return {p, g, static_cast<unsigned>(s
 inline constexpr Prime kPrimes[2] = {make_prime(1'125'899'437'080'577, 5), make_prime(1'125'899'302'862'849, 3)};
 inline constexpr Prime kWide[4] = {make_prime(288'230'376'126'545'921, 6), make_prime(288'230'376'097'185'793, 5),
                                    make_prime(288'230'376'059'437'057, 5), make_prime(288'230'376'051'048'449, 3)};
-// Each prime is just below a power of two (for the lazy reductions), the
-// first above the others (for Garner's method: r0 < 2 p_q); 2^k | p - 1 and
-// g is no square modulo p, so that g^((p - 1) / 2^k) is a root of unity of
-// order 2^k.
+// Each prime is just below a power of two (for the lazy reductions), the first above the others
+// (for Garner's method: r0 < 2 p_q); 2^k | p - 1 and g is no square modulo p, so that
+// g^((p - 1) / 2^k) is a root of unity of order 2^k.
 constexpr bool good_primes(const Prime* P, int n, unsigned bits, int k) {
   for (int q = 0; q < n; ++q)
     if (P[q].bits != bits || 65 * ((u64{1} << bits) - P[q].p) >= (u64{1} << bits) ||
@@ -107,10 +105,9 @@ struct Tables {
 constexpr std::int64_t run_at(std::int64_t len) { return kRun * (std::bit_width(static_cast<u64>(len)) - 13); }
 constexpr std::int64_t twiddle_entries(std::int64_t L) { return L <= 2 * kRun ? L : run_at(L / 2) + kRun; }
 
-// The tables for transforms of up to L entries modulo P, kept in slot
-// `slot` and made again when longer ones are wanted: the doubles of the
-// vector kernels if `doubles`, else Shoup's factors; by the thread that
-// calls add_product_ntt only.
+// The tables for transforms of up to L entries modulo P, kept in slot `slot` and made again when
+// longer ones are wanted: the doubles of the vector kernels if `doubles`, else Shoup's factors; by
+// the thread that calls add_product_ntt only.
 const Tables& tables_for(int slot, const Prime& P, std::int64_t L, bool doubles);
 // Frees the buffers of the products (the kept transform too); the next product makes them again.
 void release_buffers();

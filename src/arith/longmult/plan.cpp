@@ -62,9 +62,8 @@ Plan plan_product(Units units, std::int64_t nx, std::int64_t ny, std::int64_t be
       const int kt = split > 0 ? kv - 1 : kv;
       return {Method::transform, 1, kt, (std::int64_t{1} << kt) >= t.pair_entries, t.pair_columns, halves, split};
     }
-    // In plain C++, or too long for a cell to an entry: the form whose work
-    // for each thread is shorter, one and a half transforms of 2^k2 entries
-    // or two of 2^k3.
+    // In plain C++, or too long for a cell to an entry: the form whose work for each thread is
+    // shorter, one and a half transforms of 2^k2 entries or two of 2^k3.
     const int k2 = log_length(nx, ny, 2, kLeastLog + 1), k3 = log_length(nx, ny, 3, kLeastLog);
     const bool three = 4 * k3 * (std::int64_t{1} << k3) < 3 * k2 * (std::int64_t{1} << k2);
     const int k = three ? k3 : k2;

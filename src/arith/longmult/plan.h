@@ -1,7 +1,6 @@
-// The plan of a product: which method multiplies a pair of blocks of cells,
-// from the units the product may use and the lengths of its factors. Every
-// choice of method is made here, from the numbers of tuning.h; the kernels do
-// what the plan says and hand nothing on to another.
+// The plan of a product: which method multiplies a pair of blocks of cells, from the units the
+// product may use and the lengths of its factors. Every choice of method is made here, from the
+// numbers of tuning.h; the kernels do what the plan says and hand nothing on to another.
 #pragma once
 
 #include <cstdint>
@@ -23,9 +22,8 @@ struct Plan {
   std::int64_t split = 0;         // transform: of X's top `split` cells by Y, the rest of X apart
 };
 
-// The plan for the columns from `from` up of a block pair of nx by ny cells
-// trimmed to those that reach it, `below` of its columns left out (below
-// `from`; they hold 1, 2, ... pairs).
+// The plan for the columns from `from` up of a block pair of nx by ny cells trimmed to those that
+// reach it, `below` of its columns left out (below `from`; they hold 1, 2, ... pairs).
 Plan plan_product(Units units, std::int64_t nx, std::int64_t ny, std::int64_t below);
 
 const Tuning& tuning(Units units);  // the table of the units

@@ -97,8 +97,7 @@ inline void split_base(u128 col, u64& l, u64& b, u64& a) {
 // size (products.cpp).
 void add_product(Acc& acc, const Cells& X, const Cells& Y, std::int64_t cut);
 
-// acc += the columns c >= from of X[bx] * Y[by], column by column in
-// 64-bit sums (columns.cpp).
+// acc += the columns c >= from of X[bx] * Y[by], column by column in 64-bit sums (columns.cpp).
 void add_product_columns(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from);
 
 // acc += the columns c >= from of X[bx] * Y[by] by one GMP product of the
@@ -135,12 +134,11 @@ struct VectorKernels {
 // The vector targets of this build, the most capable first.
 std::span<const VectorKernels* const> vector_kernels();
 
-// acc += the columns c >= from of X[tx] * Y[ty] by number-theoretic
-// transforms (ntt.cpp) of the plan's length and cells to an entry, on the
-// vector `units` for a cell to an entry (which the processor must have),
-// else in plain C++. X may be read down to the start of its block bx, whose
-// pairs with Y[ty] below tx must fall in columns below `from`. With `keep`
-// X's transform is kept for the next product, else the last one's stays.
+// acc += the columns c >= from of X[tx] * Y[ty] by number-theoretic transforms (ntt.cpp) of the
+// plan's length and cells to an entry, on the vector `units` for a cell to an entry (which the
+// processor must have), else in plain C++. X may be read down to the start of its block bx, whose
+// pairs with Y[ty] below tx must fall in columns below `from`. With `keep` X's transform is kept
+// for the next product, else the last one's stays.
 struct Plan;
 void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from,
                      Units units, const Plan& plan, bool keep);

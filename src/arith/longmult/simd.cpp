@@ -1,8 +1,7 @@
-// The vector kernels of the products, written once for every vector target
-// whose multiply-add is fused and whose rounding to an integer is exact: AVX2
-// (four lanes of doubles), AVX-512 (eight), NEON on 64-bit ARM (two) and SVE
-// (up to eight), compiled once for each by Highway and chosen at run time
-// (arith/cpu.cpp); processors without any take the plain C++ kernels.
+// The vector kernels of the products, written once for every vector target whose multiply-add is
+// fused and whose rounding to an integer is exact: AVX2 (four lanes of doubles), AVX-512 (eight),
+// NEON on 64-bit ARM (two) and SVE (up to eight), compiled once for each by Highway and chosen at
+// run time (arith/cpu.cpp); processors without any take the plain C++ kernels.
 //
 // Residues are held as doubles during a transform: integers of either sign below 4p < 2^52, so
 // exact. A product d w mod p, |d w| <= c p^2 with c <= 2, and P = 1/p rounded, goes:
@@ -27,9 +26,8 @@
 
 #include "arith/longmult/ntt.h"
 
-// The targets these kernels are compiled for: never the emulated ones or
-// those without a fused multiply-add (nor SVE's variants for one length of
-// vector, which SVE and SVE2 serve as well).
+// The targets these kernels are compiled for: never the emulated ones or those without a fused
+// multiply-add (nor SVE's variants for one length of vector, which SVE and SVE2 serve as well).
 #define FIXCALC_FUSED_TARGETS (HWY_AVX2 | HWY_AVX3 | HWY_NEON | HWY_SVE | HWY_SVE2)
 
 #if (HWY_TARGET & FIXCALC_FUSED_TARGETS) && (HWY_ARCH_X86_64 || HWY_ARCH_ARM_A64)
@@ -43,9 +41,8 @@ using VU = hn::Vec<DU>;
 const D d;
 const DU du;
 
-// Integers in [0, 2^52) to doubles and back: 2^52 + x has x for its
-// significand bits. Doubles are kept in the entries of an array between the
-// stages of a transform (get, put).
+// Integers in [0, 2^52) to doubles and back: 2^52 + x has x for its significand bits. Doubles are
+// kept in the entries of an array between the stages of a transform (get, put).
 HWY_INLINE V to_double(VU x) {
   return hn::Sub(hn::BitCast(d, hn::Or(x, hn::BitCast(du, hn::Set(d, 0x1p52)))), hn::Set(d, 0x1p52));
 }
@@ -277,10 +274,9 @@ HWY_INLINE void settle_split(V e, V t, V& q, V& r) {
 // x 10^-10 within 1/2 of y, that is floor(y) or floor(y) + 1 (the callers bound the error).
 HWY_INLINE V estimate_quotient(V x) { return round_product(x, hn::Set(d, 1e-10)); }
 
-// x b = q B + r for cells x, b below B, as mul_divmod_base does
-// (arith/longmult_fast.h): e estimated from h = x b rounded is q or q + 1
-// (x b / B below 10^10, two roundings before the last), and h - e B, an
-// integer below 2^36 in size, comes exactly from the FMA, as does its sum
+// x b = q B + r for cells x, b below B, as mul_divmod_base does (arith/longmult_fast.h):
+// e estimated from h = x b rounded is q or q + 1 (x b / B below 10^10, two roundings before the
+// last), and h - e B, an integer below 2^36 in size, comes exactly from the FMA, as does its sum
 // with l = x b - h.
 HWY_INLINE void split_at_base(V x, V b, V& q, V& r) {
   const V h = hn::Mul(x, b), l = hn::MulSub(x, b, h), e = estimate_quotient(h);
@@ -294,10 +290,10 @@ HWY_INLINE void split_small(V x, V& q, V& r) {
   settle_split(e, hn::NegMulAdd(e, hn::Set(d, static_cast<double>(kB)), x), q, r);
 }
 
-// The column v = r1 + p1 t, t = (r2 - r1) / p1 mod p2, in base B: with
-// p1 = P1h B + P1l, t = th B + tl, r1 = r1h B + r1l and P1l tl = q0 B + l0,
-// v = (r1l + l0) + (r1h + P1h tl + P1l th + q0) B + P1h th B^2, where every
-// product and sum stays below 2^53 and so exact in doubles.
+// The column v = r1 + p1 t, t = (r2 - r1) / p1 mod p2, in base B: with p1 = P1h B + P1l,
+// t = th B + tl, r1 = r1h B + r1l and P1l tl = q0 B + l0, v = (r1l + l0) +
+// (r1h + P1h tl + P1l th + q0) B + P1h th B^2, where every product and sum stays below 2^53 and so
+// exact in doubles.
 void crt_columns(u64* r1s, u64* r2s, std::int64_t n) {
   const Prime &P1 = kPrimes[0], &P2 = kPrimes[1];
   const Mod m2 = mod_of(P2);
@@ -322,8 +318,7 @@ void crt_columns(u64* r1s, u64* r2s, std::int64_t n) {
   }
 }
 
-// A vector of passes at a time; x1 and x2 read downward, reversed into the
-// order of y.
+// A vector of passes at a time; x1 and x2 read downward, reversed into the order of y.
 std::int64_t frac_sums(const cell_t* x, const cell_t* y, std::int64_t n, u64 sums[3], std::int64_t* may,
                        std::int64_t& nmay) {
   const V base = hn::Set(d, static_cast<double>(kB)), top = hn::Set(d, static_cast<double>(kB - 1));
@@ -355,11 +350,10 @@ std::int64_t frac_sums(const cell_t* x, const cell_t* y, std::int64_t n, u64 sum
   return j;
 }
 
-// The columns from .. to of x * y for the column kernel (columns.cpp), as
-// dot products: with x reversed (xr[k] = x[nx-1-k]) and y_i = h 10^5 + l
-// (yh, yl), hs[c - from] and ls[c - from] := the sums of x_j h and of x_j l
-// over i + j = c. A product is below 10^15, so that four sum exactly in a
-// lane of doubles, below 2^52 as to_int needs; then they go to 64-bit sums.
+// The columns from .. to of x * y for the column kernel (columns.cpp), as dot products: with x
+// reversed (xr[k] = x[nx-1-k]) and y_i = h 10^5 + l (yh, yl), hs[c - from] and ls[c - from] := the
+// sums of x_j h and of x_j l over i + j = c. A product is below 10^15, so that four sum exactly in
+// a lane of doubles, below 2^52 as to_int needs; then they go to 64-bit sums.
 void column_sums(const double* xr, std::int64_t nx, const double* yh, const double* yl, std::int64_t ny,
                  std::int64_t from, std::int64_t to, u64* hs, u64* ls) {
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
