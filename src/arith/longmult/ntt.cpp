@@ -218,33 +218,33 @@ void residues(const Job& J, int t) {
   if (J.form.C > 1) J.form.C == 3 ? lane(J, t + 2, -1) : lane(J, 2, t);
 }
 
-// The cells from..to of the wanted entry columns, kf .. K, into l, b and a. The pairs of the entry
-// columns below kf that reach cell `from` or above are summed apart, in two halves, into extra[t][c
-// - from].
+// The cells from..to of the wanted entry columns, kf .. K, into l, b and a.
 struct CrtJob {
   const Job* job;
   std::int64_t c0, from, to, kf, K;
   u64 *l, *b, *a;
-  u128 (*extra)[4];
 };
 
-// Half t of those pairs, of entry columns kf - 2 and kf - 1, by X's entries.
-void add_extra(const CrtJob& J, int t) {
+// The pairs of the entry columns below kf (kf - 2 and kf - 1) that reach cell `from` or above,
+// summed apart, into the lowest cells.
+void add_extra(const CrtJob& J) {
   const Job& P = *J.job;
   const int C = P.form.C;
-  const std::int64_t nx = P.xs.size(), ny = P.ty.size(), nxe = entries(P.xs, C), nye = entries(P.ty, C);
+  const std::int64_t nx = P.xs.size(), ny = P.ty.size();
   const cell_t *x = P.X + P.xs.lo, *y = P.Y + P.ty.lo;
+  u128 extra[4] = {};
   for (std::int64_t kb = std::max<std::int64_t>(J.kf - 2, 0); kb < J.kf; ++kb) {
-    const std::int64_t mid = (std::max<std::int64_t>(0, kb - nye + 1) + std::min(kb, nxe - 1) + 1) / 2;
     const std::int64_t base = J.c0 + C * kb;  // the cell of the pairs u = v = 0
     for (int u = 0; u < C; ++u)
-      for (int v = std::max<std::int64_t>(0, J.from - base - u); v < C; ++v) {       // x_(C i + u) y_(C (kb - i) + v)
-        std::int64_t i = std::max(t == 0 ? 0 : mid, kb + 1 - (ny - 1 - v + C) / C);  // within both spans
-        const std::int64_t hi = std::min(t == 0 ? mid - 1 : kb, (nx - 1 - u + C) / C - 1);
-        u128 s = 0;
-        for (; i <= hi; ++i) s += static_cast<u128>(x[C * i + u]) * static_cast<u64>(y[C * (kb - i) + v]);
-        J.extra[t][base + u + v - J.from] += s;
+      for (int v = std::max<std::int64_t>(0, J.from - base - u); v < C; ++v) {  // x_(C i + u) y_(C (kb - i) + v)
+        const std::int64_t hi = std::min(kb, (nx - 1 - u + C) / C - 1);         // within both spans
+        for (std::int64_t i = std::max<std::int64_t>(0, kb + 1 - (ny - 1 - v + C) / C); i <= hi; ++i)
+          extra[base + u + v - J.from] += static_cast<u128>(x[C * i + u]) * static_cast<u64>(y[C * (kb - i) + v]);
       }
+  }
+  for (std::int64_t o = 0; o < 4 && o <= J.to - J.from; ++o) {
+    const u128 s = (static_cast<u128>(J.a[o]) * kB + J.b[o]) * kB + J.l[o] + extra[o];
+    split_base(s, J.l[o], J.b[o], J.a[o]);
   }
 }
 
@@ -280,44 +280,42 @@ Parts parts(const CrtJob& J, std::int64_t k) {
   return v;
 }
 
-// The cells in two halves of the entry columns they come from: cell c0 + C k + i takes part i of
-// entry column k and part C + i of k - 1. With a cell to an entry, each column is split whole
-// instead, a vector of them at a time on the vector units.
+// The cells lo .. hi from the entry columns they come from: cell c0 + C k + i takes part i of entry
+// column k and part C + i of k - 1 (and the lowest the pairs summed apart). With a cell to an
+// entry, each column is split whole instead, a vector of them at a time on the vector units.
 template <int C>
-void crt_cells(const CrtJob& J, int t) {
-  const std::int64_t kS = (J.from - J.c0) / C, kE = (J.to - J.c0) / C;
-  std::int64_t mid = kS + (kE - kS + 1) / 2;
-  if (C == 1) mid = kS + ((mid - kS) & ~std::int64_t{7});  // a multiple of the lanes
-  std::int64_t k = t == 0 ? kS : mid;
-  const std::int64_t hi = t == 0 ? mid - 1 : kE;
+void crt_cells(const CrtJob& J, std::int64_t lo, std::int64_t hi) {
+  std::int64_t k = (lo - J.c0) / C;
+  const std::int64_t kE = (hi - J.c0) / C;
   if (C == 1) {
     if (const VectorKernels* v = J.job->v) {
-      const std::int64_t n = (hi - k + 1) - (hi - k + 1) % static_cast<std::int64_t>(v->lanes());
-      v->crt_columns(J.l + (k - kS), J.b + (k - kS), n);
+      const std::int64_t n = (kE - k + 1) - (kE - k + 1) % static_cast<std::int64_t>(v->lanes());
+      v->crt_columns(J.l + (lo - J.from), J.b + (lo - J.from), n);
       k += n;
     }
-    for (u64 a = 0; k <= hi; ++k) {  // b and a packed, as the vector units leave them
+    for (u64 a = 0; k <= kE; ++k) {  // b and a packed, as the vector units leave them
       const Parts v = parts<1>(J, k);
-      const auto o = static_cast<std::size_t>(k - kS);
+      const auto o = static_cast<std::size_t>(J.c0 + k - J.from);
       split_base(v[0] + v[1] * kB, J.l[o], J.b[o], a), J.b[o] |= a << kHighAt;
     }
     return;
   }
   Parts prev = parts<C>(J, k - 1);
-  for (; k <= hi; ++k) {
+  for (; k <= kE; ++k) {
     const Parts cur = parts<C>(J, k);
     for (int i = 0; i < C; ++i) {
       const std::int64_t c = J.c0 + C * k + i;
-      if (c < J.from || c > J.to) continue;
+      if (c < lo || c > hi) continue;
       const auto o = static_cast<std::size_t>(c - J.from);
       split_base(cur[i] + prev[C + i], J.l[o], J.b[o], J.a[o]);
     }
     prev = cur;
   }
-  add_extra(J, t);
+  if (lo == J.from) add_extra(J);
 }
 
-constexpr void (*kCrtCells[4])(const CrtJob&, int) = {nullptr, crt_cells<1>, crt_cells<2>, crt_cells<3>};
+constexpr void (*kCrtCells[4])(const CrtJob&, std::int64_t, std::int64_t) = {nullptr, crt_cells<1>, crt_cells<2>,
+                                                                             crt_cells<3>};
 
 }  // namespace
 
@@ -373,19 +371,16 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   for (int o = 0; !inPlace && o < 3; ++o) sized(outs[o], cells);
   u64* l = inPlace ? work[0].data() + (from - c0) : outs[0].data();
   u64 *b = inPlace ? work[1].data() + (from - c0) : outs[1].data(), *a = outs[2].data();
-  u128 extra[2][4] = {};
-  const CrtJob crt{&job, c0, from, to, kf, K, l, b, a, extra};
-  forkjoin::run_pair([&](int t) noexcept { kCrtCells[C](crt, t); }, cells >= plan.pair_columns);
-  for (std::int64_t o = 0; C > 1 && o < 4 && o < cells; ++o) {  // the pairs summed apart, into their cells
-    const u128 s = (static_cast<u128>(a[o]) * kB + b[o]) * kB + l[o] + extra[0][o] + extra[1][o];
-    split_base(s, l[o], b[o], a[o]);
-  }
-  add_split_columns(acc, from, to, cells >= plan.pair_columns, [&](std::int64_t c, u64& lc, u64& bc, u64& ac) {
+  const CrtJob crt{&job, c0, from, to, kf, K, l, b, a};
+  const auto split = [&](std::int64_t c, u64& lc, u64& bc, u64& ac) {
     const auto i = static_cast<std::size_t>(c - from);
     lc = l[i];
     bc = inPlace ? b[i] & ((u64{1} << kHighAt) - 1) : b[i];
     ac = inPlace ? b[i] >> kHighAt : a[i];
-  });
+  };
+  // Each thread makes the cells of its half from their residues, then adds them.
+  add_split_columns(acc, from, to, cells >= plan.pair_columns, split,
+                    [&](std::int64_t lo, std::int64_t hi) { kCrtCells[C](crt, lo, hi); });
   if (inWork) std::copy(X + xs.lo, X + xs.hi + 1, reinterpret_cast<cell_t*>(work[0].data())), P.n = nx, P.inWork = true;
 }
 

@@ -54,9 +54,10 @@ struct Acc {
 // acc += sum of col(c) B^c over c = from .. to, carried upward, each column given by split(c, l, b,
 // a) as col = (a B + b) B + l, l, b < B, a <= m for at most m < 10^9 pairs: l goes to column c, b
 // to c + 1, a to c + 2. The splits are independent; what runs from column to column is a Carry.
-// With `pair` two threads take a half each, the lower half's Carry added after.
-template <class Split>
-void add_split_columns(Acc& acc, std::int64_t from, std::int64_t to, bool pair, Split split) {
+// With `pair` two threads take a half each, the lower half's Carry added after; each thread first
+// makes the columns lo .. hi of its half by make(lo, hi).
+template <class Split, class Make>
+void add_split_columns(Acc& acc, std::int64_t from, std::int64_t to, bool pair, Split split, Make make) {
   using Carry = std::array<u64, 4>;  // into column c: the carry (below 4), b and a of c - 1, a of c - 2
   const auto run = [&](std::int64_t c, std::int64_t last, Carry r, bool flush) {
     u64 k = r[0], b1 = r[1], a1 = r[2], a2 = r[3];
@@ -71,11 +72,19 @@ void add_split_columns(Acc& acc, std::int64_t from, std::int64_t to, bool pair, 
     return Carry{k, b1, a1, a2};
   };
   const std::int64_t mid = from + (to - from + 1) / 2;
-  if (!pair || mid == from) return void(run(from, to, {}, true));
+  if (!pair || mid == from) return make(from, to), void(run(from, to, {}, true));
   Carry low{};
   forkjoin::run_pair(
-      [&](int t) noexcept { t == 0 ? void(low = run(from, mid - 1, {}, false)) : void(run(mid, to, {}, true)); }, true);
+      [&](int t) noexcept {
+        t == 0 ? (make(from, mid - 1), void(low = run(from, mid - 1, {}, false)))
+               : (make(mid, to), void(run(mid, to, {}, true)));
+      },
+      true);
   run(mid, mid - 1, low, true);
+}
+template <class Split>
+void add_split_columns(Acc& acc, std::int64_t from, std::int64_t to, bool pair, Split split) {
+  add_split_columns(acc, from, to, pair, split, [](std::int64_t, std::int64_t) {});
 }
 
 // v's entries, at least n of them, made if v has fewer.
