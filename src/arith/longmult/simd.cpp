@@ -42,7 +42,7 @@ const D d;
 const DU du;
 
 // Integers in [0, 2^52) to doubles and back: 2^52 + x has x for its significand bits. Doubles are
-// kept in the entries of an array between the stages of a transform (get, put).
+// kept in the entries of an array between the stages of a transform (get, put; in reads either).
 HWY_INLINE V to_double(VU x) {
   return hn::Sub(hn::BitCast(d, hn::Or(x, hn::BitCast(du, hn::Set(d, 0x1p52)))), hn::Set(d, 0x1p52));
 }
