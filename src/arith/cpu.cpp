@@ -28,6 +28,18 @@ void hwy::Abort(const char* file, int line, const char* format, ...) {
   std::abort();
 }
 
+bool prefetch_for_write_ok() {
+#if defined(__x86_64__)
+  static const bool ok = [] {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    return __get_cpuid(0x80000001, &a, &b, &c, &d) && (c & bit_PRFCHW) != 0;
+  }();
+  return ok;
+#else
+  return true;
+#endif
+}
+
 namespace {
 
 // Whether the processor, and the system for the state of its registers, has

@@ -32,6 +32,18 @@ std::optional<Units> units_named(std::string_view name, std::string& why);
 // "plain", then the vector targets of the build, the most capable first.
 std::vector<std::string> units_names();
 
+// Asks for the cache line at p with the right to write it, ahead of the stores: a line that the
+// other thread has read then comes over while the work goes on, not a store at a time. A hint,
+// given where the processor takes it (prefetch_for_write_ok; on 64-bit ARM always).
+bool prefetch_for_write_ok();
+inline void prefetch_for_write(const void* p) {
+#if defined(__x86_64__)
+  asm volatile("prefetchw %0" ::"m"(*static_cast<const char*>(p)));
+#else
+  __builtin_prefetch(p, 1);
+#endif
+}
+
 // The number of processors this process may run on (its affinity mask).
 inline int processors() {
   static const int n = [] {
