@@ -189,7 +189,7 @@ void LimbSizes(benchmark::internal::Benchmark* b) {
 }
 
 void TransformSizes(benchmark::internal::Benchmark* b) {
-  for (std::int64_t k : {10, 13, 15, 17})
+  for (std::int64_t k : {10, 13, 15, 17, 19, 21})
     for (std::size_t u = 0; u < units_names().size(); ++u) b->Args({k, static_cast<std::int64_t>(u)});
 }
 
