@@ -145,17 +145,17 @@ u64 quarter_starts(Quarters& Q, u64 above, const ShortStep& step) {
 
 // t[lo .. hi] := the quotients of c[lo .. hi], the quarters from their
 // states, four chains side by side (t may be c). The quotients of a series'
-// term go to cells that both threads read in the product before: with
-// kAhead, each chain asks for its cells' lines 64 cells ahead. On two cores
-// a line's round trip apart of 320 ns, command 17's divisions at 10^5
-// decimals took 1.0 to 1.4 s so, 1.75 to 1.86 s without.
-template <bool kAhead>
+// term go to cells that both threads read in the product before: each chain
+// asks for its cells' lines 64 cells ahead, where the processor takes the
+// hint. On two cores a line's round trip apart of 320 ns, command 17's
+// divisions at 10^5 decimals took 1.0 to 1.4 s so, 1.75 to 1.86 s without.
 void divide_quarters(const cell_t* c, cell_t* t, const Quarters& Q, const ShortStep& by) {
   const ShortStep step = by;  // kept in registers: the stores into t may alias `by`
   u64 r0 = Q.remB[0], r1 = Q.remB[1], r2 = Q.remB[2], r3 = Q.remB[3];  // apart from t, which may alias them
-  const std::int64_t q = Q.q, ahead = 64;
-  for (std::int64_t k = Q.hi; k > Q.hi - q; --k) {
-    if (kAhead && (k & 7) == 0 && k - 3 * q >= ahead) {
+  const std::int64_t q = Q.q, ahead = 64, hi = Q.hi;
+  const bool hint = prefetch_for_write_ok();
+  for (std::int64_t k = hi; k > hi - q; --k) {
+    if (hint && (k & 7) == 0 && k - 3 * q >= ahead) {
       cell_t* at = t + k - ahead;
       prefetch_for_write(at), prefetch_for_write(at - q), prefetch_for_write(at - 2 * q),
           prefetch_for_write(at - 3 * q);
@@ -166,9 +166,6 @@ void divide_quarters(const cell_t* c, cell_t* t, const Quarters& Q, const ShortS
     t[k - 2 * q] = static_cast<cell_t>(q2), t[k - 3 * q] = static_cast<cell_t>(q3);
   }
   for (std::int64_t k = Q.hi - 4 * q; k >= Q.lo; --k) t[k] = static_cast<cell_t>(step.step(r3, static_cast<u64>(c[k])));
-}
-void divide_quarters(const cell_t* c, cell_t* t, const Quarters& Q, const ShortStep& step) {
-  prefetch_for_write_ok() ? divide_quarters<true>(c, t, Q, step) : divide_quarters<false>(c, t, Q, step);
 }
 
 // t[0 .. top] := floor(c[0 .. top] / d) (t may be c) in two halves side by
