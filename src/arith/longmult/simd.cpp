@@ -323,9 +323,8 @@ std::int64_t frac_sums(const cell_t* x, const cell_t* y, std::int64_t n, u64 sum
                        std::int64_t& nmay) {
   const V base = hn::Set(d, static_cast<double>(kB)), top = hn::Set(d, static_cast<double>(kB - 1));
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
-  const hn::RebindToSigned<D> di;
   VU sh = hn::Zero(du), sr = sh, sy = sh;
-  std::int64_t j = 0;
+  std::int64_t j = 0, listed = nmay;
   for (; j + N <= n; j += N) {
     const VU bi = hn::LoadU(du, reinterpret_cast<const u64*>(y + j));
     const V b = to_double(bi);
@@ -337,13 +336,19 @@ std::int64_t frac_sums(const cell_t* x, const cell_t* y, std::int64_t n, u64 sum
     V h = hn::Add(r1, q2);
     h = hn::Sub(h, hn::IfThenElseZero(hn::Ge(h, base), base));
     const auto wrap = hn::And(hn::Eq(h, top), hn::Gt(hn::Add(r2, b), base));
-    // The passes that may wrap, listed without a branch to mispredict where
-    // a pattern makes every third pass one.
-    nmay += static_cast<std::int64_t>(hn::CompressStore(hn::Iota(di, j), hn::RebindMask(di, wrap), di, may + nmay));
+    // The passes that may wrap, rare but where a pattern makes every third pass one: then listed
+    // lane by lane without a branch (AMD's cores make a compressing store in microcode, and
+    // Highway's compression in a register takes a table each time).
+    if (!hn::AllFalse(d, wrap)) {
+      std::uint8_t bits[8] = {};
+      hn::StoreMaskBits(d, wrap, bits);
+      for (std::int64_t i = 0; i < N; ++i) may[listed] = j + i, listed += (bits[i / 8] >> (i % 8)) & 1;
+    }
     sh = hn::Add(sh, to_int(h));
     sr = hn::Add(sr, to_int(r2));
     sy = hn::Add(sy, bi);
   }
+  nmay = listed;
   sums[0] = hn::GetLane(hn::SumOfLanes(du, sh));
   sums[1] = hn::GetLane(hn::SumOfLanes(du, sr));
   sums[2] = hn::GetLane(hn::SumOfLanes(du, sy));
