@@ -11,13 +11,21 @@
 // carry (F = 1) or borrow (F = -1) out of d[hi].
 template <int F>
 cell_t add_range(cell_t* d, const cell_t* src, std::int64_t lo, std::int64_t hi) {
-  cell_t carry = 0;
-  for (std::int64_t i = lo; i <= hi; ++i) {
+  const auto step = [d, src](std::int64_t i, cell_t& carry) {
     const cell_t t = F > 0 ? d[i] + src[i] + carry : d[i] - src[i] - carry;
     carry = F > 0 ? static_cast<cell_t>(t >= kBase) : static_cast<cell_t>(static_cast<std::uint64_t>(t) >> 63);
     d[i] = F > 0 ? t - (-carry & kBase) : t + (-carry & kBase);
-  }
-  return carry;
+  };
+  // The lower and the upper half side by side, two chains from cell to cell; then the lower's
+  // carry taken up in the upper (where it runs on, the upper had none to give).
+  const std::int64_t h = (hi - lo + 1) / 2, mid = lo + h;
+  cell_t low = 0, high = 0;
+  for (std::int64_t i = lo; i < mid; ++i) step(i, low), step(i + h, high);
+  if (mid + h <= hi) step(hi, high);  // an odd count: the upper half's last cell
+  std::int64_t i = mid;
+  for (; low != 0 && i <= hi && d[i] == (F > 0 ? kBase - 1 : 0); ++i) d[i] = F > 0 ? 0 : kBase - 1;
+  if (low != 0 && i <= hi) d[i] += F, low = 0;
+  return low | high;
 }
 
 // The carries (f = 1) or borrows (f = -1) out of the lower half d[0 .. mid)
