@@ -89,21 +89,12 @@ std::int32_t top_below(const Reg& R, std::int64_t from) {
   return decimals;
 }
 
-// A carry (f = 1) or borrow (f = -1) into d[i], taken up as far as it goes;
-// returns the last index written, past c39 when it leaves the register.
-std::int64_t take_up(cell_t* d, int f, std::int64_t i) {
-  const cell_t wraps = f > 0 ? kBase - 1 : 0;
-  for (; i <= c39 && d[i] == wraps; ++i) d[i] = kBase - 1 - wraps;
-  if (i <= c39) d[i] += f;
-  return i;
-}
-
 }  // namespace
 
 std::int64_t take_up_halves(cell_t* d, int f, std::int64_t mid, std::int64_t top, const cell_t (&carry)[2]) {
   std::int64_t reached = top;
-  if (carry[1] != 0) reached = take_up(d, f, top + 1);
-  if (carry[0] != 0) reached = std::max(reached, take_up(d, f, mid));
+  if (carry[1] != 0) reached = take_up(d, f, top + 1, c39);
+  if (carry[0] != 0) reached = std::max(reached, take_up(d, f, mid, c39));
   if (reached > c39) ALARM("ADD");
   return reached;
 }

@@ -29,7 +29,7 @@ namespace {
 // The slots of the vector units' tables (ntt.cpp), shared with LONGMULT.
 constexpr int kSlot = 0;
 
-// The digits of `bits` bits of a[0 .. na) into e[0 .. n), then zeros up to L.
+// The digits of `bits` bits of a[0 .. na) into e[0 .. n).
 void load_digits(u64* e, std::int64_t n, int bits, const u64* a, std::int64_t na) {
   const u64 mask = (u64{1} << bits) - 1;
   std::int64_t j = 0;

@@ -7,6 +7,16 @@
 
 #include "arith/arith.h"
 
+// A carry (f = 1) or borrow (f = -1) into d[i], taken up as far as it goes
+// within d[.. last]; returns the last index written, past `last` when it
+// leaves them.
+inline std::int64_t take_up(cell_t* d, int f, std::int64_t i, std::int64_t last) {
+  const cell_t wraps = f > 0 ? kBase - 1 : 0;
+  for (; i <= last && d[i] == wraps; ++i) d[i] = kBase - 1 - wraps;
+  if (i <= last) d[i] += f;
+  return i;
+}
+
 // d[lo .. hi] += F src[lo .. hi], without a division or a branch; returns the
 // carry (F = 1) or borrow (F = -1) out of d[hi].
 template <int F>
@@ -22,10 +32,7 @@ cell_t add_range(cell_t* d, const cell_t* src, std::int64_t lo, std::int64_t hi)
   cell_t low = 0, high = 0;
   for (std::int64_t i = lo; i < mid; ++i) step(i, low), step(i + h, high);
   if (mid + h <= hi) step(hi, high);  // an odd count: the upper half's last cell
-  std::int64_t i = mid;
-  for (; low != 0 && i <= hi && d[i] == (F > 0 ? kBase - 1 : 0); ++i) d[i] = F > 0 ? 0 : kBase - 1;
-  if (low != 0 && i <= hi) d[i] += F, low = 0;
-  return low | high;
+  return low != 0 && take_up(d, F, mid, hi) > hi ? 1 : high;
 }
 
 // The carries (f = 1) or borrows (f = -1) out of the lower half d[0 .. mid)
