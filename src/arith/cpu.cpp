@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #if defined(__x86_64__)
 #include <cpuid.h>
 #elif defined(__aarch64__)
@@ -65,6 +66,22 @@ bool supported(std::int64_t t) {
 #endif
 }
 
+// Whether this processor does AVX2's operations in two halves (avx_in_halves).
+bool halves() {
+#if defined(__x86_64__)
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (!__get_cpuid(0, &a, &b, &c, &d)) return false;
+  char vendor[12];
+  std::memcpy(vendor, &b, 4), std::memcpy(vendor + 4, &d, 4), std::memcpy(vendor + 8, &c, 4);
+  __get_cpuid(1, &a, &b, &c, &d);
+  const unsigned base = a >> 8 & 0xf, family = base + (base == 0xf ? a >> 20 & 0xff : 0);
+  const unsigned model = (a >> 4 & 0xf) | (base == 0xf || base == 6 ? a >> 12 & 0xf0 : 0);
+  return avx_in_halves(std::string_view(vendor, 12), family, model);
+#else
+  return false;
+#endif
+}
+
 struct Choice {
   Units units;
   std::string refusal;
@@ -102,12 +119,17 @@ std::optional<Units> units_named(std::string_view name, std::string& why) {
       why = "the processor lacks these units";
       return std::nullopt;
     }
-    return Units{k, static_cast<int>(k->lanes())};
+    return Units{k, static_cast<int>(k->lanes()), k->target == HWY_AVX2 && halves()};
   }
   why = "no such units (this build has";
   for (const std::string& n : units_names()) why += " " + n;
   why += ")";
   return std::nullopt;
+}
+
+bool avx_in_halves(std::string_view vendor, unsigned family, unsigned model) {
+  if (vendor == "HygonGenuine") return family == 0x18;
+  return vendor == "AuthenticAMD" && (family < 0x17 || (family == 0x17 && model < 0x30));
 }
 
 std::vector<std::string> units_names() {

@@ -15,10 +15,13 @@ struct VectorKernels;
 
 // The units the products run on: plain 64-bit arithmetic (no vector
 // kernels), or the kernels of one vector target of the build, with its lanes
-// of doubles.
+// of doubles, and whether the processor does each operation on a vector in
+// two halves (AVX2 on AMD's cores before Zen 2), which makes its transforms
+// cost more against GMP's products than the lanes say.
 struct Units {
   const longmult::VectorKernels* vector = nullptr;
   int lanes = 0;
+  bool halves = false;
 };
 
 // The units of this process: those that the environment variable
@@ -31,6 +34,9 @@ const char* units_refusal();
 std::optional<Units> units_named(std::string_view name, std::string& why);
 // "plain", then the vector targets of the build, the most capable first.
 std::vector<std::string> units_names();
+// Whether a processor of this cpuid vendor, family and model does a 256-bit operation in two
+// halves: AMD's and Hygon's cores before Zen 2 (families below 0x17, 0x17 below model 0x30, 0x18).
+bool avx_in_halves(std::string_view vendor, unsigned family, unsigned model);
 
 // Asks for the cache line at p with the right to write it, ahead of the stores: a line that the
 // other thread has read then comes over while the work goes on, not a store at a time. A hint,

@@ -72,9 +72,10 @@ const std::pair<Units, const char*> kKinds[] = {{Units{}, "plain"}, {Units{&kSom
 
 // The products of the series' binary numbers (arith/limb_products.h), n by n
 // and n by n/8 limbs: GMP's or the transforms', whose time the model takes
-// from the lanes.
-std::string limb_ranges(int lanes, std::int64_t shorter) {
-  const LimbProducts lp(Units{&kSomeVectorUnits, lanes}, std::int64_t{1} << 23);
+// from the lanes and whether the processor does an operation in halves.
+std::string limb_ranges(int lanes, bool halves, std::int64_t shorter) {
+  const LimbProducts lp(Units{&kSomeVectorUnits, lanes, halves}, std::int64_t{1} << 23);
+  const std::string name = std::to_string(lanes) + (halves ? " lanes in halves" : " lanes");
   const auto at = [&](std::int64_t n) {
     const int k = lp.transform_log(n, std::max<std::int64_t>(1, n / shorter));
     return k == 0 ? std::string("gmp") : "transform of 2^" + std::to_string(k) + " entries";
@@ -90,11 +91,11 @@ std::string limb_ranges(int lanes, std::int64_t shorter) {
       continue;
     }
     while (at(n + 1) == what) ++n;
-    out << lanes << " lanes, limbs n x n/" << shorter << ": " << start << " .. " << n << ": " << what << "\n";
+    out << name << ", limbs n x n/" << shorter << ": " << start << " .. " << n << ": " << what << "\n";
     start = ++n;
     what = at(n);
   }
-  out << lanes << " lanes, limbs n x n/" << shorter << ": " << start << " .. " << kLast << ": " << what << "\n";
+  out << name << ", limbs n x n/" << shorter << ": " << start << " .. " << kLast << ": " << what << "\n";
   return out.str();
 }
 
@@ -102,8 +103,8 @@ TEST(Plan, GridAsReviewed) {
   std::string got;
   for (const auto& [units, name] : kKinds)
     for (const Family& f : kFamilies) got += ranges(units, name, f);
-  for (const int lanes : {4, 8})
-    for (const std::int64_t shorter : {1, 8}) got += limb_ranges(lanes, shorter);
+  for (const auto& [lanes, halves] : {std::pair{4, false}, {4, true}, {8, false}})
+    for (const std::int64_t shorter : {1, 8}) got += limb_ranges(lanes, halves, shorter);
   const std::string path = std::string(FIXCALC_TESTS_DIR) + "/arith/data/plan.txt";
   if (const char* update = std::getenv("FIXCALC_UPDATE_PLAN"); update != nullptr && *update == '1') {
     std::ofstream(path) << got;
@@ -114,6 +115,18 @@ TEST(Plan, GridAsReviewed) {
   std::stringstream want;
   want << in.rdbuf();
   EXPECT_EQ(got, want.str()) << path << " differs (FIXCALC_UPDATE_PLAN=1 rewrites it)";
+}
+
+// The processors that do AVX2 in halves, by cpuid's vendor, family and model: AMD's before Zen 2
+// (Excavator, Zen, Zen+) and Hygon's; not Zen 2 or later, nor Intel's.
+TEST(Plan, ProcessorsThatDoAVX2InHalves) {
+  EXPECT_TRUE(avx_in_halves("AuthenticAMD", 0x15, 0x60));
+  EXPECT_TRUE(avx_in_halves("AuthenticAMD", 0x17, 0x01));
+  EXPECT_TRUE(avx_in_halves("AuthenticAMD", 0x17, 0x2f));
+  EXPECT_FALSE(avx_in_halves("AuthenticAMD", 0x17, 0x30));
+  EXPECT_FALSE(avx_in_halves("AuthenticAMD", 0x19, 0x11));
+  EXPECT_TRUE(avx_in_halves("HygonGenuine", 0x18, 0x00));
+  EXPECT_FALSE(avx_in_halves("GenuineIntel", 0x06, 0x0f));
 }
 
 // The kernels' own limits hold whatever the tables say: a transform never
