@@ -663,7 +663,8 @@ TEST(KernelEdges, DivisorsAgreeWithNativeDivision) {
 
 // A kept transform of X serves only products of its form (200 x 257 cells:
 // 2^8 entries of two cells, 200 x 385: of three, on the portable path) and
-// only the units that made it: the same product follows on each in turn.
+// only the units that made it: the same product follows on each in turn. Nor
+// does it serve X squared, as the vector units keep it divided by its length.
 TEST(KernelEdges, KeptTransformServesItsOwnForm) {
   set_precision(0, 6000);
   for (const std::int64_t sy : {257, 385})
@@ -677,6 +678,10 @@ TEST(KernelEdges, KeptTransformServesItsOwnForm) {
         long_operand(same, r[0], 0, 199, false);
         Operands other("Kept form Y");
         long_operand(other, r[1], 0, sy - 1, false);
+      })) << name;
+      EXPECT_TRUE(longmult_of("200 cells squared", true, [&](Reg* r) {
+        Operands same("Kept form X");
+        long_operand(same, r[0], 0, 199, false);
       })) << name;
     }
 }

@@ -111,7 +111,8 @@ constexpr auto kBIn = base_powers(1), kB2In = base_powers(2);
 // The transforms of the first factor of the last product, with its cells and form (the third
 // prime's, with two cells to an entry, as two halves), and the second factor's. In plain C++, from
 // the second product with the same first factor on, its entries are kept divided by L as Shoup
-// factors: then a product of entries takes one Shoup product. The cells of a long X with a cell to
+// factors, on the vector units divided by L from the first: then a product of entries takes one
+// product, not two. The cells of a long X with a cell to
 // an entry are kept in work[0] from the end of the product (a copy of their own took 8 MB of
 // address space at 10^7 decimals, 76 MiB at 10^8), read there before the next product writes it.
 constexpr std::size_t kCellsInWork = std::size_t{1} << 18;
@@ -122,6 +123,7 @@ struct Prepared {
   int C = 0, k = -1;
   const VectorKernels* made = nullptr;  // by these kernels, or in plain C++
   bool factors = false;                 // xf holds the factors of x
+  bool scaled = false;                  // x holds the vector kernels' transforms divided by L
   Array<u64> x[4];
   Array<ShoupFactor> xf[4];
 };
@@ -137,7 +139,7 @@ struct Job {
   const VectorKernels* v;  // the vector kernels, or none: plain C++
   std::int64_t L;
   int k;
-  bool kept, square, factors;
+  bool kept, square, factors, scaled;  // scaled: x is (once made) X's transform divided by L
 };
 
 std::int64_t entries(Span s, int C) { return (s.size() + C - 1) / C; }
@@ -198,7 +200,9 @@ void lane(const Job& J, int q, int half) {
   u64 *x = J.x[q].data() + off, *a = work[q].data() + off;
   if (!J.kept) forward(x, J.X, J.xs, J, q, half);
   J.square ? void(std::copy(x, x + n, a)) : forward(a, J.Y, J.ty, J, q, half);
-  if (J.v != nullptr) return J.v->inverse_transform(a, x, inverse_of_length(P, J.L), n, P, T.ivd.data());
+  const u64 c = inverse_of_length(P, J.L);
+  if (J.v != nullptr && J.scaled && !J.kept) J.v->scale(x, n, P, c);  // one product less in each it serves
+  if (J.v != nullptr) return J.v->inverse_transform(a, x, J.scaled ? 1 : c, n, P, T.ivd.data());
   if (!J.kept) {
     multiply_entries_scalar(a, x, n, P, J.k);
   } else {
@@ -346,13 +350,15 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
     release_buffers();
   Prepared& P = prepared;
   const cell_t* held = P.inWork ? reinterpret_cast<const cell_t*>(work[0].data()) : P.cells.data();
-  const bool kept = keep && P.C == C && P.k == k && P.made == v && P.n == nx && std::equal(held, held + nx, X + xs.lo);
+  const bool kept = keep && P.C == C && P.k == k && P.made == v && P.n == nx && !(square && P.scaled) &&
+                    std::equal(held, held + nx, X + xs.lo);
+  const bool scaled = kept ? P.scaled : v != nullptr && keep && !square;
   if (keep && !kept) {
     inWork ? P.cells.clear() : P.cells.assign(X + xs.lo, X + xs.hi + 1);
-    P.C = C, P.k = k, P.made = v, P.factors = false;
+    P.C = C, P.k = k, P.made = v, P.factors = false, P.scaled = scaled;
   }
   if (keep || P.inWork) P.n = keep && !inWork ? nx : 0, P.inWork = false;  // work[0] is written from here on
-  const Job job{X, Y, xs, ty, form, keep ? P.x : passing, v, L, k, kept, square, kept && P.factors};
+  const Job job{X, Y, xs, ty, form, keep ? P.x : passing, v, L, k, kept, square, kept && P.factors, scaled};
   for (int q = 0; q <= C; ++q) {
     tables_for(form.slot + q, form.primes[q], L, v != nullptr);
     sized(job.x[q], L);

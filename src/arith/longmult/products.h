@@ -134,6 +134,7 @@ struct VectorKernels {
   std::size_t (*lanes)();  // doubles to a vector: 2, 4 or 8
   void (*transform)(u64* a, std::int64_t L, const ntt::Prime& P, const double* w, std::int64_t n);
   void (*inverse_transform)(u64* a, const u64* b, u64 c, std::int64_t L, const ntt::Prime& P, const double* w);
+  void (*scale)(u64* a, std::int64_t L, const ntt::Prime& P, u64 c);  // a transform times c
   void (*crt_columns)(u64* r1s, u64* r2s, std::int64_t n);
   std::int64_t (*frac_sums)(const cell_t* x, const cell_t* y, std::int64_t n, u64 sums[3], std::int64_t* may,
                             std::int64_t& nmay);

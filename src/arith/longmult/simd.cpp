@@ -14,7 +14,8 @@
 // s / p, so |s - q p| <= 0.51 p. The twiddles w are kept between -p/2 and p/2; those of the
 // stages longer than kRun are made as products of two (ntt.h), c = 1/4: below 0.6 p.
 // The forward transform reduces every sum: a difference below 2p by a twiddle has c < 1.2, so
-// residues stay below 0.82 p, and the entrywise products (c < 1, then 1/2) leave them below 0.64 p.
+// residues stay below 0.82 p, and the entrywise products (c < 1, then 1/2; or one of the factors
+// times 1/L first, c < 1/2, then c < 1/2) leave them below 0.64 p.
 // The inverse's sums A +- B w, |A|, |B| < b p, are below (1.16 b + 0.5) p (c <= 0.6 b); it
 // reduces them at the stages of lengths 2^(4i + 3) only. From b = 0.64 (or 0.51 after a
 // reduction) its stages of lengths 1 (w = 1: 2b), 2 and 4 leave residues below 2.9 p, whose
@@ -41,6 +42,10 @@ using VU = hn::Vec<DU>;
 const D d;
 const DU du;
 
+// A residue between -p/2 and p/2.
+HWY_INLINE double centred(u64 c, const Prime& P) {
+  return c <= P.p / 2 ? static_cast<double>(c) : -static_cast<double>(P.p - c);
+}
 // Integers in [0, 2^52) to doubles and back: 2^52 + x has x for its significand bits. Doubles are
 // kept in the entries of an array between the stages of a transform (get, put; in reads either).
 HWY_INLINE V to_double(VU x) {
@@ -213,7 +218,8 @@ void inverse_stages(const Stages& S, u64* a, std::int64_t n, bool ints) {
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
   const int k = log2_lanes();
   const auto product = [&](const u64* x) {
-    return mulmod(mulmod(get(x), get(S.b + (x - S.a)), m), hn::Set(d, S.c), m);
+    const V ab = mulmod(get(x), get(S.b + (x - S.a)), m);
+    return S.c == 1 ? ab : mulmod(ab, hn::Set(d, S.c), m);
   };
   for (std::int64_t b = 0; b < n; b += 2 * N) {
     V A = product(a + b), B = product(a + b + N);
@@ -256,11 +262,17 @@ void inverse(const Stages& S, u64* a, std::int64_t n, bool ints) {
   ints ? inverse_pair<true>(S.m, S.w, a, n / 4) : inverse_pair<false>(S.m, S.w, a, n / 4);
 }
 // The inverse of a b c, entry by entry, read as its first stages need them (c taken between -p/2 and
-// p/2, then two products).
+// p/2, then two products, or one for c = 1).
 void inverse_transform(u64* a, const u64* b, u64 c, std::int64_t L, const Prime& P, const double* w) {
   Stages S(P, w);
-  S.a = a, S.b = b, S.c = c <= P.p / 2 ? static_cast<double>(c) : -static_cast<double>(P.p - c);
+  S.a = a, S.b = b, S.c = centred(c, P);
   inverse(S, a, L, true);
+}
+// a := a c mod p for a transform (the kernels' form is kept) and c < p.
+void scale(u64* a, std::int64_t L, const Prime& P, u64 c) {
+  const Mod m = mod_of(P);
+  const V f = hn::Set(d, centred(c, P));
+  for (std::int64_t i = 0; i < L; i += static_cast<std::int64_t>(hn::Lanes(d))) put(a + i, mulmod(get(a + i), f, m));
 }
 
 // q and r of x = q B + r from e, floor(x / B) or one above it (estimate_quotient), and
@@ -399,8 +411,8 @@ constexpr const char* kName = HWY_TARGET == HWY_AVX2   ? "avx2"
                               : HWY_TARGET == HWY_SVE  ? "sve"
                                                        : "sve2";
 extern const VectorKernels kKernels;
-const VectorKernels kKernels{kName,        HWY_TARGET, &lanes,      &transform, &inverse_transform,
-                             &crt_columns, &frac_sums, &column_sums};
+const VectorKernels kKernels{kName,  HWY_TARGET,   &lanes,     &transform,  &inverse_transform,
+                             &scale, &crt_columns, &frac_sums, &column_sums};
 
 }  // namespace longmult::ntt::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
