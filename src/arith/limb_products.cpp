@@ -163,15 +163,17 @@ void LimbProducts::convolve(const u64* a, std::int64_t na, const u64* b, std::in
     if (buf->size() < static_cast<std::size_t>(L)) buf->resize(static_cast<std::size_t>(L));
   for (int q = 0; q < 2; ++q) {
     const Prime& P = kPrimes[q];
-    const Tables& T = tables_for(kSlot + q, P, L, true);  // made already: reads alone
+    const Tables& T = tables_for(kSlot + q, P, L, true);    // made already: reads alone
+    const u64 byL = P.p - (P.p - 1) / static_cast<u64>(L);  // 1 / L
     u64 *x = B.x.data(), *y = B.y[q].data();
-    if (keptB != nullptr) {  // x: b's transform, kept
+    if (keptB != nullptr) {  // x: b's transform times 1 / L, kept
       x = keptB->t[q].data();
       if (!made) {
         keptB->t[q].resize(static_cast<std::size_t>(L));
         x = keptB->t[q].data();
         load_digits(x, db, bits, b, nb);
         v.transform(x, L, P, T.fwd.data(), db);
+        v.scale(x, L, P, byL);
       }
       load_digits(y, da, bits, a, na);
       v.transform(y, L, P, T.fwd.data(), da);
@@ -185,7 +187,7 @@ void LimbProducts::convolve(const u64* a, std::int64_t na, const u64* b, std::in
         v.transform(y, L, P, T.fwd.data(), db);
       }
     }
-    v.inverse_transform(y, x, P.p - (P.p - 1) / static_cast<u64>(L), L, P, T.ivd.data());  // times 1 / L
+    v.inverse_transform(y, x, keptB != nullptr ? 1 : byL, L, P, T.ivd.data());
   }
   if (keptB != nullptr) keptB->k = k, keptB->bits = bits;
   v.crt_columns(B.y[0].data(), B.y[1].data(), L);

@@ -16,7 +16,7 @@ class LimbProducts {
   // lengths or digits. For one factor only, unchanged while it is kept.
   struct Kept {
     int k = -1, bits = 0;
-    std::vector<std::uint64_t> t[2];
+    std::vector<std::uint64_t> t[2];  // the transforms modulo each prime, divided by their length
   };
 
   // Products by the vector units of `units`, of up to `limbs` limbs for both
