@@ -662,6 +662,29 @@ TEST(KernelEdges, DivisorsAgreeWithNativeDivision) {
   }
 }
 
+// GMP's products of cells packed into wide fields, at shapes the plan gives
+// them on every units: some 1,000 cells by 64 at the top, random, and all
+// 10^10 - 1 (Y's top cell one less, or it goes as 1 - E), whose columns
+// fill the fields.
+TEST(KernelEdges, ProductsByGMP) {
+  set_precision(12'000, 20);
+  const std::int64_t d = -decimals;
+  for (const std::string& name : units_names()) {
+    std::string why;
+    const auto units = units_named(name, why);
+    if (!units) continue;
+    use_kernels(false, *units);
+    Operands ops("GMP's products");
+    for (const std::int64_t nx : {1000, 1050})
+      EXPECT_TRUE(longmult_of(std::to_string(nx) + " cells times 64", false, [&](Reg* r) {
+        long_operand(ops, r[0], d - nx + 1, d, false);
+        long_operand(ops, r[1], d - 63, d, false);
+        if (nx == 1050) std::fill(r[0].cells + d - nx + 1, r[0].cells + d + 1, kBase - 1);
+        if (nx == 1050) std::fill(r[1].cells + d - 63, r[1].cells + d, kBase - 1), r[1].cells[d] = kBase - 2;
+      })) << name;
+  }
+}
+
 // A kept transform of X serves only products of its form (200 x 257 cells:
 // 2^8 entries of two cells, 200 x 385: of three, on the portable path) and
 // only the units that made it: the same product follows on each in turn. Nor
