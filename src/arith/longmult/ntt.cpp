@@ -40,7 +40,6 @@ const Tables& tables_for(int slot, const Prime& P, std::int64_t L, bool doubles)
   const auto n = static_cast<std::size_t>(doubles ? twiddle_entries(L) : L);
   if ((doubles ? T.fwd.size() : T.fws.size()) >= n) return T;
   const WideDivisor byP(P.p);
-  const auto centred = [&](u64 w) { return w <= P.p / 2 ? static_cast<double>(w) : -static_cast<double>(P.p - w); };
   const auto grow = [n](auto&... tables) { (tables.resize(n), ...); };
   doubles ? grow(T.fwd, T.ivd) : grow(T.fws, T.ivs);
   for (std::int64_t len = 1; len < L; len *= 2) {
@@ -50,7 +49,7 @@ const Tables& tables_for(int slot, const Prime& P, std::int64_t L, bool doubles)
     const auto at = static_cast<std::size_t>(run ? run_at(len) : len);
     u64 x = 1, y = 1;
     for (auto e = at; e < at + static_cast<std::size_t>(run ? kRun : len); ++e) {
-      if (doubles) T.fwd[e] = centred(x), T.ivd[e] = centred(y);
+      if (doubles) T.fwd[e] = centred(x, P), T.ivd[e] = centred(y, P);
       if (!doubles) T.fws[e] = shoup_factor(x, byP), T.ivs[e] = shoup_factor(y, byP);
       x = reduce(shoup(x, fw, P.p), P.p);
       y = reduce(shoup(y, fi, P.p), P.p);
@@ -112,9 +111,9 @@ constexpr auto kBIn = base_powers(1), kB2In = base_powers(2);
 // prime's, with two cells to an entry, as two halves), and the second factor's. In plain C++, from
 // the second product with the same first factor on, its entries are kept divided by L as Shoup
 // factors, on the vector units divided by L from the first: then a product of entries takes one
-// product, not two. The cells of a long X with a cell to
-// an entry are kept in work[0] from the end of the product (a copy of their own took 8 MB of
-// address space at 10^7 decimals, 76 MiB at 10^8), read there before the next product writes it.
+// product, not two. The cells of a long X with a cell to an entry are kept in work[0] from the end
+// of the product (a copy of their own took 8 MB of address space at 10^7 decimals, 76 MiB at
+// 10^8), read there before the next product writes it.
 constexpr std::size_t kCellsInWork = std::size_t{1} << 18;
 struct Prepared {
   std::vector<cell_t> cells;

@@ -51,6 +51,10 @@ constexpr bool good_primes(const Prime* P, int n, unsigned bits, int k) {
 static_assert(good_primes(kPrimes, 2, 50, 26) && good_primes(kWide, 4, 58, 22));
 
 inline u64 reduce(u64 x, u64 p) { return x >= p ? x - p : x; }
+// A residue w < p as a double between -p/2 and p/2, as the vector kernels take factors.
+inline double centred(u64 w, const Prime& P) {
+  return w <= P.p / 2 ? static_cast<double>(w) : -static_cast<double>(P.p - w);
+}
 
 // z mod p for z < 2^(bits + 6): z - floor(z / 2^bits) p = (z mod 2^bits) +
 // floor(z / 2^bits) (2^bits - p) is below 2^bits + 63 (2^bits - p) < 2p.

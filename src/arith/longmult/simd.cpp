@@ -42,10 +42,6 @@ using VU = hn::Vec<DU>;
 const D d;
 const DU du;
 
-// A residue between -p/2 and p/2.
-HWY_INLINE double centred(u64 c, const Prime& P) {
-  return c <= P.p / 2 ? static_cast<double>(c) : -static_cast<double>(P.p - c);
-}
 // Integers in [0, 2^52) to doubles and back: 2^52 + x has x for its significand bits. Doubles are
 // kept in the entries of an array between the stages of a transform (get, put; in reads either).
 HWY_INLINE V to_double(VU x) {
