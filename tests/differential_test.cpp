@@ -819,17 +819,18 @@ TEST_P(VectorTargets, ColumnSums) {
 // emulator); nor must a product of the same length whose X is the last X's
 // lower part. First a transform of 2^20 entries (on an emulator too), whose
 // long stages go two to a pass, and one of 2^22, whose quarters do so again,
-// times the transform of 1 and back.
+// times the transform of 1 and back; the same for 3 2^k entries, whose thirds
+// are within a vector's stages, past the twiddles' runs, and past 2^20.
 TEST_P(VectorTargets, LongTransforms) {
   using longmult::kB;
   Operands ops("Long transforms");
-  for (const int log : {20, 22}) {
+  for (const auto& [log, three] : {std::pair{20, false}, {22, false}, {4, true}, {14, true}, {20, true}}) {
 #ifdef FIXCALC_EMULATED
-    if (log > 20) continue;
+    if (log > 20 || (three && log > 14)) continue;
 #endif
     using namespace longmult::ntt;
     using longmult::u64;
-    const std::int64_t L = std::int64_t{1} << log;
+    const std::int64_t L = (three ? 3 : 1) * (std::int64_t{1} << log);
     const Prime& P = kPrimes[1];
     const Tables& T = tables_for(1, P, L, true);
     Array<u64> a(L), one(L);
@@ -837,22 +838,33 @@ TEST_P(VectorTargets, LongTransforms) {
     for (auto& x : one) x = ops.below(P.p);  // all but the first taken as zero, whatever they hold
     const Array<u64> want = a;
     one[0] = 1;
-    units.vector->transform(a.data(), L, P, T.fwd.data(), L);
-    units.vector->transform(one.data(), L, P, T.fwd.data(), 1);
-    units.vector->inverse_transform(a.data(), one.data(), P.p - (P.p - 1) / static_cast<u64>(L), L, P,
-                                    T.ivd.data());  // times 1 / L
-    ASSERT_TRUE(a == want) << "round trip of 2^" << log << " entries";
+    const u64 byL = P.p - (P.p - 1) / static_cast<u64>(L);
+    const auto& v = *units.vector;
+    if (three) {
+      const std::int64_t N = L / 3;
+      v.transform3(a.data(), N, P, T.fwd.data(), radix3(T, N, false), L);
+      v.transform3(one.data(), N, P, T.fwd.data(), radix3(T, N, false), 1);
+      v.inverse_transform3(a.data(), one.data(), byL, N, P, T.ivd.data(), radix3(T, N, true));
+    } else {
+      v.transform(a.data(), L, P, T.fwd.data(), L);
+      v.transform(one.data(), L, P, T.fwd.data(), 1);
+      v.inverse_transform(a.data(), one.data(), byL, L, P, T.ivd.data());  // times 1 / L
+    }
+    ASSERT_TRUE(a == want) << "round trip of " << (three ? "3 " : "") << "2^" << log << " entries";
   }
   struct Row {
     std::int64_t nx, ny, cut;
     int log;
-    bool halves, part;  // part: X is the last row's first nx cells
+    bool three, halves, part;  // part: X is the last row's first nx cells
   };
   std::vector<cell_t> last;
-  for (const Row& r : {Row{3000, 3000, 0, 13, false, false}, Row{2501, 3000, 0, 13, false, true},
-                       Row{20'000, 1000, 0, 14, false, false}, Row{40'000, 40'000, 40'000, 16, false, false},
-                       Row{40'000, 40'000, 0, 17, false, false}, Row{2'095'000, 4000, 0, 21, true, false},
-                       Row{2'095'000, 4000, 0, 21, true, false}}) {
+  for (const Row& r :
+       {Row{3500, 3500, 0, 13, false, false, false}, Row{3001, 3500, 0, 13, false, false, true},
+        Row{3000, 3000, 0, 11, true, false, false}, Row{12'000, 12'000, 12'000, 13, true, false, false},
+        Row{20'000, 1000, 0, 14, false, false, false}, Row{40'000, 40'000, 40'000, 16, false, false, false},
+        Row{40'000, 40'000, 0, 15, true, false, false}, Row{60'000, 60'000, 0, 17, false, false, false},
+        Row{3'100'000, 4000, 0, 20, true, false, false}, Row{2'095'000, 4000, 0, 21, false, true, false},
+        Row{2'095'000, 4000, 0, 21, false, true, false}}) {
 #ifdef FIXCALC_EMULATED
     if (r.log > 15) continue;
 #endif
@@ -865,7 +877,8 @@ TEST_P(VectorTargets, LongTransforms) {
     const std::int64_t lx = std::max<std::int64_t>(0, r.cut - (r.ny - 1)),
                        ly = std::max<std::int64_t>(0, r.cut - (r.nx - 1));
     const longmult::Plan plan = longmult::plan_product(units, r.nx - lx, r.ny - ly, std::max(r.cut, lx + ly) - lx - ly);
-    ASSERT_EQ(plan.log, r.log);
+    ASSERT_EQ(plan.log, r.log) << r.nx << " x " << r.ny;
+    ASSERT_EQ(plan.three, r.three) << r.nx << " x " << r.ny;
     ASSERT_EQ(plan.halves, r.halves);
     std::vector<u64> got(static_cast<std::size_t>(r.nx + r.ny + 2)), want(got.size());
     const Units saved = longmult_units;

@@ -20,9 +20,10 @@ using longmult::plan_product;
 // "transform of 2^13 entries of 1 cell on two threads", and the like.
 std::string describe(const Plan& plan) {
   if (plan.method != Method::transform) return plan.method == Method::gmp ? "gmp" : "columns";
-  return "transform of 2^" + std::to_string(plan.log) + " entries of " + std::to_string(plan.cells) +
-         (plan.cells == 1 ? " cell" : " cells") + (plan.halves ? " for each half of Y" : "") +
-         (plan.split > 0 ? ", X's top apart" : "") + (plan.pair ? " on two threads" : "");
+  return std::string("transform of ") + (plan.three ? "3 2^" : "2^") + std::to_string(plan.log) + " entries of " +
+         std::to_string(plan.cells) + (plan.cells == 1 ? " cell" : " cells") +
+         (plan.halves ? " for each half of Y" : "") + (plan.split > 0 ? ", X's top apart" : "") +
+         (plan.pair ? " on two threads" : "");
 }
 
 // Shapes of one parameter n: the block pair's lengths and the columns left out.
@@ -144,8 +145,9 @@ TEST(Plan, WithinTheKernels) {
           const std::int64_t xs = p.split > 0 ? p.split : nx;    // X's top cells alone
           EXPECT_LT(p.split, nx) << nx << " x " << ny;
           const std::int64_t entries = (xs + p.cells - 1) / p.cells + (ys + p.cells - 1) / p.cells - 1;
-          EXPECT_GE(std::int64_t{1} << p.log, entries) << nx << " x " << ny;
+          EXPECT_GE((p.three ? 3 : 1) * (std::int64_t{1} << p.log), entries) << nx << " x " << ny;
           EXPECT_TRUE(p.cells > 1 || units.vector != nullptr) << nx << " x " << ny;
+          EXPECT_TRUE(!p.three || (p.cells == 1 && !p.halves && p.split == 0 && p.log >= 4)) << nx << " x " << ny;
           EXPECT_TRUE(!p.halves || p.cells == 1) << nx << " x " << ny;
         }
       }

@@ -4,7 +4,9 @@
 // thread takes a prime and half of the third: a transform of L entries splits after its first stage
 // into two of L/2, modulo x^(L/2) - 1 (the sums a_j + a_(j+L/2)) and x^(L/2) + 1 (the differences
 // times w^j), each made from the factors' cells; the last inverse stage, which joins them, is made
-// with the Chinese remainders. With three cells each thread takes two primes, with one one.
+// with the Chinese remainders. With three cells each thread takes two primes, with one one. With a
+// cell to an entry a transform may have 3 2^k entries (the plan's `three`): the vector kernels'
+// radix-3 stage, then three transforms of 2^k.
 //
 // Entry column k of the product gathers the pairs X_(Ci+a) Y_(Cj+b) with i + j = k, which belong to
 // cell column c0 + Ck + a + b, c0 the sum of the first cells. The entry columns from the first
@@ -35,8 +37,40 @@ Tables tables[6];
 
 }  // namespace
 
+namespace {
+
+// The radix-3 tables of T for transforms of 3N entries, N = 1, 2, 4, .. L.
+void make_thirds(Tables& T, const Prime& P, std::int64_t L) {
+  const WideDivisor byP(P.p);
+  const auto runs = static_cast<std::size_t>(radix3_at(2 * L)), tails = static_cast<std::size_t>(2 * L / kRun3);
+  T.fw3.resize(runs), T.iv3.resize(runs), T.fw3t.resize(tails), T.iv3t.resize(tails);
+  for (std::int64_t N = 1; N <= L; N *= 2) {
+    const u64 w = pow_mod(P.g, (P.p - 1) / static_cast<u64>(3 * N), P.p), wi = pow_mod(w, P.p - 2, P.p);
+    const auto fill = [&](double* run, double* tail, u64 root) {
+      const ShoupFactor f = shoup_factor(root, byP);
+      u64 x = 1;
+      for (std::int64_t j = 0; j < std::min(N, kRun3); ++j, x = reduce(shoup(x, f, P.p), P.p)) run[j] = centred(x, P);
+      if (N <= kRun3) return;
+      const ShoupFactor g = shoup_factor(x, byP);  // x = root^kRun3
+      u64 y = 1;
+      for (std::int64_t t = 0; t < N / kRun3; ++t, y = reduce(shoup(y, g, P.p), P.p)) tail[t] = centred(y, P);
+    };
+    fill(T.fw3.data() + radix3_at(N), T.fw3t.data() + N / kRun3, w);
+    fill(T.iv3.data() + radix3_at(N), T.iv3t.data() + N / kRun3, wi);
+  }
+  T.thirds = L;
+  const u64 omega = pow_mod(P.g, (P.p - 1) / 3, P.p), half = (P.p + 1) / 2;  // 1/2
+  T.half = centred(P.p - half, P);
+  T.root = centred(mul_mod(reduce(omega + P.p - mul_mod(omega, omega, P.p), P.p), half, P.p), P);
+}
+
+}  // namespace
+
 const Tables& tables_for(int slot, const Prime& P, std::int64_t L, bool doubles) {
   Tables& T = tables[slot];
+  const bool three = L % 3 == 0;
+  if (three) L /= 3;
+  if (three && doubles && T.thirds < L) make_thirds(T, P, L);
   const auto n = static_cast<std::size_t>(doubles ? twiddle_entries(L) : L);
   if ((doubles ? T.fwd.size() : T.fws.size()) >= n) return T;
   const WideDivisor byP(P.p);
@@ -119,10 +153,12 @@ struct Prepared {
   std::vector<cell_t> cells;
   std::size_t n = 0;    // the cells of X kept, in `cells` or in work[0]
   bool inWork = false;  // in work[0]
-  int C = 0, k = -1;
+  int C = 0;
+  std::int64_t L = 0;
   const VectorKernels* made = nullptr;  // by these kernels, or in plain C++
   bool factors = false;                 // xf holds the factors of x
   bool scaled = false;                  // x holds the vector kernels' transforms divided by L
+  bool deferred = false;                // the last product took x for one planned shorter (3 2^k)
   Array<u64> x[4];
   Array<ShoupFactor> xf[4];
 };
@@ -136,10 +172,17 @@ struct Job {
   Form form;
   Array<u64>* x;           // X's transforms
   const VectorKernels* v;  // the vector kernels, or none: plain C++
-  std::int64_t L;
+  std::int64_t L;          // 2^k entries, or 3 2^k if `three`
   int k;
-  bool kept, square, factors, scaled;  // scaled: x is (once made) X's transform divided by L
+  bool three, kept, square, factors, scaled;  // scaled: x is (once made) X's transform divided by L
 };
+
+// v with at least n entries, what it held lost where it grows: freed first, so that the old and
+// the new array never take memory together (products of 3 2^k and 2^(k+2) entries alternate).
+template <class V>
+void regrown(V& v, std::int64_t n) {
+  if (v.size() < static_cast<std::size_t>(n)) V().swap(v), v.resize(static_cast<std::size_t>(n));
+}
 
 std::int64_t entries(Span s, int C) { return (s.size() + C - 1) / C; }
 
@@ -170,6 +213,7 @@ void forward(u64* a, const cell_t* c, Span s, const Job& J, int q, int half) {
   if (half < 0) {
     load_entries(a, c, s, J.form.C, q);
     if (J.v == nullptr) return std::fill(a + n, a + J.L, u64{0}), transform_scalar(a, J.L, P, T);
+    if (J.three) return J.v->transform3(a, J.L / 3, P, T.fwd.data(), radix3(T, J.L / 3, false), n);
     return J.v->transform(a, J.L, P, T.fwd.data(), n);
   }
   const std::int64_t h = J.L / 2, over = std::max<std::int64_t>(n - h, 0);
@@ -201,6 +245,8 @@ void lane(const Job& J, int q, int half) {
   J.square ? void(std::copy(x, x + n, a)) : forward(a, J.Y, J.ty, J, q, half);
   const u64 c = inverse_of_length(P, J.L);
   if (J.v != nullptr && J.scaled && !J.kept) J.v->scale(x, n, P, c);  // one product less in each it serves
+  if (J.v != nullptr && J.three)
+    return J.v->inverse_transform3(a, x, J.scaled ? 1 : c, n / 3, P, T.ivd.data(), radix3(T, n / 3, true));
   if (J.v != nullptr) return J.v->inverse_transform(a, x, J.scaled ? 1 : c, n, P, T.ivd.data());
   if (!J.kept) {
     multiply_entries_scalar(a, x, n, P, J.k);
@@ -334,35 +380,53 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
                      Units units, const Plan& plan, bool keep) {
   using namespace ntt;
   const Form form = kForms[plan.cells];
-  const int C = form.C, k = plan.log;
-  const std::int64_t L = std::int64_t{1} << k;
+  const int C = form.C;
   const VectorKernels* v = C == 1 ? units.vector : nullptr;
   const bool square = X == Y && tx.lo == ty.lo && tx.hi == ty.hi;
+  Prepared& P = prepared;
   // X reaches down to L/2 + 1 entries of its block when Y leaves room: then the same cells of X,
   // and so the same transform, serve every product of the run with Y's of about the same length, as
   // the terms of a series times one factor.
-  Span xs = tx;
-  if (!square && 2 * entries(ty, C) <= L) xs.lo = std::max(bx.lo, std::min(tx.lo, tx.hi - C * (L / 2)));
+  const auto reach = [&](std::int64_t L) {
+    Span s = tx;
+    if (!square && 2 * entries(ty, C) <= L) s.lo = std::max(bx.lo, std::min(tx.lo, tx.hi - C * (L / 2)));
+    return s;
+  };
+  // Whether X's transform of L entries, kept from a product before, serves this one.
+  const auto held_for = [&](std::int64_t L, Span s) {
+    const auto n = static_cast<std::size_t>(s.size());
+    const cell_t* held = P.inWork ? reinterpret_cast<const cell_t*>(work[0].data()) : P.cells.data();
+    return keep && P.C == C && P.L == L && P.made == v && P.n == n && !(square && P.scaled) &&
+           std::equal(held, held + n, X + s.lo);
+  };
+  // A product planned at 3 2^k entries takes X's kept transform of 2^(k+2) instead, unless the
+  // product before it did so: where the two lengths alternate with one X (the square root's x y and
+  // y (2 - x y)) one transform serves both, and a run of products at 3 2^k (a series' terms) soon
+  // keeps a transform of that length.
+  bool three = plan.three && v != nullptr;
+  int k = plan.log;
+  std::int64_t L = (three ? 3 : 1) * (std::int64_t{1} << k);
+  const bool defer = three && !P.deferred && held_for(4 * L / 3, reach(4 * L / 3));
+  if (defer) three = false, k += 2, L = 4 * L / 3;
+  const Span xs = reach(L);
   const auto nx = static_cast<std::size_t>(xs.size());
   const bool inWork = keep && C == 1 && nx >= kCellsInWork;  // buffers that must grow are freed first, not copied:
   if (work[0].size() < static_cast<std::size_t>(L) || (keep && !inWork && prepared.cells.capacity() < nx))
     release_buffers();
-  Prepared& P = prepared;
-  const cell_t* held = P.inWork ? reinterpret_cast<const cell_t*>(work[0].data()) : P.cells.data();
-  const bool kept = keep && P.C == C && P.k == k && P.made == v && P.n == nx && !(square && P.scaled) &&
-                    std::equal(held, held + nx, X + xs.lo);
+  const bool kept = held_for(L, xs);
   const bool scaled = kept ? P.scaled : v != nullptr && keep && !square;
+  if (keep) P.deferred = defer;
   if (keep && !kept) {
     inWork ? P.cells.clear() : P.cells.assign(X + xs.lo, X + xs.hi + 1);
-    P.C = C, P.k = k, P.made = v, P.factors = false, P.scaled = scaled;
+    P.C = C, P.L = L, P.made = v, P.factors = false, P.scaled = scaled;
   }
   if (keep || P.inWork) P.n = keep && !inWork ? nx : 0, P.inWork = false;  // work[0] is written from here on
-  const Job job{X, Y, xs, ty, form, keep ? P.x : passing, v, L, k, kept, square, kept && P.factors, scaled};
+  const Job job{X, Y, xs, ty, form, keep ? P.x : passing, v, L, k, three, kept, square, kept && P.factors, scaled};
   for (int q = 0; q <= C; ++q) {
     tables_for(form.slot + q, form.primes[q], L, v != nullptr);
-    sized(job.x[q], L);
-    sized(work[q], L);
-    if (kept && v == nullptr) sized(P.xf[q], L);  // the plain kernels' factors
+    regrown(job.x[q], L);  // a kept transform has its length already
+    regrown(work[q], L);
+    if (kept && v == nullptr) regrown(P.xf[q], L);  // the plain kernels' factors
   }
   forkjoin::run_pair([&](int t) noexcept { residues(job, t); }, plan.pair);
   if (keep) P.factors = kept && v == nullptr;
@@ -373,7 +437,7 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   const std::int64_t kf = (from - c0 + C - 1) / C, K = entries(xs, C) + entries(ty, C) - 2;
   const std::int64_t cells = to - from + 1;
   const bool inPlace = C == 1;  // a cell to an entry: l, and b with a, in place of their residues
-  for (int o = 0; !inPlace && o < 3; ++o) sized(outs[o], cells);
+  for (int o = 0; !inPlace && o < 3; ++o) regrown(outs[o], cells);
   u64* l = inPlace ? work[0].data() + (from - c0) : outs[0].data();
   u64 *b = inPlace ? work[1].data() + (from - c0) : outs[1].data(), *a = outs[2].data();
   const CrtJob crt{&job, c0, from, to, kf, K, l, b, a};

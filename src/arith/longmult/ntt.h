@@ -24,8 +24,8 @@ constexpr u64 pow_mod(u64 a, u64 e, u64 p) {
 
 // A column of a cell to an entry is below m (B-1)^2 < p1 p2 (about 2^100) for any m below 10^10 pairs,
 // so its residues modulo kPrimes give it exactly (Chinese remainders); their roots of unity serve
-// transforms of up to 2^26 entries, those of kWide up to 2^22. An entry of C cells is below B^C, a
-// column of entries below m B^2C for m < 2^20 pairs: below 2^153 for two cells, within the product of
+// transforms of up to 2^26 entries, and of 3 2^k entries for k < 26, those of kWide up to 2^22. An entry of C cells is
+// below B^C, a column of entries below m B^2C for m < 2^20 pairs: below 2^153 for two cells, within the product of
 // three of kWide (about 2^174), and below 2^219 for three, within that of four (about 2^232).
 struct Prime {
   u64 p;          // the prime
@@ -34,7 +34,7 @@ struct Prime {
 };
 
 constexpr Prime make_prime(u64 p, u64 g) { return {p, g, static_cast<unsigned>(std::bit_width(p))}; }
-inline constexpr Prime kPrimes[2] = {make_prime(1'125'899'437'080'577, 5), make_prime(1'125'899'302'862'849, 3)};
+inline constexpr Prime kPrimes[2] = {make_prime(1'125'899'437'080'577, 5), make_prime(1'125'897'625'141'249, 29)};
 inline constexpr Prime kWide[4] = {make_prime(288'230'376'126'545'921, 6), make_prime(288'230'376'097'185'793, 5),
                                    make_prime(288'230'376'059'437'057, 5), make_prime(288'230'376'051'048'449, 3)};
 // Each prime is just below a power of two (for the lazy reductions), the first above the others
@@ -49,6 +49,12 @@ constexpr bool good_primes(const Prime* P, int n, unsigned bits, int k) {
   return true;
 }
 static_assert(good_primes(kPrimes, 2, 50, 26) && good_primes(kWide, 4, 58, 22));
+// The vector kernels' primes have roots of unity of order 3 2^25 as well: 3 2^25 | p - 1, and g is
+// no cube modulo p, so that g^((p - 1) / (3 N)) has order 3 N.
+constexpr bool has_cube_roots(const Prime& P) {
+  return (P.p - 1) % (3 * (u64{1} << 25)) == 0 && pow_mod(P.g, (P.p - 1) / 3, P.p) != 1;
+}
+static_assert(has_cube_roots(kPrimes[0]) && has_cube_roots(kPrimes[1]));
 
 inline u64 reduce(u64 x, u64 p) { return x >= p ? x - p : x; }
 // A residue w < p as a double between -p/2 and p/2, as the vector kernels take factors.
@@ -100,18 +106,46 @@ constexpr ShoupFactor shoup_constant(u64 w, u64 p) { return {w, static_cast<u64>
 // (the stage of length len / kRun has w^kRun for its root), w^i entry i of the stage's run of kRun
 // entries, kept from 2 kRun on, one after another.
 inline constexpr std::int64_t kRun = std::int64_t{1} << 13;
+
+// A transform of 3N entries (N = 2^s, vector kernels only) first combines the thirds (radix 3) with
+// the twiddles W^j and W^2j, j < N, W a primitive 3N-th root of unity with W^N = omega = g^((p-1)/3)
+// (for every N): W^j kept as doubles in fw3 for j < min(N, kRun3) from radix3_at(N), and for N >
+// kRun3 (W^kRun3)^t at entry N / kRun3 + t of fw3t; W^-j alike in iv3 and iv3t. The runs are short,
+// as a transform's twiddles take one pass over the entries: the tables of 2^19 took 2 MiB of the
+// 118 MiB within which sqrt(2) at 10^7 decimals must run, with runs of kRun.
+inline constexpr std::int64_t kRun3 = std::int64_t{1} << 9;
 struct Tables {
   Array<ShoupFactor> fws, ivs;
   Array<double> fwd, ivd;
+  Array<double> fw3, iv3, fw3t, iv3t;
+  std::int64_t thirds = 0;    // the radix-3 tables serve transforms of 3N entries for N up to this
+  double half = 0, root = 0;  // the constants of Radix3, forward
 };
+constexpr std::int64_t radix3_at(std::int64_t N) {
+  return N <= kRun3 ? N : kRun3 * (std::bit_width(static_cast<u64>(N)) - 9);
+}
+// The twiddles of a transform of 3N entries, and the constants of its radix-3 butterflies: -1/2
+// and (omega - omega^2) / 2 modulo p (omega^-1 for the inverse), as doubles between -p/2 and p/2.
+struct Radix3 {
+  const double* run;   // W^j, j < min(N, kRun3)
+  const double* tail;  // (W^kRun3)^t, t < N / kRun3
+  double half, root;
+};
+// For the forward transform or the inverse, from tables made for at least 3N entries.
+inline Radix3 radix3(const Tables& T, std::int64_t N, bool inverse) {
+  const Array<double>& run = inverse ? T.iv3 : T.fw3;
+  const Array<double>& tail = inverse ? T.iv3t : T.fw3t;
+  return {run.data() + radix3_at(N), N > kRun3 ? tail.data() + N / kRun3 : nullptr, T.half, inverse ? -T.root : T.root};
+}
 // Where the run of the stage of length len > kRun starts, and the entries of
 // the tables of doubles for transforms of L entries.
 constexpr std::int64_t run_at(std::int64_t len) { return kRun * (std::bit_width(static_cast<u64>(len)) - 13); }
 constexpr std::int64_t twiddle_entries(std::int64_t L) { return L <= 2 * kRun ? L : run_at(L / 2) + kRun; }
 
 // The tables for transforms of up to L entries modulo P, kept in slot `slot` and made again when
-// longer ones are wanted: the doubles of the vector kernels if `doubles`, else Shoup's factors; by
-// the thread that calls add_product_ntt only.
+// longer ones are wanted: the doubles of the vector kernels if `doubles`, else Shoup's factors; for
+// L = 3N those of N entries and the radix-3 ones of 3N (doubles only); by the thread that calls
+// add_product_ntt only.
 const Tables& tables_for(int slot, const Prime& P, std::int64_t L, bool doubles);
 // Frees the buffers of the products (the kept transform too); the next product makes them again.
 void release_buffers();

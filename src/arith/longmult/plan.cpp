@@ -59,8 +59,11 @@ Plan plan_product(Units units, std::int64_t nx, std::int64_t ny, std::int64_t be
     const int kv = halves ? k1 - 1 : k1;
     if (units.vector != nullptr && kv <= t.max_log) {
       const std::int64_t split = halves ? 0 : split_of(nx, ny, below, kv, t.split_band);
-      const int kt = split > 0 ? kv - 1 : kv;
-      return {Method::transform, 1, kt, (std::int64_t{1} << kt) >= t.pair_entries, t.pair_columns, halves, split};
+      // Else three quarters of the length where the entry columns fit, a radix-3 stage first.
+      const bool three = t.thirds && !halves && split == 0 && kv - 2 >= kLeastLog && nx + ny - 1 <= 3 << (kv - 2);
+      const int kt = split > 0 ? kv - 1 : three ? kv - 2 : kv;
+      const bool pair = (std::int64_t{1} << (three ? kv : kt)) >= t.pair_entries;  // three: as the length it saves
+      return {Method::transform, 1, kt, three, pair, t.pair_columns, halves, split};
     }
     // In plain C++, or too long for a cell to an entry: the form whose work for each thread is
     // shorter, one and a half transforms of 2^k2 entries or two of 2^k3.
@@ -69,7 +72,7 @@ Plan plan_product(Units units, std::int64_t nx, std::int64_t ny, std::int64_t be
     const int k = three ? k3 : k2;
     const Tuning& p = kPlainTuning;
     if (k <= p.max_log)
-      return {Method::transform, three ? 3 : 2, k, (std::int64_t{1} << k) >= p.pair_entries, p.pair_columns};
+      return {Method::transform, three ? 3 : 2, k, false, (std::int64_t{1} << k) >= p.pair_entries, p.pair_columns};
     return {Method::gmp};  // too long for every transform
   }
   if (side >= t.gmp_side && pairs >= t.gmp_pairs) return {Method::gmp};

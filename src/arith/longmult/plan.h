@@ -15,7 +15,8 @@ enum class Method { columns, gmp, transform };
 struct Plan {
   Method method = Method::columns;
   int cells = 0;                  // transform: cells to an entry, 1 on the vector units, 2 or 3 in plain C++
-  int log = 0;                    // transform: 2^log entries
+  int log = 0;                    // transform: 2^log entries, or 3 2^log if `three`
+  bool three = false;             // transform: of 3 2^log entries (a cell to an entry only)
   bool pair = false;              // transform: its residues on two threads
   std::int64_t pair_columns = 0;  // transform: its remainders on two threads from this many columns
   bool halves = false;            // transform: of X by each half of Y, X's transform kept between them

@@ -115,7 +115,8 @@ void add_product_kronecker(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, 
 
 namespace ntt {
 struct Prime;
-}
+struct Radix3;
+}  // namespace ntt
 // The kernels of one vector target (simd.cpp), for the processors that have it. transform: of L >=
 // 16 integers below p, those from n on zero (made so, and not read in an upper half), by decimation
 // in frequency (x, y -> x + y, (x - y) w^j), the entries left in a form and order of the kernels'
@@ -134,6 +135,11 @@ struct VectorKernels {
   std::size_t (*lanes)();  // doubles to a vector: 2, 4 or 8
   void (*transform)(u64* a, std::int64_t L, const ntt::Prime& P, const double* w, std::int64_t n);
   void (*inverse_transform)(u64* a, const u64* b, u64 c, std::int64_t L, const ntt::Prime& P, const double* w);
+  // The same for 3N entries, with the radix-3 twiddles of ntt.h.
+  void (*transform3)(u64* a, std::int64_t N, const ntt::Prime& P, const double* w, const ntt::Radix3& R,
+                     std::int64_t n);
+  void (*inverse_transform3)(u64* a, const u64* b, u64 c, std::int64_t N, const ntt::Prime& P, const double* w,
+                             const ntt::Radix3& R);
   void (*scale)(u64* a, std::int64_t L, const ntt::Prime& P, u64 c);  // a transform times c
   void (*crt_columns)(u64* r1s, u64* r2s, std::int64_t n);
   std::int64_t (*frac_sums)(const cell_t* x, const cell_t* y, std::int64_t n, u64 sums[3], std::int64_t* may,

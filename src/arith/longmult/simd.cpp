@@ -271,6 +271,51 @@ void scale(u64* a, std::int64_t L, const Prime& P, u64 c) {
   for (std::int64_t i = 0; i < L; i += static_cast<std::int64_t>(hn::Lanes(d))) put(a + i, mulmod(get(a + i), f, m));
 }
 
+// Transforms of 3N entries, N >= 16 a power of two: X_(3m+r) = sum_j (W^3)^(jm) y_r[j] with
+// y_r[j] = W^(jr) (x_j + omega^r x_(j+N) + omega^2r x_(j+2N)), W^3 the root of the transforms of N
+// entries, so the forward one makes y_0, y_1 and y_2 in the thirds and transforms each; with s =
+// x_(j+N) + x_(j+2N), t = x_(j+N) - x_(j+2N): y_0 = x_j + s and y_(1,2) = (x_j - s/2 +- t (omega -
+// omega^2)/2) W^(jr). Bounds, from x in [0, p): |s| < 2p (c < 1), |t| < p (c < 1/2), so the sums
+// before the twiddles (below 0.6 p) are below 2.4 p, their products have c < 1.4 and below 0.87 p
+// they go to the transforms, which take residues below p. The inverse undoes it: each third's
+// inverse (residues below 4p, reduced), then z_r = y_r W^-(jr) and x_(j+tN) = sum_r omega^-(rt) z_r,
+// the same butterflies with omega^-1 = omega^2; sums below 1.9 p, reduced.
+HWY_INLINE V twiddle3(const Radix3& R, const Mod& m, std::int64_t N, std::int64_t j) {
+  if (N <= kRun3) return hn::LoadU(d, R.run + j);
+  return mulmod(hn::LoadU(d, R.run + (j & (kRun3 - 1))), hn::Set(d, R.tail[j / kRun3]), m);
+}
+// x0, x1, x2 -> x0 + s, x0 - s/2 + t r, x0 - s/2 - t r, s = x1 + x2, t = x1 - x2, r = R.root.
+HWY_INLINE void radix3_butterfly(V& x0, V& x1, V& x2, const Radix3& R, const Mod& m) {
+  const V s = hn::Add(x1, x2), t = mulmod(hn::Sub(x1, x2), hn::Set(d, R.root), m);
+  const V u = hn::Add(x0, mulmod(s, hn::Set(d, R.half), m));
+  x0 = reduce(hn::Add(x0, s), m), x1 = hn::Add(u, t), x2 = hn::Sub(u, t);
+}
+void transform3(u64* a, std::int64_t N, const Prime& P, const double* w, const Radix3& R, std::int64_t n) {
+  std::fill(a + n, a + 3 * N, u64{0});
+  const Stages S(P, w);
+  const Mod m = S.m;
+  for (std::int64_t j = 0; j < N; j += static_cast<std::int64_t>(hn::Lanes(d))) {
+    V x0 = load(a + j), x1 = load(a + N + j), x2 = load(a + 2 * N + j);
+    radix3_butterfly(x0, x1, x2, R, m);
+    const V w1 = twiddle3(R, m, N, j);
+    put(a + j, x0), put(a + N + j, mulmod(x1, w1, m)), put(a + 2 * N + j, mulmod(x2, mulmod(w1, w1, m), m));
+  }
+  for (int r = 0; r < 3; ++r) forward(S, a + r * N, N, false);
+}
+void inverse_transform3(u64* a, const u64* b, u64 c, std::int64_t N, const Prime& P, const double* w, const Radix3& R) {
+  Stages S(P, w);
+  S.a = a, S.b = b, S.c = centred(c, P);
+  for (int r = 0; r < 3; ++r) inverse(S, a + r * N, N, false);
+  const Mod m = S.m;
+  for (std::int64_t j = 0; j < N; j += static_cast<std::int64_t>(hn::Lanes(d))) {
+    const V w1 = twiddle3(R, m, N, j);
+    V x0 = reduce(get(a + j), m), x1 = mulmod(reduce(get(a + N + j), m), w1, m),
+      x2 = mulmod(reduce(get(a + 2 * N + j), m), mulmod(w1, w1, m), m);
+    radix3_butterfly(x0, x1, x2, R, m);
+    store(a + j, up(x0, m)), store(a + N + j, up(reduce(x1, m), m)), store(a + 2 * N + j, up(reduce(x2, m), m));
+  }
+}
+
 // q and r of x = q B + r from e, floor(x / B) or one above it (estimate_quotient), and
 // t = x - e B, formed exactly: one correction.
 HWY_INLINE void settle_split(V e, V t, V& q, V& r) {
@@ -407,8 +452,9 @@ constexpr const char* kName = HWY_TARGET == HWY_AVX2   ? "avx2"
                               : HWY_TARGET == HWY_SVE  ? "sve"
                                                        : "sve2";
 extern const VectorKernels kKernels;
-const VectorKernels kKernels{kName,  HWY_TARGET,   &lanes,     &transform,  &inverse_transform,
-                             &scale, &crt_columns, &frac_sums, &column_sums};
+const VectorKernels kKernels{kName,       HWY_TARGET,          &lanes, &transform,   &inverse_transform,
+                             &transform3, &inverse_transform3, &scale, &crt_columns, &frac_sums,
+                             &column_sums};
 
 }  // namespace longmult::ntt::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
