@@ -944,8 +944,8 @@ TEST_P(VectorTargets, LimbProducts) {
     ASSERT_TRUE(check(na, 1 + static_cast<std::int64_t>(ops.below(900)), false, false));
     ASSERT_TRUE(check(na, na, round % 3 == 0, round % 2 == 0));
   }
-  // 2^k entries take digits of min(40, (97 - k) / 2) bits: n by n limbs fill
-  // 2^k entries where 2 ceil(64 n / bits) - 1 reaches 2^k. Squares of all
+  // 2^k and 3 2^(k-2) entries take digits of min(40, (97 - k) / 2) bits: n by
+  // n limbs fill L entries where 2 ceil(64 n / bits) - 1 reaches L. Squares of all
   // ones, whose columns are the largest, (2^64n - 1)^2 = 2^128n - 2^(64n+1) + 1,
   // up to 2^20 entries (2^15 under an emulator), where the digits are narrower.
 #ifdef FIXCALC_EMULATED
@@ -955,8 +955,9 @@ TEST_P(VectorTargets, LimbProducts) {
 #endif
   LimbProducts longest(units, std::int64_t{1} << kLongest);
   for (int k = 5; k <= kLongest; ++k) {
-    const std::int64_t bits = std::min(40, (97 - k) / 2), n = ((std::int64_t{1} << k) + 1) / 2 * bits / 64;
-    for (const std::int64_t m : {n - 1, n, n + 1}) {
+    const std::int64_t bits = std::min(40, (97 - k) / 2), L = std::int64_t{1} << k;
+    for (const std::int64_t m : {L / 2 * bits / 64 - 1, L / 2 * bits / 64, L / 2 * bits / 64 + 1,
+                                 3 * L / 8 * bits / 64 - 1, 3 * L / 8 * bits / 64, 3 * L / 8 * bits / 64 + 1}) {
       if (m < 1) continue;
       const std::vector<u64> ones(static_cast<std::size_t>(m), ~u64{0});
       std::vector<u64> got(2 * ones.size());

@@ -46,17 +46,23 @@ void load_digits(u64* e, std::int64_t n, int bits, const u64* a, std::int64_t na
   }
 }
 
-// The digits of a product of n by m limbs, and its transform's length 2^k:
-// the shortest whose digits of (97 - k) / 2 bits (at most 40) all fit.
+// The digits of a product of n by m limbs, and its transform's length, 2^k or
+// 3 2^(k-2) entries: the shortest whose digits of (97 - k) / 2 bits (at most
+// 40) all fit. A column sums fewer than 2^(k-1) pairs either way.
 struct Shape {
   int k, bits;
+  bool three;
   std::int64_t na, nb;  // digits of each factor
+  std::int64_t length() const { return (three ? 3 : 4) * (std::int64_t{1} << k) / 4; }
 };
 Shape shape(std::int64_t n, std::int64_t m) {
   for (int k = 4;; ++k) {
     const int bits = std::min(40, (97 - k) / 2);
     const std::int64_t da = (64 * n + bits - 1) / bits, db = (64 * m + bits - 1) / bits;
-    if (da + db - 1 <= std::int64_t{1} << k) return {k, bits, da, db};
+    for (const bool three : {true, false}) {
+      const Shape S{k, bits, three, da, db};
+      if ((!three || k >= 6) && da + db - 1 <= S.length()) return S;
+    }
   }
 }
 
@@ -66,7 +72,7 @@ Shape shape(std::int64_t n, std::int64_t m) {
 Shape wrapped_shape(std::int64_t n) {
   for (int k = 6;; ++k) {
     const int bits = std::min(40, (96 - k) / 2);
-    if (bits * (std::int64_t{1} << k) >= 64 * n) return {k, bits, 0, 0};
+    if (bits * (std::int64_t{1} << k) >= 64 * n) return {k, bits, false, 0, 0};
   }
 }
 
@@ -86,14 +92,16 @@ constexpr std::int64_t kLeastLimbs = 450;
 // their times fitted to the products of BM_limb_products (bench/, AMD EPYC,
 // one thread): GMP's product of n by m <= n limbs, from 300 to 10^4 limbs, about
 // (n / m) 2.6 m^1.465 ns (toom's exponent); the transforms about
-// 1.1 k 2^k ns on AVX-512's eight lanes and 1.6 k 2^k on AVX2's four. Where the
+// 1.1 k 2^k ns on AVX-512's eight lanes and 1.6 k 2^k on AVX2's four (for 3
+// 2^(k-2) entries, taken as 3/4 of those of 2^k and a stage and a half more). Where the
 // processor does AVX2 in halves they cost 2.8 times as much against GMP's (on a
 // first Zen, pi at 10^6 decimals 11% faster than with 1, 2.8 to 4.2 alike).
 bool pays(const Shape& S, std::int64_t na, std::int64_t nb, const Units& units) {
   const auto n = static_cast<double>(std::max(na, nb)), m = static_cast<double>(std::min(na, nb));
   const double gmp = n / m * 2.6 * std::pow(m, 1.465);
+  const double stages = S.three ? 0.75 * (S.k - 2 + 2.5) : S.k;
   const double transforms =
-      1.1 * std::sqrt(8.0 / units.lanes) * (units.halves ? 2.8 : 1.0) * S.k * std::ldexp(1.0, S.k);
+      1.1 * std::sqrt(8.0 / units.lanes) * (units.halves ? 2.8 : 1.0) * stages * std::ldexp(1.0, S.k);
   return transforms < gmp;
 }
 
@@ -104,16 +112,19 @@ std::int64_t limb_products_forced_from = 0;
 LimbProducts::LimbProducts(Units units, std::int64_t limbs) : units_(units), buffers_(new Buffers) {
   if (units.vector == nullptr || limbs < 2) return;
   maxLog_ = std::min(26, shape(limbs - limbs / 2, limbs / 2).k);
-  for (int q = 0; q < 2; ++q) tables_for(kSlot + q, kPrimes[q], std::int64_t{1} << maxLog_, true);
+  for (int q = 0; q < 2; ++q) {
+    tables_for(kSlot + q, kPrimes[q], std::int64_t{1} << maxLog_, true);
+    if (maxLog_ >= 6) tables_for(kSlot + q, kPrimes[q], 3 * (std::int64_t{1} << (maxLog_ - 2)), true);
+  }
 }
 
 LimbProducts::~LimbProducts() = default;
 
-int LimbProducts::transform_log(std::int64_t na, std::int64_t nb) const {
+std::int64_t LimbProducts::transform_length(std::int64_t na, std::int64_t nb) const {
   const std::int64_t forced = limb_products_forced_from, shorter = std::min(na, nb);
   if (maxLog_ == 0 || shorter < (forced > 0 ? forced : kLeastLimbs)) return 0;
   const Shape S = shape(na, nb);
-  return S.k <= maxLog_ && (forced > 0 || pays(S, na, nb, units_)) ? S.k : 0;
+  return S.k <= maxLog_ && (forced > 0 || pays(S, na, nb, units_)) ? S.length() : 0;
 }
 
 std::int64_t LimbProducts::wrapped_limbs(std::int64_t n) const {
@@ -123,8 +134,8 @@ std::int64_t LimbProducts::wrapped_limbs(std::int64_t n) const {
 
 void LimbProducts::multiply(u64* r, const u64* a, std::int64_t na, const u64* b, std::int64_t nb, Kept* keptB) {
   const Shape S = shape(na, nb);
-  convolve(a, na, b, nb, S.k, S.bits, keptB);
-  const u128 over = carry(r, na + nb, S.k, S.bits);
+  convolve(a, na, b, nb, S.length(), S.bits, keptB);
+  const u128 over = carry(r, na + nb, S.length(), S.bits);
   (void)over;  // zero: the product has na + nb limbs
   release_long(S.k);
 }
@@ -132,10 +143,10 @@ void LimbProducts::multiply(u64* r, const u64* a, std::int64_t na, const u64* b,
 void LimbProducts::multiply_wrapped(u64* r, std::int64_t m, const u64* a, std::int64_t na, const u64* b,
                                     std::int64_t nb, Kept* keptB) {
   const Shape S = wrapped_shape(m);
-  convolve(a, na, b, nb, S.k, S.bits, keptB);
+  convolve(a, na, b, nb, S.length(), S.bits, keptB);
   // 2^(64 m) is 1 modulo 2^(64 m) - 1: what the columns carry past the top
   // limb comes in again at the bottom, twice at most.
-  u128 over = carry(r, m, S.k, S.bits);
+  u128 over = carry(r, m, S.length(), S.bits);
   while (over != 0) {
     for (std::int64_t i = 0; i < m && over != 0; ++i) {
       over += r[i];
@@ -151,20 +162,24 @@ void LimbProducts::release_long(int k) {
   for (auto* buf : {&buffers_->x, &buffers_->y[0], &buffers_->y[1]}) Array<u64>().swap(*buf);
 }
 
-void LimbProducts::convolve(const u64* a, std::int64_t na, const u64* b, std::int64_t nb, int k, int bits,
+void LimbProducts::convolve(const u64* a, std::int64_t na, const u64* b, std::int64_t nb, std::int64_t L, int bits,
                             Kept* keptB) {
-  const std::int64_t L = std::int64_t{1} << k;
+  const bool three = L % 3 == 0;
   const std::int64_t da = (64 * na + bits - 1) / bits, db = (64 * nb + bits - 1) / bits;
   const longmult::VectorKernels& v = *units_.vector;
   Buffers& B = *buffers_;
   const bool square = a == b && na == nb && keptB == nullptr;
-  const bool made = keptB != nullptr && keptB->k == k && keptB->bits == bits;
+  const bool made = keptB != nullptr && keptB->length == L && keptB->bits == bits;
   for (auto* buf : {&B.x, &B.y[0], &B.y[1]})
     if (buf->size() < static_cast<std::size_t>(L)) buf->resize(static_cast<std::size_t>(L));
   for (int q = 0; q < 2; ++q) {
     const Prime& P = kPrimes[q];
     const Tables& T = tables_for(kSlot + q, P, L, true);    // made already: reads alone
     const u64 byL = P.p - (P.p - 1) / static_cast<u64>(L);  // 1 / L
+    const auto transform = [&](u64* e, std::int64_t n) {
+      three ? v.transform3(e, L / 3, P, T.fwd.data(), radix3(T, L / 3, false), n)
+            : v.transform(e, L, P, T.fwd.data(), n);
+    };
     u64 *x = B.x.data(), *y = B.y[q].data();
     if (keptB != nullptr) {  // x: b's transform times 1 / L, kept
       x = keptB->t[q].data();
@@ -172,30 +187,31 @@ void LimbProducts::convolve(const u64* a, std::int64_t na, const u64* b, std::in
         keptB->t[q].resize(static_cast<std::size_t>(L));
         x = keptB->t[q].data();
         load_digits(x, db, bits, b, nb);
-        v.transform(x, L, P, T.fwd.data(), db);
+        transform(x, db);
         v.scale(x, L, P, byL);
       }
       load_digits(y, da, bits, a, na);
-      v.transform(y, L, P, T.fwd.data(), da);
+      transform(y, da);
     } else {
       load_digits(x, da, bits, a, na);
-      v.transform(x, L, P, T.fwd.data(), da);
+      transform(x, da);
       if (square) {
         std::copy(x, x + L, y);
       } else {
         load_digits(y, db, bits, b, nb);
-        v.transform(y, L, P, T.fwd.data(), db);
+        transform(y, db);
       }
     }
-    v.inverse_transform(y, x, keptB != nullptr ? 1 : byL, L, P, T.ivd.data());
+    const u64 c = keptB != nullptr ? 1 : byL;
+    three ? v.inverse_transform3(y, x, c, L / 3, P, T.ivd.data(), radix3(T, L / 3, true))
+          : v.inverse_transform(y, x, c, L, P, T.ivd.data());
   }
-  if (keptB != nullptr) keptB->k = k, keptB->bits = bits;
+  if (keptB != nullptr) keptB->length = L, keptB->bits = bits;
   v.crt_columns(B.y[0].data(), B.y[1].data(), L);
 }
 
-u128 LimbProducts::carry(u64* r, std::int64_t n, int k, int bits) {
+u128 LimbProducts::carry(u64* r, std::int64_t n, std::int64_t L, int bits) {
   // Column j, below 2^96 in l + b B + a B^2, weighs 2^(bits j).
-  const std::int64_t L = std::int64_t{1} << k;
   const u64 *l = buffers_->y[0].data(), *ba = buffers_->y[1].data();
   constexpr u64 kLow = (u64{1} << kHighAt) - 1;
   const u64 mask = (u64{1} << bits) - 1;

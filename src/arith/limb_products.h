@@ -15,7 +15,8 @@ class LimbProducts {
   // by the first product that passes it, again when a product wants other
   // lengths or digits. For one factor only, unchanged while it is kept.
   struct Kept {
-    int k = -1, bits = 0;
+    std::int64_t length = 0;  // of the transforms
+    int bits = 0;
     std::vector<std::uint64_t> t[2];  // the transforms modulo each prime, divided by their length
   };
 
@@ -29,10 +30,10 @@ class LimbProducts {
 
   // Whether multiply takes a product of na by nb limbs: where the
   // transforms take less time than GMP's product (a model of both times).
-  bool takes(std::int64_t na, std::int64_t nb) const { return transform_log(na, nb) > 0; }
-  // The log of the length of the transforms of a product that multiply
-  // takes, else 0.
-  int transform_log(std::int64_t na, std::int64_t nb) const;
+  bool takes(std::int64_t na, std::int64_t nb) const { return transform_length(na, nb) > 0; }
+  // The length of the transforms of a product that multiply takes (2^k or
+  // 3 2^k entries), else 0.
+  std::int64_t transform_length(std::int64_t na, std::int64_t nb) const;
   // r[0 .. na + nb) := a[0 .. na) * b[0 .. nb), where `takes`; r distinct
   // from a and b. May throw std::bad_alloc.
   void multiply(std::uint64_t* r, const std::uint64_t* a, std::int64_t na, const std::uint64_t* b, std::int64_t nb,
@@ -53,13 +54,14 @@ class LimbProducts {
   struct Buffers;
   std::unique_ptr<Buffers> buffers_;
 
-  // The columns of a b by transforms of 2^k entries and digits of `bits`.
-  void convolve(const std::uint64_t* a, std::int64_t na, const std::uint64_t* b, std::int64_t nb, int k, int bits,
-                Kept* keptB);
+  // The columns of a b by transforms of L entries (2^k or 3 2^k) and digits
+  // of `bits`.
+  void convolve(const std::uint64_t* a, std::int64_t na, const std::uint64_t* b, std::int64_t nb, std::int64_t L,
+                int bits, Kept* keptB);
   // Frees the buffers after a product of 2^k entries, if long (limb_products.cpp).
   void release_long(int k);
   // r[0 .. n) := the columns carried, their carry past r[n - 1] returned.
-  unsigned __int128 carry(std::uint64_t* r, std::int64_t n, int k, int bits);
+  unsigned __int128 carry(std::uint64_t* r, std::int64_t n, std::int64_t L, int bits);
 };
 
 // For the tests: when nonzero, every product whose shorter factor has at

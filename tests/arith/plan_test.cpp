@@ -2,6 +2,7 @@
 // tests/arith/data/plan.txt, a range of lengths and their method a line, so
 // that a change of a threshold shows there. FIXCALC_UPDATE_PLAN=1 rewrites
 // it, for a retuning, whose diff is then reviewed.
+#include <bit>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -78,8 +79,11 @@ std::string limb_ranges(int lanes, bool halves, std::int64_t shorter) {
   const LimbProducts lp(Units{&kSomeVectorUnits, lanes, halves}, std::int64_t{1} << 23);
   const std::string name = std::to_string(lanes) + (halves ? " lanes in halves" : " lanes");
   const auto at = [&](std::int64_t n) {
-    const int k = lp.transform_log(n, std::max<std::int64_t>(1, n / shorter));
-    return k == 0 ? std::string("gmp") : "transform of 2^" + std::to_string(k) + " entries";
+    const std::int64_t L = lp.transform_length(n, std::max<std::int64_t>(1, n / shorter));
+    const bool three = L % 3 == 0;
+    return L == 0 ? std::string("gmp")
+                  : "transform of " + std::string(three ? "3 2^" : "2^") +
+                        std::to_string(std::bit_width(static_cast<std::uint64_t>(three ? L / 3 : L)) - 1) + " entries";
   };
   std::ostringstream out;
   constexpr std::int64_t kLast = 4'000'000;
