@@ -184,7 +184,7 @@ void UnitSizes(benchmark::internal::Benchmark* b) {
 
 void LimbSizes(benchmark::internal::Benchmark* b) {
   for (std::int64_t r : {1, 8})
-    for (std::int64_t n : {300, 700, 2000, 10000, 40000, 160000})
+    for (std::int64_t n : {300, 700, 1900, 2000, 3800, 4000, 10000, 40000, 160000})  // 1,900 and 3,800: 3 * 2^k entries
       for (std::size_t u = 0; u < units_names().size(); ++u) b->Args({n, r, static_cast<std::int64_t>(u)});
 }
 
