@@ -92,10 +92,11 @@ constexpr std::int64_t kLeastLimbs = 450;
 // their times fitted to the products of BM_limb_products (bench/, AMD EPYC,
 // one thread): GMP's product of n by m <= n limbs, from 300 to 10^4 limbs, about
 // (n / m) 2.6 m^1.465 ns (toom's exponent); the transforms about
-// 1.1 k 2^k ns on AVX-512's eight lanes and 1.6 k 2^k on AVX2's four (for 3
-// 2^(k-2) entries, taken as 3/4 of those of 2^k and a stage and a half more). Where the
-// processor does AVX2 in halves they cost 2.8 times as much against GMP's (on a
-// first Zen, pi at 10^6 decimals 11% faster than with 1, 2.8 to 4.2 alike).
+// 1.1 k 2^k ns on AVX-512's eight lanes and 1.6 k 2^k on AVX2's four (3 2^(k-2)
+// entries taken as k + 1/2 stages of that many, the radix-3 stage as two and
+// a half). Where the processor does AVX2 in halves they cost 2.8 times as much
+// against GMP's (on a first Zen, pi at 10^6 decimals 11% faster than with 1,
+// 2.8 to 4.2 alike).
 bool pays(const Shape& S, std::int64_t na, std::int64_t nb, const Units& units) {
   const auto n = static_cast<double>(std::max(na, nb)), m = static_cast<double>(std::min(na, nb));
   const double gmp = n / m * 2.6 * std::pow(m, 1.465);

@@ -24,9 +24,10 @@ constexpr u64 pow_mod(u64 a, u64 e, u64 p) {
 
 // A column of a cell to an entry is below m (B-1)^2 < p1 p2 (about 2^100) for any m below 10^10 pairs,
 // so its residues modulo kPrimes give it exactly (Chinese remainders); their roots of unity serve
-// transforms of up to 2^26 entries, and of 3 2^k entries for k < 26, those of kWide up to 2^22. An entry of C cells is
-// below B^C, a column of entries below m B^2C for m < 2^20 pairs: below 2^153 for two cells, within the product of
-// three of kWide (about 2^174), and below 2^219 for three, within that of four (about 2^232).
+// transforms of up to 2^26 entries, and of 3 2^k entries for k < 26, those of kWide up to 2^22. An
+// entry of C cells is below B^C, a column of entries below m B^2C for m < 2^20 pairs: below 2^153 for
+// two cells, within the product of three of kWide (about 2^174), and below 2^219 for three, within
+// that of four (about 2^232).
 struct Prime {
   u64 p;          // the prime
   u64 g;          // a generator of the multiplicative group modulo p, or at least no square
