@@ -134,30 +134,6 @@ TEST(Plan, ProcessorsThatDoAVX2InHalves) {
   EXPECT_FALSE(avx_in_halves("GenuineIntel", 0x06, 0x0f));
 }
 
-// The transforms of limb products fit their digits: n by m limbs cut into
-// digits of the bits of the length's ceiling log k, min(40, (97 - k) / 2),
-// have at most as many entry columns as the length, 2^k or 3 2^(k-2); and
-// a length one step shorter would not hold them (with its own digits).
-TEST(Plan, LimbProductsFitTheirTransforms) {
-  limb_products_forced_from = 1;  // the transforms, whatever the model says
-  const LimbProducts lp(Units{&kSomeVectorUnits, 4}, std::int64_t{1} << 22);
-  const auto columns = [](std::int64_t L, std::int64_t n, std::int64_t m) {
-    const int k = std::bit_width(static_cast<std::uint64_t>(L - 1)), bits = std::min(40, (97 - k) / 2);
-    return (64 * n + bits - 1) / bits + (64 * m + bits - 1) / bits - 1;
-  };
-  for (std::int64_t n = 1; n <= 40'000; ++n)
-    for (const std::int64_t m : {n, std::max<std::int64_t>(1, n / 8)}) {
-      const std::int64_t L = lp.transform_length(n, m);
-      ASSERT_GT(L, 0) << n << " x " << m;
-      EXPECT_LE(columns(L, n, m), L) << n << " x " << m;
-      const std::int64_t shorter = L % 3 == 0 ? 2 * L / 3 : 3 * L / 4;  // 2^(k-1) or 3 2^(k-2)
-      if (shorter >= 48) {
-        EXPECT_GT(columns(shorter, n, m), shorter) << n << " x " << m;
-      }
-    }
-  limb_products_forced_from = 0;
-}
-
 // The kernels' own limits hold whatever the tables say: a transform never
 // exceeds 2^26 entries, nor 2^20 with several cells to an entry, each half
 // of Y fits, as does the top of X split off, and plain C++ never takes a cell
