@@ -13,9 +13,15 @@
 // A sum s, |s| < 4p, goes back below p as s - q p with q = round(s P): s P is within 2^-50 of
 // s / p, so |s - q p| <= 0.51 p. The twiddles w are kept between -p/2 and p/2; those of the
 // stages longer than kRun are made as products of two (ntt.h), c = 1/4: below 0.6 p.
-// The forward transform reduces every sum: a difference below 2p by a twiddle has c < 1.2, so
-// residues stay below 0.82 p, and the entrywise products (c < 1, then 1/2; or one of the factors
-// times 1/L first, c < 1/2, then c < 1/2) leave them below 0.64 p.
+// The forward transform's long stages reduce every sum: a difference below 2p by a twiddle has
+// c < 1.2, so residues stay below 0.82 p (below 0.87 p after the radix-3 stage, 0.63 p after a
+// stage from integers). Within a block, every third stage from the first leaves its sums as they
+// are: from residues below 0.87 p it leaves them below 1.74 p, whose sums stay below 3.5 p and whose
+// differences by a twiddle have c < 1.8; the two stages after it, which reduce, bring them below
+// 0.96 p and then 0.75 p (after the next lazy one, below 0.89 p, and so on). The stages
+// within a vector reduce every sum, so the transform ends below 0.51 p, and the entrywise products
+// (c < 1, then 1/2; or one of the factors times 1/L first, c < 1/2, then c < 1/2) leave them below
+// 0.64 p.
 // The inverse's sums A +- B w, |A|, |B| < b p, are below (1.16 b + 0.5) p (c <= 0.6 b); it
 // reduces them at the stages of lengths 2^(4i + 3) only. From b = 0.64 (or 0.51 after a
 // reduction) its stages of lengths 1 (w = 1: 2b), 2 and 4 leave residues below 2.9 p, whose
@@ -124,21 +130,23 @@ HWY_INLINE V twiddles(const Mod m, const double* w, std::int64_t len, std::int64
   if (!kLong) return hn::LoadU(d, w + len + j);
   return mulmod(hn::LoadU(d, w + run_at(len) + (j & (kRun - 1))), hn::Set(d, w[len / kRun + j / kRun]), m);
 }
-// The butterfly of the forward transform: x, y -> x + y, (x - y) w.
+// The butterfly of the forward transform: x, y -> x + y, (x - y) w, the sum reduced unless kLazy.
+template <bool kLazy = false>
 HWY_INLINE void forward_butterfly(V& x, V& y, V w, const Mod& m) {
-  const V s = reduce(hn::Add(x, y), m);
+  const V s = kLazy ? hn::Add(x, y) : reduce(hn::Add(x, y), m);
   y = mulmod(hn::Sub(x, y), w, m), x = s;
 }
 
 // A forward stage of length len on the blocks of 2 len entries of a[0 .. n), from integers if
-// kInts, the upper half of each block taken as zero (and not read) if `zero`.
-template <bool kInts, bool kLong = false>
+// kInts, the upper half of each block taken as zero (and not read) if `zero`, its sums left
+// unreduced if kLazy.
+template <bool kInts, bool kLong = false, bool kLazy = false>
 HWY_INLINE void forward_stage(const Mod m, const double* w, u64* a, std::int64_t n, std::int64_t len, bool zero) {
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
   for (std::int64_t b = 0; b < n; b += 2 * len)
     for (std::int64_t j = 0; j < len; j += N) {
       V x = in(a + b + j, kInts), y = zero ? hn::Zero(d) : in(a + b + j + len, kInts);
-      forward_butterfly(x, y, twiddles<kLong>(m, w, len, j), m);
+      forward_butterfly<kLazy>(x, y, twiddles<kLong>(m, w, len, j), m);
       put(a + b + j, x), put(a + b + j + len, y);
     }
 }
@@ -149,7 +157,9 @@ void forward_stages(const Stages& S, u64* a, std::int64_t n, bool ints, bool zer
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
   std::int64_t len = n / 2;
   if (ints) forward_stage<true>(m, S.w, a, n, len, zero), len /= 2;
-  for (; len >= N; len /= 2) forward_stage<false>(m, S.w, a, n, len, false);
+  for (int s = 0; len >= N; len /= 2, ++s)
+    s % 3 == 0 ? forward_stage<false, false, true>(m, S.w, a, n, len, false)
+               : forward_stage<false>(m, S.w, a, n, len, false);
   for (std::int64_t b = 0; b < n; b += 2 * N) {
     V A = get(a + b), B = get(a + b + N);
     for (int t = log2_lanes() - 1; t >= 0; --t) {
