@@ -79,7 +79,7 @@ const Tables& tables_for(int slot, const Prime& P, std::int64_t L, bool doubles)
   for (std::int64_t len = 1; len < L; len *= 2) {
     const u64 w = pow_mod(P.g, (P.p - 1) / static_cast<u64>(2 * len), P.p);
     const ShoupFactor fw = shoup_factor(w, byP), fi = shoup_factor(pow_mod(w, P.p - 2, P.p), byP);
-    const bool run = doubles && len > kRun;
+    const bool run = doubles && len > kWhole;
     const auto at = static_cast<std::size_t>(run ? run_at(len) : len);
     u64 x = 1, y = 1;
     for (auto e = at; e < at + static_cast<std::size_t>(run ? kRun : len); ++e) {

@@ -102,11 +102,14 @@ constexpr ShoupFactor shoup_constant(u64 w, u64 p) { return {w, static_cast<u64>
 // Per prime, the twiddle factors of every stage, w^j for j < len at entries len .. 2 len - 1, w a
 // primitive (2 len)-th root of unity (fws) or its inverse (ivs), side by side with floor(w^j 2^64 /
 // p) for Shoup's multiplication (one load stream for both), or as doubles alone for the vector
-// kernels (fwd and ivd), which so hold the stages of length up to kRun; a longer one takes w^j as
+// kernels (fwd and ivd), which so hold the stages of length up to kWhole; a longer one takes w^j as
 // w^(j - i) w^i, i = j mod kRun: w^(j - i) = (w^kRun)^(j / kRun) is entry len / kRun + j / kRun
 // (the stage of length len / kRun has w^kRun for its root), w^i entry i of the stage's run of kRun
-// entries, kept from 2 kRun on, one after another.
-inline constexpr std::int64_t kRun = std::int64_t{1} << 13;
+// entries, kept from 2 kWhole on, one after another. A stage's twiddles made so cost a product each,
+// about half a butterfly's work: the stages up to 2^15 whole take 1 MiB more than runs from
+// 2^14 in the tables of 2^21 entries (sqrt(2) at 10^7 decimals), and save two of the seven such
+// stages there, and all of them in transforms of 2^16 entries.
+inline constexpr std::int64_t kRun = std::int64_t{1} << 13, kWhole = std::int64_t{1} << 15;
 
 // A transform of 3N entries (N = 2^s, vector kernels only) first combines the thirds (radix 3) with
 // the twiddles W^j and W^2j, j < N, W a primitive 3N-th root of unity with W^N = omega = g^((p-1)/3)
@@ -138,10 +141,12 @@ inline Radix3 radix3(const Tables& T, std::int64_t N, bool inverse) {
   const Array<double>& tail = inverse ? T.iv3t : T.fw3t;
   return {run.data() + radix3_at(N), N > kRun3 ? tail.data() + N / kRun3 : nullptr, T.half, inverse ? -T.root : T.root};
 }
-// Where the run of the stage of length len > kRun starts, and the entries of
+// Where the run of the stage of length len > kWhole starts, and the entries of
 // the tables of doubles for transforms of L entries.
-constexpr std::int64_t run_at(std::int64_t len) { return kRun * (std::bit_width(static_cast<u64>(len)) - 13); }
-constexpr std::int64_t twiddle_entries(std::int64_t L) { return L <= 2 * kRun ? L : run_at(L / 2) + kRun; }
+constexpr std::int64_t run_at(std::int64_t len) {
+  return 2 * kWhole + kRun * (std::bit_width(static_cast<u64>(len)) - std::bit_width(static_cast<u64>(2 * kWhole)));
+}
+constexpr std::int64_t twiddle_entries(std::int64_t L) { return L <= 2 * kWhole ? L : run_at(L / 2) + kRun; }
 
 // The tables for transforms of up to L entries modulo P, kept in slot `slot` and made again when
 // longer ones are wanted: the doubles of the vector kernels if `doubles`, else Shoup's factors; for

@@ -12,7 +12,7 @@
 //       2^48 + 1.02 p < 2^53, exact by FMA; r = d w - q p exactly, below (0.5 + 0.26 c) p.
 // A sum s, |s| < 4p, goes back below p as s - q p with q = round(s P): s P is within 2^-50 of
 // s / p, so |s - q p| <= 0.51 p. The twiddles w are kept between -p/2 and p/2; those of the
-// stages longer than kRun are made as products of two (ntt.h), c = 1/4: below 0.6 p.
+// stages longer than kWhole are made as products of two (ntt.h), c = 1/4: below 0.6 p.
 // The forward transform's long stages reduce every sum: a difference below 2p by a twiddle has
 // c < 1.2, so residues stay below 0.82 p (below 0.87 p after the radix-3 stage, 0.63 p after a
 // stage from integers). Within a block, every third stage from the first leaves its sums as they
@@ -111,7 +111,7 @@ HWY_INLINE int log2_lanes() { return hwy::FloorLog2(hn::Lanes(d)); }
 // integers in [0, p). Both go depth first: the stages within blocks of kNear entries (in the caches
 // near the core) a block at a time; the longer ones two to a pass over the block they split, with
 // twiddles from the runs of the tables (a stage's twiddles are the same in every block).
-constexpr std::int64_t kNear = 2 * kRun, kFar = std::int64_t{1} << 20;
+constexpr std::int64_t kNear = std::int64_t{1} << 14, kFar = std::int64_t{1} << 20;
 struct Stages {
   Mod m;
   const double* w;
@@ -124,10 +124,10 @@ struct Stages {
   }
 };
 // The twiddles w^j .. w^(j+N-1) of the stage of length len, from the table
-// w, or for a stage longer than kRun from its run and w^(j - j mod kRun).
+// w, or for a stage longer than kWhole from its run and w^(j - j mod kRun).
 template <bool kLong = false>
 HWY_INLINE V twiddles(const Mod m, const double* w, std::int64_t len, std::int64_t j) {
-  if (!kLong) return hn::LoadU(d, w + len + j);
+  if (!kLong || len <= kWhole) return hn::LoadU(d, w + len + j);
   return mulmod(hn::LoadU(d, w + run_at(len) + (j & (kRun - 1))), hn::Set(d, w[len / kRun + j / kRun]), m);
 }
 // The butterfly of the forward transform: x, y -> x + y, (x - y) w, the sum reduced unless kLazy.
