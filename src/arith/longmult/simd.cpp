@@ -109,8 +109,9 @@ HWY_INLINE int log2_lanes() { return hwy::FloorLog2(hn::Lanes(d)); }
 // forward one reads integers below p (not the zeros of an upper half: x, 0 -> x, x w^j) and leaves
 // residues as doubles, which the entrywise product and the inverse read; the inverse leaves
 // integers in [0, p). Both go depth first: the stages within blocks of kNear entries (in the caches
-// near the core) a block at a time; the longer ones two to a pass over the block they split, with
-// twiddles from the runs of the tables (a stage's twiddles are the same in every block).
+// near the core) a block at a time; the longer ones over the block they split, one to a pass and
+// from kFar two, those past kWhole with twiddles from the runs of the tables (a stage's twiddles
+// are the same in every block).
 constexpr std::int64_t kNear = std::int64_t{1} << 14, kFar = std::int64_t{1} << 20;
 struct Stages {
   Mod m;
