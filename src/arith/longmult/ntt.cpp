@@ -71,15 +71,38 @@ const Tables& tables_for(int slot, const Prime& P, std::int64_t L, bool doubles)
   const bool three = L % 3 == 0;
   if (three) L /= 3;
   if (three && doubles && T.thirds < L) make_thirds(T, P, L);
+  std::int64_t& made = doubles ? T.made_doubles : T.made_shoup;
+  if (made >= L) return T;
   const auto n = static_cast<std::size_t>(doubles ? twiddle_entries(L) : L);
-  if ((doubles ? T.fwd.size() : T.fws.size()) >= n) return T;
   const WideDivisor byP(P.p);
   const auto grow = [n](auto&... tables) { (tables.resize(n), ...); };
   doubles ? grow(T.fwd, T.ivd) : grow(T.fws, T.ivs);
-  for (std::int64_t len = 1; len < L; len *= 2) {
+  // Only the stages the tables lack. A whole stage's even twiddles are those of the stage before
+  // (w^2 is its root), its odd ones these times w: products side by side rather than one chain.
+  const auto residue = [&P](double x) {
+    const auto v = static_cast<u64>(static_cast<std::int64_t>(x));
+    return v + (P.p & (0 - (v >> 63)));
+  };
+  for (std::int64_t len = std::max<std::int64_t>(1, made); len < L; len *= 2) {
     const u64 w = pow_mod(P.g, (P.p - 1) / static_cast<u64>(2 * len), P.p);
     const ShoupFactor fw = shoup_factor(w, byP), fi = shoup_factor(pow_mod(w, P.p - 2, P.p), byP);
     const bool run = doubles && len > kWhole;
+    if (!run && len > 1) {
+      for (std::int64_t i = 0; i < len / 2; ++i) {
+        const auto e = static_cast<std::size_t>(len + 2 * i), h = static_cast<std::size_t>(len / 2 + i);
+        if (doubles) {
+          const u64 x = residue(T.fwd[h]), y = residue(T.ivd[h]);
+          T.fwd[e] = T.fwd[h], T.ivd[e] = T.ivd[h];
+          T.fwd[e + 1] = centred(reduce(shoup(x, fw, P.p), P.p), P);
+          T.ivd[e + 1] = centred(reduce(shoup(y, fi, P.p), P.p), P);
+        } else {
+          T.fws[e] = T.fws[h], T.ivs[e] = T.ivs[h];
+          T.fws[e + 1] = shoup_factor(reduce(shoup(T.fws[h].w, fw, P.p), P.p), byP);
+          T.ivs[e + 1] = shoup_factor(reduce(shoup(T.ivs[h].w, fi, P.p), P.p), byP);
+        }
+      }
+      continue;
+    }
     const auto at = static_cast<std::size_t>(run ? run_at(len) : len);
     u64 x = 1, y = 1;
     for (auto e = at; e < at + static_cast<std::size_t>(run ? kRun : len); ++e) {
@@ -89,6 +112,7 @@ const Tables& tables_for(int slot, const Prime& P, std::int64_t L, bool doubles)
       y = reduce(shoup(y, fi, P.p), P.p);
     }
   }
+  made = L;
   return T;
 }
 

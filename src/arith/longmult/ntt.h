@@ -60,7 +60,7 @@ static_assert(has_cube_roots(kPrimes[0]) && has_cube_roots(kPrimes[1]));
 inline u64 reduce(u64 x, u64 p) { return x >= p ? x - p : x; }
 // A residue w < p as a double between -p/2 and p/2, as the vector kernels take factors.
 inline double centred(u64 w, const Prime& P) {
-  return w <= P.p / 2 ? static_cast<double>(w) : -static_cast<double>(P.p - w);
+  return static_cast<double>(static_cast<std::int64_t>(w - (P.p & (0 - static_cast<u64>(w > P.p / 2)))));
 }
 
 // z mod p for z < 2^(bits + 6): z - floor(z / 2^bits) p = (z mod 2^bits) +
@@ -122,8 +122,9 @@ struct Tables {
   Array<ShoupFactor> fws, ivs;
   Array<double> fwd, ivd;
   Array<double> fw3, iv3, fw3t, iv3t;
-  std::int64_t thirds = 0;    // the radix-3 tables serve transforms of 3N entries for N up to this
-  double half = 0, root = 0;  // the constants of Radix3, forward
+  std::int64_t thirds = 0;                        // the radix-3 tables serve transforms of 3N entries for N up to this
+  std::int64_t made_doubles = 0, made_shoup = 0;  // and the others transforms of up to this many
+  double half = 0, root = 0;                      // the constants of Radix3, forward
 };
 constexpr std::int64_t radix3_at(std::int64_t N) {
   return N <= kRun3 ? N : kRun3 * (std::bit_width(static_cast<u64>(N)) - 9);
@@ -148,7 +149,7 @@ constexpr std::int64_t run_at(std::int64_t len) {
 }
 constexpr std::int64_t twiddle_entries(std::int64_t L) { return L <= 2 * kWhole ? L : run_at(L / 2) + kRun; }
 
-// The tables for transforms of up to L entries modulo P, kept in slot `slot` and made again when
+// The tables for transforms of up to L entries modulo P, kept in slot `slot` and grown when
 // longer ones are wanted: the doubles of the vector kernels if `doubles`, else Shoup's factors; for
 // L = 3N those of N entries and the radix-3 ones of 3N (doubles only); by the thread that calls
 // add_product_ntt only.
