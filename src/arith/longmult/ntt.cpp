@@ -171,8 +171,11 @@ constexpr auto kBIn = base_powers(1), kB2In = base_powers(2);
 // factors, on the vector units divided by L from the first: then a product of entries takes one
 // product, not two. The cells of a long X with a cell to an entry are kept in work[0] from the end
 // of the product (a copy of their own took 8 MB of address space at 10^7 decimals, 76 MiB at
-// 10^8), read there before the next product writes it.
+// 10^8), read there before the next product writes it. A second one, of the lower part of a factor
+// whose top cells go alone (Keep::rest), is kept for transforms of up to 2^kRestLog entries (or 3
+// times that).
 constexpr std::size_t kCellsInWork = std::size_t{1} << 18;
+constexpr int kRestLog = 13;
 struct Prepared {
   std::vector<cell_t> cells;
   std::size_t n = 0;    // the cells of X kept, in `cells` or in work[0]
@@ -186,7 +189,7 @@ struct Prepared {
   Array<u64> x[4];
   Array<ShoupFactor> xf[4];
 };
-Prepared prepared;
+Prepared prepared[2];            // Keep::x, Keep::rest
 Array<u64> work[4], passing[4];  // the residues; X's transforms where the last product's are kept
 Array<u64> outs[3];              // l, b and a of each cell from the first wanted one
 
@@ -195,6 +198,7 @@ struct Job {
   Span xs, ty;
   Form form;
   Array<u64>* x;           // X's transforms
+  Array<ShoupFactor>* xf;  // the kept ones' factors (plain C++)
   const VectorKernels* v;  // the vector kernels, or none: plain C++
   std::int64_t L;          // 2^k entries, or 3 2^k if `three`
   int k;
@@ -275,7 +279,7 @@ void lane(const Job& J, int q, int half) {
   if (!J.kept) {
     multiply_entries_scalar(a, x, n, P, J.k);
   } else {
-    ShoupFactor* f = prepared.xf[q].data() + off;
+    ShoupFactor* f = J.xf[q].data() + off;
     if (!J.factors) {  // x / L mod p, and its quotient
       const WideDivisor byP(P.p);
       const ShoupFactor unscale = shoup_constant(inverse_of_length(P, J.L), P.p);
@@ -393,7 +397,7 @@ constexpr void (*kCrtCells[4])(const CrtJob&, std::int64_t, std::int64_t) = {nul
 }  // namespace
 
 void release_buffers() {
-  prepared = Prepared{};
+  for (auto& P : prepared) P = Prepared{};
   for (auto& a : work) Array<u64>().swap(a);
   for (auto& a : passing) Array<u64>().swap(a);
   for (auto& a : outs) Array<u64>().swap(a);
@@ -401,13 +405,15 @@ void release_buffers() {
 }  // namespace ntt
 
 void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from,
-                     Units units, const Plan& plan, bool keep) {
+                     Units units, const Plan& plan, Keep keeping) {
   using namespace ntt;
   const Form form = kForms[plan.cells];
   const int C = form.C;
   const VectorKernels* v = C == 1 ? units.vector : nullptr;
   const bool square = X == Y && tx.lo == ty.lo && tx.hi == ty.hi;
-  Prepared& P = prepared;
+  Prepared& first = prepared[0];  // the only one whose cells may be kept in work[0]
+  Prepared& P = prepared[keeping == Keep::rest ? 1 : 0];
+  const bool keep = keeping == Keep::x || (keeping == Keep::rest && plan.log <= kRestLog);
   // X reaches down to L/2 + 1 entries of its block when Y leaves room: then the same cells of X,
   // and so the same transform, serve every product of the run with Y's of about the same length, as
   // the terms of a series times one factor.
@@ -434,8 +440,9 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
   if (defer) three = false, k += 2, L = 4 * L / 3;
   const Span xs = reach(L);
   const auto nx = static_cast<std::size_t>(xs.size());
-  const bool inWork = keep && C == 1 && nx >= kCellsInWork;  // buffers that must grow are freed first, not copied:
-  if (work[0].size() < static_cast<std::size_t>(L) || (keep && !inWork && prepared.cells.capacity() < nx))
+  // Buffers that must grow are freed first, not copied.
+  const bool inWork = keeping == Keep::x && C == 1 && nx >= kCellsInWork;
+  if (work[0].size() < static_cast<std::size_t>(L) || (keeping == Keep::x && !inWork && P.cells.capacity() < nx))
     release_buffers();
   const bool kept = held_for(L, xs);
   const bool scaled = kept ? P.scaled : v != nullptr && keep && !square;
@@ -444,8 +451,10 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
     inWork ? P.cells.clear() : P.cells.assign(X + xs.lo, X + xs.hi + 1);
     P.C = C, P.L = L, P.made = v, P.factors = false, P.scaled = scaled;
   }
-  if (keep || P.inWork) P.n = keep && !inWork ? nx : 0, P.inWork = false;  // work[0] is written from here on
-  const Job job{X, Y, xs, ty, form, keep ? P.x : passing, v, L, k, three, kept, square, kept && P.factors, scaled};
+  if (first.inWork) first.n = 0, first.inWork = false;  // work[0] is written from here on
+  if (keep) P.n = inWork ? 0 : nx;
+  Array<u64>* const xt = keep ? P.x : passing;
+  const Job job{X, Y, xs, ty, form, xt, P.xf, v, L, k, three, kept, square, kept && P.factors, scaled};
   for (int q = 0; q <= C; ++q) {
     tables_for(form.slot + q, form.primes[q], L, v != nullptr);
     regrown(job.x[q], L);  // a kept transform has its length already

@@ -45,9 +45,9 @@ int split_blocks(const Cells& R, Span* out) {
 }
 
 // acc += the columns c >= cut of X[bx] * Y[by], trimmed to the cells that
-// reach column cut; with `keep`, X's transform is kept for the next product.
+// reach column cut; X's transforms kept as `keep` says (products.h).
 void add_block_product(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t cut,
-                       bool keep = true) {
+                       Keep keep = Keep::x) {
   if (bx.hi + by.hi < cut) return;
   const Span tx{std::max(bx.lo, cut - by.hi), bx.hi};
   const Span ty{std::max(by.lo, cut - bx.hi), by.hi};
@@ -65,9 +65,11 @@ void add_block_product(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span
         return add_product_ntt(acc, X, bx, tx, Y, hi, std::max(from, tx.lo + hi.lo), units, plan, keep);
       }
       if (plan.split > 0) {  // X's top alone (its block: not read below), the rest apart
+        // The rest may reach down its block as well, so that its cells, and its transform kept
+        // apart, serve the next products too (a series' terms, a band of their lengths).
         const Span top{tx.hi - plan.split + 1, tx.hi};
         add_product_ntt(acc, X, top, top, Y, ty, std::max(from, top.lo + ty.lo), units, plan, keep);
-        return add_block_product(acc, X, {tx.lo, top.lo - 1}, Y, ty, from, false);
+        return add_block_product(acc, X, {bx.lo, top.lo - 1}, Y, ty, from, keep == Keep::x ? Keep::rest : Keep::none);
       }
       return add_product_ntt(acc, X, bx, tx, Y, ty, from, units, plan, keep);
   }

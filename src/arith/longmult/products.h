@@ -153,10 +153,12 @@ std::span<const VectorKernels* const> vector_kernels();
 // acc += the columns c >= from of X[tx] * Y[ty] by number-theoretic transforms (ntt.cpp) of the
 // plan's length and cells to an entry, on the vector `units` for a cell to an entry (which the
 // processor must have), else in plain C++. X may be read down to the start of its block bx, whose
-// pairs with Y[ty] below tx must fall in columns below `from`. With `keep` X's transform is kept
-// for the next product, else the last one's stays.
+// pairs with Y[ty] below tx must fall in columns below `from`. X's transform is kept for the next
+// product as `keep` says: in place of the last one kept (Keep::x), or apart for the lower part of a
+// factor whose top cells go alone (Keep::rest, as plan.split has it), or not at all.
 struct Plan;
+enum class Keep { none, x, rest };
 void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* Y, Span ty, std::int64_t from,
-                     Units units, const Plan& plan, bool keep);
+                     Units units, const Plan& plan, Keep keep);
 
 }  // namespace longmult
