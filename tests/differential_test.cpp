@@ -774,6 +774,55 @@ TEST_P(VectorTargets, TruncatedPassSums) {
   for (std::int64_t k = 0; k < nmay; ++k) ASSERT_EQ(may[static_cast<std::size_t>(k)], k);
 }
 
+// Columns settled a vector at a time, against the loop that settles them one
+// by one, from a carry in and on into spare zero columns: random parts; the
+// largest; and sums B q + r with q of 0 or 1 and r mostly B - 1 or B - 2, so
+// that a one carried runs from lane to lane, into a vector and out of it.
+// Each length up to three vectors past the first two columns, and a long one.
+TEST_P(VectorTargets, SettledColumns) {
+  using longmult::Carry;
+  using longmult::kB;
+  using longmult::kHighAt;
+  Operands ops("Settled columns");
+  const u64 m = 999'999'999;  // the most pairs a column may have
+  const std::int64_t spare = 4;
+  const auto at = [](std::int64_t i) { return static_cast<std::size_t>(i); };
+  for (const int kind : {0, 1, 2})
+    for (std::int64_t n = 1; n <= 3 * units.lanes + 4; ++n) {
+      const std::int64_t len = n == 3 * units.lanes + 4 ? 1000 : n;
+      const auto part = [&](u64 below) { return kind == 1 ? below - 1 : ops.below(below); };
+      std::vector<u64> acc(at(len + spare)), l(acc.size()), bp(acc.size());
+      Carry in{kind == 1 ? 3 : ops.below(4), part(kB), part(m + 1), part(m + 1)};
+      for (std::int64_t i = 0; i < len; ++i) {
+        if (kind == 2) {  // B q + r: acc B - 1, l r and a of the column two below 1; or acc r
+          const u64 q = ops.below(2), pick = ops.below(4), r = pick < 2 ? kB - 1 - pick : ops.below(kB);
+          acc[at(i)] = q != 0 ? kB - 1 : r;
+          l[at(i)] = q != 0 ? r : 0;
+          (i >= 2 ? bp[at(i - 2)] : in[i == 0 ? 3 : 2]) = q << kHighAt;
+          if (i == 0) in[1] = 0;
+          continue;
+        }
+        acc[at(i)] = part(kB);
+        l[at(i)] = part(kB);
+        bp[at(i)] = part(kB) | part(m + 1) << kHighAt;
+      }
+      std::vector<u64> want = acc;
+      longmult::Acc a{want.data(), 0};
+      longmult::add_split_columns(
+          a, 0, len - 1, false,
+          [&](std::int64_t c, u64& lc, u64& bc, u64& ac) {
+            lc = l[at(c)], bc = bp[at(c)] & ((u64{1} << kHighAt) - 1), ac = bp[at(c)] >> kHighAt;
+          },
+          [](std::int64_t, std::int64_t) {}, [&](std::int64_t c, std::int64_t, Carry& r) { return r = in, c; });
+      std::vector<u64> got = acc;
+      Carry carry = in;
+      units.vector->settle_columns(got.data(), l.data(), bp.data(), len, carry.data());
+      units.vector->settle_columns(got.data() + len, l.data() + len, bp.data() + len, spare, carry.data());
+      ASSERT_EQ(got, want) << "kind " << kind << ", " << len << " columns";
+      EXPECT_EQ(carry, Carry{}) << len;
+    }
+}
+
 // Column sums: every column of short products of lengths not a multiple of
 // the lanes, and one of 17,999 pairs of the largest cells (nearest 2^64).
 TEST_P(VectorTargets, ColumnSums) {

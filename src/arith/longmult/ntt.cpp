@@ -481,8 +481,15 @@ void add_product_ntt(Acc& acc, const cell_t* X, Span bx, Span tx, const cell_t* 
     ac = inPlace ? b[i] >> kHighAt : a[i];
   };
   // Each thread makes the cells of its half from their residues, then adds them.
-  add_split_columns(acc, from, to, cells >= plan.pair_columns, split,
-                    [&](std::int64_t lo, std::int64_t hi) { kCrtCells[C](crt, lo, hi); });
+  // On the vector units a half's columns settle a vector at a time.
+  add_split_columns(
+      acc, from, to, cells >= plan.pair_columns, split,
+      [&](std::int64_t lo, std::int64_t hi) { kCrtCells[C](crt, lo, hi); },
+      [&](std::int64_t c, std::int64_t last, Carry& r) {
+        if (v == nullptr) return c;
+        v->settle_columns(&acc[c], l + (c - from), b + (c - from), last - c + 1, r.data());
+        return last + 1;
+      });
   if (inWork) std::copy(X + xs.lo, X + xs.hi + 1, reinterpret_cast<cell_t*>(work[0].data())), P.n = nx, P.inWork = true;
 }
 

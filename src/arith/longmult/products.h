@@ -51,15 +51,19 @@ struct Acc {
   u64 get(std::int64_t c, std::int64_t n) const { return c >= base && c < base + n ? cell[c - base] : 0; }
 };
 
+// What runs into column c of the sums below: the carry (below 4), b and a of c - 1, a of c - 2.
+using Carry = std::array<u64, 4>;
+
 // acc += sum of col(c) B^c over c = from .. to, carried upward, each column given by split(c, l, b,
 // a) as col = (a B + b) B + l, l, b < B, a <= m for at most m < 10^9 pairs: l goes to column c, b
 // to c + 1, a to c + 2. The splits are independent; what runs from column to column is a Carry.
 // With `pair` two threads take a half each, the lower half's Carry added after; each thread first
-// makes the columns lo .. hi of its half by make(lo, hi).
-template <class Split, class Make>
-void add_split_columns(Acc& acc, std::int64_t from, std::int64_t to, bool pair, Split split, Make make) {
-  using Carry = std::array<u64, 4>;  // into column c: the carry (below 4), b and a of c - 1, a of c - 2
+// makes the columns lo .. hi of its half by make(lo, hi), then bulk(lo, hi, r) may settle them
+// from lo up as the loop here would, with r, and returns the first column it left.
+template <class Split, class Make, class Bulk>
+void add_split_columns(Acc& acc, std::int64_t from, std::int64_t to, bool pair, Split split, Make make, Bulk bulk) {
   const auto run = [&](std::int64_t c, std::int64_t last, Carry r, bool flush) {
+    if (c <= last) c = bulk(c, last, r);
     u64 k = r[0], b1 = r[1], a1 = r[2], a2 = r[3];
     const auto settle = [&](u64 l, u64 b, u64 a) {
       const u64 s = acc[c] + l + b1 + a2 + k;  // below 3B + m + 4
@@ -84,7 +88,9 @@ void add_split_columns(Acc& acc, std::int64_t from, std::int64_t to, bool pair, 
 }
 template <class Split>
 void add_split_columns(Acc& acc, std::int64_t from, std::int64_t to, bool pair, Split split) {
-  add_split_columns(acc, from, to, pair, split, [](std::int64_t, std::int64_t) {});
+  add_split_columns(
+      acc, from, to, pair, split, [](std::int64_t, std::int64_t) {},
+      [](std::int64_t c, std::int64_t, Carry&) { return c; });
 }
 
 // v's entries, at least n of them, made if v has fewer.
@@ -128,6 +134,8 @@ struct Radix3;
 // x[-j], x2 = x[-j - 1] and b = y[j], the sums of h = (x1 b mod B + floor(x2 b / B)) mod B, of x2 b
 // mod B and of b into sums[0 .. 2], the passes with h = B - 1 and x2 b mod B + b > B (which may
 // wrap) into may[nmay++]; over the whole vectors of n < 2^29 passes, whose number it returns.
+// settle_columns: acc[0 .. n) += the columns that crt_columns left in l and bp, as add_split_columns
+// settles them from the Carry `carry`, which it leaves as the loop would; l is overwritten.
 // column_sums: the sums of x_j h and of x_j l for y_i = h 10^5 + l (columns.cpp).
 struct VectorKernels {
   const char* name;        // Highway's name of the target, in lower case
@@ -142,6 +150,7 @@ struct VectorKernels {
                              const ntt::Radix3& R);
   void (*scale)(u64* a, std::int64_t L, const ntt::Prime& P, u64 c);  // a transform times c
   void (*crt_columns)(u64* r1s, u64* r2s, std::int64_t n);
+  void (*settle_columns)(u64* acc, u64* l, const u64* bp, std::int64_t n, u64 carry[4]);
   std::int64_t (*frac_sums)(const cell_t* x, const cell_t* y, std::int64_t n, u64 sums[3], std::int64_t* may,
                             std::int64_t& nmay);
   void (*column_sums)(const double* xr, std::int64_t nx, const double* yh, const double* yl, std::int64_t ny,

@@ -382,6 +382,60 @@ void crt_columns(u64* r1s, u64* r2s, std::int64_t n) {
   }
 }
 
+// The columns' cells into acc[0 .. n) as add_split_columns settles them one by one (products.h):
+// column i adds l_i, b_(i-1) and a_(i-2) (b and a packed in bp as crt_columns leaves them, those of
+// the columns below the first from `carry`, as is the carry into the first; the last's go out in
+// it). First each column's sum s below 3B + m is split as q B + r, r into acc and q into l; then r
+// takes the q of the column below, and a carry of one runs on from there only where that reaches B:
+// rare, and then a vector's lanes go one by one.
+void settle_columns(u64* acc, u64* l, const u64* bp, std::int64_t n, u64 carry[4]) {
+  if (n <= 0) return;
+  constexpr u64 kLow = (u64{1} << kHighAt) - 1;
+  const auto N = static_cast<std::int64_t>(hn::Lanes(d));
+  const auto split = [&](std::int64_t i, u64 below, u64 two_below) {
+    const u64 s = acc[i] + l[i] + below + two_below;
+    const u64 q = (s >= kB) + (s >= 2 * kB) + (s >= 3 * kB);
+    acc[i] = s - q * kB, l[i] = q;
+  };
+  split(0, carry[1], carry[3]);
+  if (n > 1) split(1, bp[0] & kLow, carry[2]);
+  const V base = hn::Set(d, static_cast<double>(kB)), one = hn::Set(d, 1.0);
+  const VU low = hn::Set(du, kLow);
+  std::int64_t i = 2;
+  for (; i + N <= n; i += N) {
+    const VU s =
+        hn::Add(hn::Add(hn::LoadU(du, acc + i), hn::LoadU(du, l + i)),
+                hn::Add(hn::And(hn::LoadU(du, bp + i - 1), low), hn::ShiftRight<kHighAt>(hn::LoadU(du, bp + i - 2))));
+    const V x = to_double(s);
+    const V q = hn::Add(
+        hn::Add(hn::IfThenElseZero(hn::Ge(x, base), one), hn::IfThenElseZero(hn::Ge(x, hn::Add(base, base)), one)),
+        hn::IfThenElseZero(hn::Ge(x, hn::Mul(base, hn::Set(d, 3.0))), one));
+    store(acc + i, hn::NegMulAdd(q, base, x));
+    store(l + i, q);
+  }
+  for (; i < n; ++i) split(i, bp[i - 1] & kLow, bp[i - 2] >> kHighAt);
+  u64 o = 0;  // the carry of one into column i
+  const auto add = [&](std::int64_t j, u64 q) {
+    const u64 t = acc[j] + q + o;
+    o = t >= kB;
+    acc[j] = t - o * kB;
+  };
+  add(0, carry[0]);
+  for (i = 1; i + N <= n; i += N) {
+    const V t = to_double(hn::Add(hn::LoadU(du, acc + i), hn::LoadU(du, l + i - 1)));
+    if (o == 0 && hn::AllFalse(d, hn::Ge(t, base))) {
+      store(acc + i, t);
+      continue;
+    }
+    for (std::int64_t j = i; j < i + N; ++j) add(j, l[j - 1]);
+  }
+  for (; i < n; ++i) add(i, l[i - 1]);
+  carry[0] = l[n - 1] + o;
+  carry[3] = n > 1 ? bp[n - 2] >> kHighAt : carry[2];
+  carry[2] = bp[n - 1] >> kHighAt;
+  carry[1] = bp[n - 1] & kLow;
+}
+
 // A vector of passes at a time; x1 and x2 read downward, reversed into the order of y.
 std::int64_t frac_sums(const cell_t* x, const cell_t* y, std::int64_t n, u64 sums[3], std::int64_t* may,
                        std::int64_t& nmay) {
@@ -464,8 +518,8 @@ constexpr const char* kName = HWY_TARGET == HWY_AVX2   ? "avx2"
                                                        : "sve2";
 extern const VectorKernels kKernels;
 const VectorKernels kKernels{kName,       HWY_TARGET,          &lanes, &transform,   &inverse_transform,
-                             &transform3, &inverse_transform3, &scale, &crt_columns, &frac_sums,
-                             &column_sums};
+                             &transform3, &inverse_transform3, &scale, &crt_columns, &settle_columns,
+                             &frac_sums,  &column_sums};
 
 }  // namespace longmult::ntt::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
