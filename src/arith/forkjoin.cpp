@@ -182,6 +182,9 @@ Pair& program_pair() noexcept {
   return *pair;
 }
 
+// The Rider that the next parallel run of this thread takes on.
+thread_local Rider* riding = nullptr;
+
 }  // namespace
 
 void set_threads(int n) noexcept { thread_count.store(n, std::memory_order_relaxed); }
@@ -191,10 +194,34 @@ int threads() noexcept {
   return n > 0 ? n : processors() >= 2 ? 2 : 1;
 }
 
+void Rider::arm() noexcept {
+  if (riding != nullptr) reentered();
+  riding = this;
+}
+
+void Rider::disarm() noexcept {
+  if (riding == this) riding = nullptr;
+}
+
+void Rider::finish(bool parallel) noexcept {
+  if (done_) return;
+  disarm();
+  done_ = true;
+  run_task(task_, parallel);
+}
+
 void run_task(Task task, bool parallel) noexcept {
   if (in_run.exchange(true, std::memory_order_acquire)) reentered();
   if (parallel && threads() >= 2) {
-    program_pair().run(task);
+    Rider* const rider = riding;
+    if (rider == nullptr) {
+      program_pair().run(task);
+    } else {
+      riding = nullptr;
+      rider->taken_ = rider->done_ = true;
+      auto both = [&](int t) noexcept { task(t), rider->task_(t); };
+      program_pair().run(Task(both));
+    }
   } else {
     task(0);
     task(1);

@@ -138,6 +138,34 @@ int threads() noexcept;
 // on which thread makes which call.
 void run_task(Task task, bool parallel) noexcept;
 
+// Work of two calls that need not have a fork of their own: the next parallel
+// run_task of this thread takes them on, rider(0) after task(0) and rider(1)
+// after task(1), as a product's first fork takes the truncated passes of the
+// same product. finish() makes them if no fork has, in a run_task of their own;
+// the owner calls it before it reads what they make. One Rider at a time, on
+// the thread that calls run_task (a second armed while one is is a fault, as a
+// re-entered run is); destroyed unfinished (an error left the product), it is
+// dropped.
+class Rider {
+ public:
+  template <class F>
+  explicit Rider(F& f) noexcept : task_(f) {
+    arm();
+  }
+  Rider(const Rider&) = delete;
+  Rider& operator=(const Rider&) = delete;
+  ~Rider() { disarm(); }
+  void finish(bool parallel) noexcept;
+  bool taken() const noexcept { return taken_; }  // whether a fork took it on
+
+ private:
+  friend void run_task(Task task, bool parallel) noexcept;
+  void arm() noexcept;
+  void disarm() noexcept;
+  Task task_;
+  bool taken_ = false, done_ = false;
+};
+
 // The same for a callable, as forkjoin::run_pair([&](int t) noexcept { ... }, parallel).
 template <class F>
 void run_pair(F&& task, bool parallel) noexcept {

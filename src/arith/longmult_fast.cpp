@@ -280,47 +280,80 @@ void run_passes(const Cells& X, const cell_t* Y, std::int64_t lo, std::int64_t h
   add_passes(X, Y, d, lo, hi, s, may);
 }
 
-// The passes i .. last, a long run in two halves side by side, the first
-// half listed at `low`, the second at `high`. Then a walk settles each pass
-// that may wrap.
-void add_frac_run(const Cells& X, const Cells& Y, FracParts& f, Walks& walks, std::int64_t i, std::int64_t last) {
-  const std::int64_t d = -std::int64_t{decimals};
-  PassSums halves[2];
-  const std::int64_t mid = i + (last - i + 1) / 2;
-  std::int64_t *low = sized(listed, last - i + 1), *high = low + (mid - i);
-  if (last - i + 1 >= tuning(longmult_units).pair_passes) {
-    forkjoin::run_pair(
-        [&](int t) noexcept {
-          t == 0 ? run_passes(X, Y.c, mid, last, halves[0], high) : run_passes(X, Y.c, i, mid - 1, halves[1], low);
-        },
-        true);
-  } else {
-    run_passes(X, Y.c, i, last, halves[0], low);
-    high = low;
+// The passes i .. last in two halves, the first listed at `low`, the second
+// at `high`; then a walk settles each pass that may wrap.
+class FracRun {
+ public:
+  FracRun(const Cells& X, const Cells& Y, std::int64_t i, std::int64_t last)
+      : X_(X), Y_(Y), i_(i), last_(last), mid_(i + (last - i + 1) / 2) {
+    low_ = sized(listed, last - i + 1), high_ = low_ + (mid_ - i);
   }
-  const auto walk = [&](std::int64_t j) {
-    const std::int64_t k = d - j;
-    const auto b = static_cast<u64>(Y.c[j]);
-    u64 r2 = 0;
-    mul_divmod_base(X[k - 2], b, r2);
-    if (k - 2 > X.s.lo) f.wraps += walks.reaches(k - 2, b, static_cast<i128>(kB - r2)) ? 1 : 0;  // else L_i = 0
-  };
-  for (std::int64_t w = 0; w < halves[1].nmay; ++w) walk(low[w]);
-  for (std::int64_t w = 0; w < halves[0].nmay; ++w) walk(high[w]);
-  f.sumA += static_cast<i128>((halves[0].h + halves[1].h) * kB + halves[0].r + halves[1].r);
-  f.sumY += static_cast<i128>(halves[0].y + halves[1].y);
-}
+  void operator()(int t) noexcept {
+    t == 0 ? run_passes(X_, Y_.c, mid_, last_, halves_[0], high_)
+           : run_passes(X_, Y_.c, i_, mid_ - 1, halves_[1], low_);
+  }
+  // Halves side by side from pair_passes: a run's halves are worth their own fork and join from
+  // some thousands of passes on the vector units.
+  bool paired() const { return last_ - i_ + 1 >= tuning(longmult_units).pair_passes; }
+  void add_to(FracParts& f, Walks& walks) const {
+    const std::int64_t d = -std::int64_t{decimals};
+    const auto walk = [&](std::int64_t j) {
+      const std::int64_t k = d - j;
+      const auto b = static_cast<u64>(Y_.c[j]);
+      u64 r2 = 0;
+      mul_divmod_base(X_[k - 2], b, r2);
+      if (k - 2 > X_.s.lo) f.wraps += walks.reaches(k - 2, b, static_cast<i128>(kB - r2)) ? 1 : 0;  // else L_i = 0
+    };
+    for (std::int64_t w = 0; w < halves_[1].nmay; ++w) walk(low_[w]);
+    for (std::int64_t w = 0; w < halves_[0].nmay; ++w) walk(high_[w]);
+    f.sumA += static_cast<i128>((halves_[0].h + halves_[1].h) * kB + halves_[0].r + halves_[1].r);
+    f.sumY += static_cast<i128>(halves_[0].y + halves_[1].y);
+  }
 
-// The passes i < d, in runs of kFracRun, so that their list stays short
-// (512 KiB at most). Runs of 2^16 passes, in halves from pair_passes, took
-// 4% less time than runs of 2^12 in halves from 500 with sqrt(2) at 10^7
-// decimals: a run's halves are worth their fork and join from some thousands
-// of passes on the vector units.
-void add_frac_parts(const Cells& X, const Cells& Y, FracParts& f, Walks& walks) {
-  const std::int64_t last = std::min(Y.s.hi, -std::int64_t{decimals} - 1);
-  for (std::int64_t i = Y.s.lo; i <= last; i += kFracRun)
-    add_frac_run(X, Y, f, walks, i, std::min(last, i + kFracRun - 1));
-}
+ private:
+  const Cells &X_, &Y_;
+  std::int64_t i_, last_, mid_;
+  std::int64_t *low_, *high_;
+  PassSums halves_[2];
+};
+
+// The parts of the passes i < d, in runs of kFracRun, so that their list stays short (512 KiB at
+// most); runs of 2^16 passes, in halves from pair_passes, took 4% less time than runs of 2^12 in
+// halves from 500 with sqrt(2) at 10^7 decimals. A single run rides on the product's first fork
+// (forkjoin::Rider), a half after each thread's part of the product, and is finished when its
+// parts are asked for; longer ones are summed at once. The product must not write the cells of X
+// or Y (Z is neither).
+class FracPasses {
+ public:
+  FracPasses(const Cells& X, const Cells& Y, Walks& walks) : walks_(walks) {
+    const std::int64_t last = std::min(Y.s.hi, -std::int64_t{decimals} - 1);
+    if (last < Y.s.lo) return;
+    if (last - Y.s.lo < kFracRun) {
+      run_.emplace(X, Y, Y.s.lo, last);
+      rider_.emplace(*run_);
+      return;
+    }
+    for (std::int64_t i = Y.s.lo; i <= last; i += kFracRun) {
+      FracRun run(X, Y, i, std::min(last, i + kFracRun - 1));
+      forkjoin::run_pair(run, run.paired());
+      run.add_to(f_, walks_);
+    }
+  }
+  const FracParts& parts() {
+    if (rider_) {
+      rider_->finish(run_->paired());
+      run_->add_to(f_, walks_);
+      rider_.reset();
+    }
+    return f_;
+  }
+
+ private:
+  Walks& walks_;
+  FracParts f_;
+  std::optional<FracRun> run_;
+  std::optional<forkjoin::Rider> rider_;
+};
 
 // Y = B^(hy+1) - E with E short, as for 0.99999...: a run of at least
 // kComplementRun cells of 10^10 - 1 from Y's top down, and E at most a quarter
@@ -464,7 +497,7 @@ Memo from_memo(ProductMemo& m, Acc& acc, std::int64_t n, const Cells& X, const C
 // (Q - Z) B^2 = sumA - R - B^2 wraps. Fills acc (n cells from acc.base);
 // returns J (of either sign), or nothing when it cannot be had. With a memo,
 // from its product where that serves, and kept in it.
-std::optional<i128> product_high(Acc& acc, std::int64_t n, const Cells& X, const Cells& Y, const FracParts& f,
+std::optional<i128> product_high(Acc& acc, std::int64_t n, const Cells& X, const Cells& Y, FracPasses& passes,
                                  ProductMemo* memo, bool yNext) {
   const std::int64_t d = -std::int64_t{decimals};
   const std::int64_t cut = std::max<std::int64_t>(d - 2, 0);
@@ -481,6 +514,7 @@ std::optional<i128> product_high(Acc& acc, std::int64_t n, const Cells& X, const
       memo->base = acc.base, memo->n = n, memo->decimals = decimals, memo->kept = true;
     }
   }
+  const FracParts& f = passes.parts();
   if (d == 0) return 0;
   const i128 R = static_cast<i128>(acc.get(d - 1, n)) * kB + acc.get(d - 2, n);
   const i128 diff = f.sumA - R;
@@ -493,9 +527,10 @@ std::optional<i128> product_high(Acc& acc, std::int64_t n, const Cells& X, const
 // lo = sumA - B^2 wraps and hi = lo + sumY, and that holds one multiple of
 // B^2. Returns J, or nothing.
 std::optional<i128> product_exact(Acc& acc, std::int64_t n, const Cells& X, const Cells& Y, Span e,
-                                  const FracParts& f) {
+                                  FracPasses& passes) {
   const std::int64_t d = -std::int64_t{decimals};
   if (!product_by_complement(acc, n, X, Y, e)) return std::nullopt;
+  const FracParts& f = passes.parts();
   const i128 R = static_cast<i128>(acc.get(d - 1, n)) * kB + acc.get(d - 2, n);
   const i128 lo = f.sumA - kB2 * f.wraps;
   const i128 hi = lo + f.sumY;
@@ -539,8 +574,7 @@ Settled store_product(Reg& Z, Acc& acc, std::int64_t n, bool inZ, i128 J) {
 Settled sum_passes(const Cells& x, const Cells& y, Reg& Z, Walks& walks, ProductMemo* memo, bool yNext) {
   const std::int64_t N = ncells();
   const std::int64_t d = -std::int64_t{decimals};
-  FracParts f;
-  add_frac_parts(x, y, f, walks);
+  FracPasses passes(x, y, walks);
   const Span e = y.s.size() >= kComplementRun ? complement_span(y) : Span{0, -1};
   // X Y < B^(hx+hy+2); two more cells take the last carries of each block pair.
   const std::int64_t base = std::max(std::max<std::int64_t>(d - 2, 0), x.s.lo + (e.empty() ? y.s.lo : e.lo));
@@ -561,7 +595,7 @@ Settled sum_passes(const Cells& x, const Cells& y, Reg& Z, Walks& walks, Product
     std::memset(local, 0, static_cast<std::size_t>(n) * sizeof(u64));
   }
   const std::optional<i128> J =
-      e.empty() ? product_high(acc, n, x, y, f, memo, yNext) : product_exact(acc, n, x, y, e, f);
+      e.empty() ? product_high(acc, n, x, y, passes, memo, yNext) : product_exact(acc, n, x, y, e, passes);
   if (!J) return Settled::kUnexpected;
   return store_product(Z, acc, n, inZ, *J);
 }

@@ -227,6 +227,9 @@ int partners_now() {
 // The program's pair, in a process of its own each time (the thread count is
 // set once): with one thread both calls are the caller's and no second thread
 // starts; with more the partner starts, and calls not parallel stay the caller's.
+// A Rider goes with the first parallel run there is (none with one thread),
+// each of its calls once, after the run's call on the same thread; else its
+// finish makes them; one dropped unfinished goes with no run.
 void run_program_pairs(int threads) {
   forkjoin::set_threads(threads);
   const std::thread::id me = std::this_thread::get_id();
@@ -237,7 +240,26 @@ void run_program_pairs(int threads) {
       forkjoin::run_pair([&](int t) noexcept { by[t] = std::this_thread::get_id(); }, parallel);
       if (!parallel || threads == 1) mine = mine && by[0] == me && by[1] == me;
     }
-  std::exit(mine && partners_now() == (threads == 1 ? 0 : 1) ? 0 : 1);
+  bool rides = true;
+  for (int r = 0; r < 50; ++r) {
+    std::thread::id by[2], rode[2];
+    int made[2] = {}, after[2] = {};
+    auto ride = [&](int t) noexcept {
+      rode[t] = std::this_thread::get_id(), ++made[t], after[t] = by[t] != std::thread::id{};
+    };
+    { forkjoin::Rider dropped(ride); }
+    forkjoin::Rider rider(ride);
+    forkjoin::run_pair([&](int t) noexcept { by[t] = std::this_thread::get_id(); }, false);
+    rides = rides && !rider.taken() && made[0] + made[1] == 0;
+    by[0] = by[1] = {};
+    forkjoin::run_pair([&](int t) noexcept { by[t] = std::this_thread::get_id(); }, true);
+    rides = rides && rider.taken() == (threads > 1);
+    rider.finish(true);
+    rider.finish(true);
+    rides = rides && made[0] == 1 && made[1] == 1;
+    if (threads > 1) rides = rides && rode[0] == by[0] && rode[1] == by[1] && after[0] && after[1];
+  }
+  std::exit(mine && rides && partners_now() == (threads == 1 ? 0 : 1) ? 0 : 1);
 }
 
 // Where no thread can be had (here: no address space left for its stack),
