@@ -21,13 +21,28 @@ thread_local std::vector<u64> hs, ls;
 
 void add_product_columns(Acc& acc, const cell_t* X, Span bx, const cell_t* Y, Span by, std::int64_t from) {
   if (by.size() > bx.size()) std::swap(X, Y), std::swap(bx, by);  // rows along the longer span
-  // One cell y with x y below 2^64 for every cell x: b B + l, carried as a column's parts.
+  // One cell y with x y below 2^64 for every cell x: b B + l, carried as a column's parts; on the
+  // vector units each thread's parts go a chunk at a time into arrays on its stack, and settle a
+  // vector at a time.
   if (const u64 y = static_cast<u64>(Y[by.lo]); by.size() == 1 && y <= kShortFactorMax) {
     const std::int64_t lo = std::max(from, bx.lo + by.lo), to = bx.hi + by.hi;
     const auto split = [&](std::int64_t c, u64& l, u64& b, u64& a) {
       l = X[c - by.lo] * y, b = l / kB, l -= b * kB, a = 0;
     };
-    return add_split_columns(acc, lo, to, to - lo >= tuning(longmult_units).pair_columns, split);
+    const VectorKernels* v = longmult_units.vector;
+    return add_split_columns(
+        acc, lo, to, to - lo >= tuning(longmult_units).pair_columns, split, [](std::int64_t, std::int64_t) {},
+        [&](std::int64_t c, std::int64_t last, Carry& r) {
+          if (v == nullptr) return c;
+          constexpr std::int64_t kChunk = 256;
+          u64 l[kChunk], b[kChunk], a = 0;
+          for (std::int64_t k = c; k <= last; k += kChunk) {
+            const std::int64_t n = std::min(kChunk, last - k + 1);
+            for (std::int64_t i = 0; i < n; ++i) split(k + i, l[i], b[i], a);
+            v->settle_columns(&acc[k], l, b, n, r.data());
+          }
+          return last + 1;
+        });
   }
   for (; bx.size() > kRows; bx.lo += kRows) add_product_columns(acc, X, {bx.lo, bx.lo + kRows - 1}, Y, by, from);
   const std::int64_t nx = bx.size(), ny = by.size(), c0 = bx.lo + by.lo;
