@@ -34,6 +34,9 @@
 // - Nothing here is cached per thread. The tasks' own caches (the products'
 //   transform tables and work arrays) belong to the caller and are made
 //   ready before the fork; a task writes only its own part of them.
+// - A Rider (below) is armed, taken on and finished by the caller alone: the
+//   one pointer to it is the caller's own (thread_local); its calls run
+//   inside a run's calls and hand over their results as those do.
 #pragma once
 
 #include <atomic>
