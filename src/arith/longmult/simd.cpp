@@ -111,8 +111,10 @@ HWY_INLINE int log2_lanes() { return hwy::FloorLog2(hn::Lanes(d)); }
 // integers in [0, p). Both go depth first: the stages within blocks of kNear entries (in the caches
 // near the core) a block at a time; the longer ones over the block they split, one to a pass and
 // from kFar two, those past kWhole with twiddles from the runs of the tables (a stage's twiddles
-// are the same in every block).
-constexpr std::int64_t kNear = std::int64_t{1} << 14, kFar = std::int64_t{1} << 20;
+// are the same in every block). A block of 2^12 entries (32 KiB) stays in the first-level cache: on
+// AVX-512 the forward and inverse transforms of 2^13 to 2^19 entries ran 10 to 25% faster than in
+// blocks of 2^14 (kernel bench, best of 8 interleaved rounds), AVX2's 5 to 18%.
+constexpr std::int64_t kNear = std::int64_t{1} << 12, kFar = std::int64_t{1} << 20;
 struct Stages {
   Mod m;
   const double* w;
