@@ -178,8 +178,8 @@ void LimbProducts::convolve(const u64* a, std::int64_t na, const u64* b, std::in
     const Tables& T = tables_for(kSlot + q, P, L, true);    // made already: reads alone
     const u64 byL = P.p - (P.p - 1) / static_cast<u64>(L);  // 1 / L
     const auto transform = [&](u64* e, std::int64_t n) {
-      three ? v.transform3(e, L / 3, P, T.fwd.data(), radix3(T, L / 3, false), n)
-            : v.transform(e, L, P, T.fwd.data(), n);
+      three ? v.transform3(e, e, L / 3, P, T.fwd.data(), radix3(T, L / 3, false), n)
+            : v.transform(e, e, L, P, T.fwd.data(), n);
     };
     u64 *x = B.x.data(), *y = B.y[q].data();
     if (keptB != nullptr) {  // x: b's transform times 1 / L, kept

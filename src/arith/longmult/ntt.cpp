@@ -242,10 +242,13 @@ void forward(u64* a, const cell_t* c, Span s, const Job& J, int q, int half) {
   const Tables& T = tables[J.form.slot + q];
   const std::int64_t n = entries(s, J.form.C);
   if (half < 0) {
-    load_entries(a, c, s, J.form.C, q);
-    if (J.v == nullptr) return std::fill(a + n, a + J.L, u64{0}), transform_scalar(a, J.L, P, T);
-    if (J.three) return J.v->transform3(a, J.L / 3, P, T.fwd.data(), radix3(T, J.L / 3, false), n);
-    return J.v->transform(a, J.L, P, T.fwd.data(), n);
+    if (J.v == nullptr)
+      return load_entries(a, c, s, J.form.C, q), std::fill(a + n, a + J.L, u64{0}), transform_scalar(a, J.L, P, T);
+    // A cell to an entry: the first stage reads the cells.
+    static_assert(sizeof(cell_t) == sizeof(u64));
+    const u64* src = reinterpret_cast<const u64*>(c + s.lo);
+    if (J.three) return J.v->transform3(a, src, J.L / 3, P, T.fwd.data(), radix3(T, J.L / 3, false), n);
+    return J.v->transform(a, src, J.L, P, T.fwd.data(), n);
   }
   const std::int64_t h = J.L / 2, over = std::max<std::int64_t>(n - h, 0);
   const u64 p = P.p, p4 = 4 * p;

@@ -123,8 +123,8 @@ namespace ntt {
 struct Prime;
 struct Radix3;
 }  // namespace ntt
-// The kernels of one vector target (simd.cpp), for the processors that have it. transform: of L >=
-// 16 integers below p, those from n on zero (made so, and not read in an upper half), by decimation
+// The kernels of one vector target (simd.cpp), for the processors that have it. transform: into a,
+// of L >= 16 integers below p, src[0 .. n) and zeros (src may be a; not read from n on), by decimation
 // in frequency (x, y -> x + y, (x - y) w^j), the entries left in a form and order of the kernels'
 // own; inverse_transform: a := L times the inverse of a b c mod p (a, b two such transforms, entry
 // by entry), by decimation in time (x, y -> x +- y w^-j), integers in [0, p) in natural order; with
@@ -141,10 +141,10 @@ struct VectorKernels {
   const char* name;        // Highway's name of the target, in lower case
   std::int64_t target;     // its bit among Highway's targets
   std::size_t (*lanes)();  // doubles to a vector: 2, 4 or 8
-  void (*transform)(u64* a, std::int64_t L, const ntt::Prime& P, const double* w, std::int64_t n);
+  void (*transform)(u64* a, const u64* src, std::int64_t L, const ntt::Prime& P, const double* w, std::int64_t n);
   void (*inverse_transform)(u64* a, const u64* b, u64 c, std::int64_t L, const ntt::Prime& P, const double* w);
   // The same for 3N entries, with the radix-3 twiddles of ntt.h.
-  void (*transform3)(u64* a, std::int64_t N, const ntt::Prime& P, const double* w, const ntt::Radix3& R,
+  void (*transform3)(u64* a, const u64* src, std::int64_t N, const ntt::Prime& P, const double* w, const ntt::Radix3& R,
                      std::int64_t n);
   void (*inverse_transform3)(u64* a, const u64* b, u64 c, std::int64_t N, const ntt::Prime& P, const double* w,
                              const ntt::Radix3& R);

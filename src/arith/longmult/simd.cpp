@@ -26,6 +26,8 @@
 // reduces them at the stages of lengths 2^(4i + 3) only. From b = 0.64 (or 0.51 after a
 // reduction) its stages of lengths 1 (w = 1: 2b), 2 and 4 leave residues below 2.9 p, whose
 // product by a twiddle has c < 1.8, and the fourth's sums stay below 3.9 p. The columns end in [0, p).
+#include <algorithm>
+
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "arith/longmult/simd.cpp"
 #include <hwy/foreach_target.h>  // IWYU pragma: keep
@@ -58,7 +60,20 @@ HWY_INLINE V load(const u64* a) { return to_double(hn::LoadU(du, a)); }
 HWY_INLINE void store(u64* a, V x) { hn::StoreU(to_int(x), du, a); }
 HWY_INLINE V get(const u64* a) { return hn::BitCast(d, hn::LoadU(du, a)); }
 HWY_INLINE void put(u64* a, V x) { hn::StoreU(hn::BitCast(du, x), du, a); }
-HWY_INLINE V in(const u64* a, bool ints) { return ints ? load(a) : get(a); }
+// The integers of a transform, below p, at src[0 .. n) and zero from n on (never read there): the
+// first stage reads them where the others read the entries of the array.
+struct Ints {
+  const u64* src;
+  std::int64_t n;
+};
+HWY_INLINE V in(const Ints& I, std::int64_t i) {
+  const auto N = static_cast<std::int64_t>(hn::Lanes(d));
+  if (i + N <= I.n) return load(I.src + i);
+  if (i >= I.n) return hn::Zero(d);
+  u64 part[8] = {};  // the one vector that n cuts: nothing past src[n - 1] read
+  std::copy(I.src + i, I.src + I.n, part);
+  return load(part);
+}
 
 // The prime and its inverse (as numbers: SVE's vectors cannot be members).
 struct Mod {
@@ -140,29 +155,39 @@ HWY_INLINE void forward_butterfly(V& x, V& y, V w, const Mod& m) {
   y = mulmod(hn::Sub(x, y), w, m), x = s;
 }
 
-// A forward stage of length len on the blocks of 2 len entries of a[0 .. n), from integers if
-// kInts, the upper half of each block taken as zero (and not read) if `zero`, its sums left
+// A forward stage of length len on the blocks of 2 len entries of a[0 .. n), its sums left
 // unreduced if kLazy.
-template <bool kInts, bool kLong = false, bool kLazy = false>
-HWY_INLINE void forward_stage(const Mod m, const double* w, u64* a, std::int64_t n, std::int64_t len, bool zero) {
+template <bool kLong = false, bool kLazy = false>
+HWY_INLINE void forward_stage(const Mod m, const double* w, u64* a, std::int64_t n, std::int64_t len) {
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
   for (std::int64_t b = 0; b < n; b += 2 * len)
     for (std::int64_t j = 0; j < len; j += N) {
-      V x = in(a + b + j, kInts), y = zero ? hn::Zero(d) : in(a + b + j + len, kInts);
+      V x = get(a + b + j), y = get(a + b + j + len);
       forward_butterfly<kLazy>(x, y, twiddles<kLong>(m, w, len, j), m);
       put(a + b + j, x), put(a + b + j + len, y);
     }
 }
-// The forward stages of a block of n <= kNear entries, the first from
-// integers if `ints`: those of a vector or longer, then the shorter ones.
-void forward_stages(const Stages& S, u64* a, std::int64_t n, bool ints, bool zero) {
+// The first stage, of length n/2 on a[0 .. n), from the integers I (their upper half not read if
+// `zero`): every entry of a written.
+template <bool kLong = false>
+HWY_INLINE void first_stage(const Mod m, const double* w, u64* a, std::int64_t n, const Ints& I, bool zero) {
+  const auto N = static_cast<std::int64_t>(hn::Lanes(d));
+  const std::int64_t len = n / 2;
+  for (std::int64_t j = 0; j < len; j += N) {
+    V x = in(I, j), y = zero ? hn::Zero(d) : in(I, j + len);
+    forward_butterfly(x, y, twiddles<kLong>(m, w, len, j), m);
+    put(a + j, x), put(a + j + len, y);
+  }
+}
+// The forward stages of a block of n <= kNear entries, the first from the
+// integers `ints` if given: those of a vector or longer, then the shorter ones.
+void forward_stages(const Stages& S, u64* a, std::int64_t n, const Ints* ints, bool zero) {
   const Mod m = S.m;
   const auto N = static_cast<std::int64_t>(hn::Lanes(d));
   std::int64_t len = n / 2;
-  if (ints) forward_stage<true>(m, S.w, a, n, len, zero), len /= 2;
+  if (ints != nullptr) first_stage(m, S.w, a, n, *ints, zero), len /= 2;
   for (int s = 0; len >= N; len /= 2, ++s)
-    s % 3 == 0 ? forward_stage<false, false, true>(m, S.w, a, n, len, false)
-               : forward_stage<false>(m, S.w, a, n, len, false);
+    s % 3 == 0 ? forward_stage<false, true>(m, S.w, a, n, len) : forward_stage(m, S.w, a, n, len);
   for (std::int64_t b = 0; b < n; b += 2 * N) {
     V A = get(a + b), B = get(a + b + N);
     for (int t = log2_lanes() - 1; t >= 0; --t) {
@@ -173,33 +198,35 @@ void forward_stages(const Stages& S, u64* a, std::int64_t n, bool ints, bool zer
     put(a + b, A), put(a + b + N, B);
   }
 }
-// The stages longer than a block two in one pass, of lengths 2q and q on a[0 .. 4q) (from
-// integers if kInts, a[2q ..) zero if `zero`): half the passes over arrays that outgrow the caches.
-template <bool kInts>
-HWY_INLINE void forward_pair(const Mod m, const double* w, u64* a, std::int64_t q, bool zero) {
+// The stages longer than a block two in one pass, of lengths 2q and q on a[0 .. 4q) (from the
+// integers `ints` if given, their upper half zero if `zero`): half the passes over arrays that
+// outgrow the caches.
+HWY_INLINE void forward_pair(const Mod m, const double* w, u64* a, std::int64_t q, const Ints* ints, bool zero) {
+  const auto from = [&](std::int64_t i, bool none) {
+    return none ? hn::Zero(d) : ints != nullptr ? in(*ints, i) : get(a + i);
+  };
   for (std::int64_t j = 0; j < q; j += static_cast<std::int64_t>(hn::Lanes(d))) {
     u64 *p0 = a + j, *p1 = p0 + q, *p2 = p1 + q, *p3 = p2 + q;  // four named vectors: SVE's make no arrays
-    V x0 = in(p0, kInts), x1 = in(p1, kInts), x2 = zero ? hn::Zero(d) : in(p2, kInts),
-      x3 = zero ? hn::Zero(d) : in(p3, kInts), t = twiddles<true>(m, w, q, j);
+    V x0 = from(j, false), x1 = from(j + q, false), x2 = from(j + 2 * q, zero), x3 = from(j + 3 * q, zero),
+      t = twiddles<true>(m, w, q, j);
     forward_butterfly(x0, x2, twiddles<true>(m, w, 2 * q, j), m);
     forward_butterfly(x1, x3, twiddles<true>(m, w, 2 * q, j + q), m);
     forward_butterfly(x0, x1, t, m), forward_butterfly(x2, x3, t, m);
     put(p0, x0), put(p1, x1), put(p2, x2), put(p3, x3);
   }
 }
-void forward(const Stages& S, u64* a, std::int64_t n, bool ints, bool zero = false) {
+void forward(const Stages& S, u64* a, std::int64_t n, const Ints* ints = nullptr, bool zero = false) {
   if (n <= kNear) return forward_stages(S, a, n, ints, zero);
   if (n < kFar) {  // a long stage alone, then each half
-    ints ? forward_stage<true, true>(S.m, S.w, a, n, n / 2, zero)
-         : forward_stage<false, true>(S.m, S.w, a, n, n / 2, zero);
-    return forward(S, a, n / 2, false), forward(S, a + n / 2, n / 2, false);
+    ints != nullptr ? first_stage<true>(S.m, S.w, a, n, *ints, zero) : forward_stage<true>(S.m, S.w, a, n, n / 2);
+    return forward(S, a, n / 2), forward(S, a + n / 2, n / 2);
   }
-  ints ? forward_pair<true>(S.m, S.w, a, n / 4, zero) : forward_pair<false>(S.m, S.w, a, n / 4, zero);
-  for (int i = 0; i < 4; ++i) forward(S, a + i * (n / 4), n / 4, false);
+  forward_pair(S.m, S.w, a, n / 4, ints, zero);
+  for (int i = 0; i < 4; ++i) forward(S, a + i * (n / 4), n / 4);
 }
-void transform(u64* a, std::int64_t L, const Prime& P, const double* w, std::int64_t n) {
-  std::fill(a + n, a + (n <= L / 2 ? L / 2 : L), u64{0});
-  forward(Stages(P, w), a, L, true, n <= L / 2);
+void transform(u64* a, const u64* src, std::int64_t L, const Prime& P, const double* w, std::int64_t n) {
+  const Ints I{src, n};
+  forward(Stages(P, w), a, L, &I, n <= L / 2);
 }
 
 // The butterfly of the inverse: x, y -> x + y w, x - y w, the sums reduced if `reduced` (at the
@@ -303,17 +330,18 @@ HWY_INLINE void radix3_butterfly(V& x0, V& x1, V& x2, const Radix3& R, const Mod
   const V u = hn::Add(x0, mulmod(s, hn::Set(d, R.half), m));
   x0 = reduce(hn::Add(x0, s), m), x1 = hn::Add(u, t), x2 = hn::Sub(u, t);
 }
-void transform3(u64* a, std::int64_t N, const Prime& P, const double* w, const Radix3& R, std::int64_t n) {
-  std::fill(a + n, a + 3 * N, u64{0});
+void transform3(u64* a, const u64* src, std::int64_t N, const Prime& P, const double* w, const Radix3& R,
+                std::int64_t n) {
   const Stages S(P, w);
   const Mod m = S.m;
+  const Ints I{src, n};
   for (std::int64_t j = 0; j < N; j += static_cast<std::int64_t>(hn::Lanes(d))) {
-    V x0 = load(a + j), x1 = load(a + N + j), x2 = load(a + 2 * N + j);
+    V x0 = in(I, j), x1 = in(I, N + j), x2 = in(I, 2 * N + j);
     radix3_butterfly(x0, x1, x2, R, m);
     const V w1 = twiddle3(R, m, N, j);
     put(a + j, x0), put(a + N + j, mulmod(x1, w1, m)), put(a + 2 * N + j, mulmod(x2, mulmod(w1, w1, m), m));
   }
-  for (int r = 0; r < 3; ++r) forward(S, a + r * N, N, false);
+  for (int r = 0; r < 3; ++r) forward(S, a + r * N, N);
 }
 void inverse_transform3(u64* a, const u64* b, u64 c, std::int64_t N, const Prime& P, const double* w, const Radix3& R) {
   Stages S(P, w);
