@@ -118,7 +118,7 @@ void BM_transforms(benchmark::State& state) {
   for (auto& x : a) x = rng() % P.p;
   for (auto _ : state) {
     if (const longmult::VectorKernels* v = units->vector) {
-      v->transform(a.data(), a.data(), L, P, T.fwd.data(), L);
+      v->transform(a.data(), a.data(), L, P, T.fwd.data(), L, 1);
       v->inverse_transform(a.data(), a.data(), 1, L, P, T.ivd.data());
     } else {
       transform_scalar(a.data(), L, P, T);

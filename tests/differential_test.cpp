@@ -891,12 +891,12 @@ TEST_P(VectorTargets, LongTransforms) {
     const auto& v = *units.vector;
     if (three) {
       const std::int64_t N = L / 3;
-      v.transform3(a.data(), a.data(), N, P, T.fwd.data(), radix3(T, N, false), L);
-      v.transform3(one.data(), one.data(), N, P, T.fwd.data(), radix3(T, N, false), 1);
+      v.transform3(a.data(), a.data(), N, P, T.fwd.data(), radix3(T, N, false), L, 1);
+      v.transform3(one.data(), one.data(), N, P, T.fwd.data(), radix3(T, N, false), 1, 1);
       v.inverse_transform3(a.data(), one.data(), byL, N, P, T.ivd.data(), radix3(T, N, true));
     } else {
-      v.transform(a.data(), a.data(), L, P, T.fwd.data(), L);
-      v.transform(one.data(), one.data(), L, P, T.fwd.data(), 1);
+      v.transform(a.data(), a.data(), L, P, T.fwd.data(), L, 1);
+      v.transform(one.data(), one.data(), L, P, T.fwd.data(), 1, 1);
       v.inverse_transform(a.data(), one.data(), byL, L, P, T.ivd.data());  // times 1 / L
     }
     ASSERT_TRUE(a == want) << "round trip of " << (three ? "3 " : "") << "2^" << log << " entries";

@@ -177,9 +177,9 @@ void LimbProducts::convolve(const u64* a, std::int64_t na, const u64* b, std::in
     const Prime& P = kPrimes[q];
     const Tables& T = tables_for(kSlot + q, P, L, true);    // made already: reads alone
     const u64 byL = P.p - (P.p - 1) / static_cast<u64>(L);  // 1 / L
-    const auto transform = [&](u64* e, std::int64_t n) {
-      three ? v.transform3(e, e, L / 3, P, T.fwd.data(), radix3(T, L / 3, false), n)
-            : v.transform(e, e, L, P, T.fwd.data(), n);
+    const auto transform = [&](u64* e, std::int64_t n, u64 c = 1) {
+      three ? v.transform3(e, e, L / 3, P, T.fwd.data(), radix3(T, L / 3, false), n, c)
+            : v.transform(e, e, L, P, T.fwd.data(), n, c);
     };
     u64 *x = B.x.data(), *y = B.y[q].data();
     if (keptB != nullptr) {  // x: b's transform times 1 / L, kept
@@ -188,8 +188,7 @@ void LimbProducts::convolve(const u64* a, std::int64_t na, const u64* b, std::in
         keptB->t[q].resize(static_cast<std::size_t>(L));
         x = keptB->t[q].data();
         load_digits(x, db, bits, b, nb);
-        transform(x, db);
-        v.scale(x, L, P, byL);
+        transform(x, db, byL);
       }
       load_digits(y, da, bits, a, na);
       transform(y, da);

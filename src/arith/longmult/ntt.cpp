@@ -236,8 +236,8 @@ void load_entries(u64* e, const cell_t* c, Span s, int C, int q) {
 
 // The transform (entries in [0, p)) of the cells of s into a: for half < 0 the whole of L entries,
 // else half 0 or 1 of the third prime's, L/2 entries. The halves are made from the entries e_j:
-// e_j + e_(j+L/2) and (e_j - e_(j+L/2)) w^j.
-void forward(u64* a, const cell_t* c, Span s, const Job& J, int q, int half) {
+// e_j + e_(j+L/2) and (e_j - e_(j+L/2)) w^j. The vector kernels' end times `times`.
+void forward(u64* a, const cell_t* c, Span s, const Job& J, int q, int half, u64 times = 1) {
   const Prime& P = J.form.primes[q];
   const Tables& T = tables[J.form.slot + q];
   const std::int64_t n = entries(s, J.form.C);
@@ -247,8 +247,8 @@ void forward(u64* a, const cell_t* c, Span s, const Job& J, int q, int half) {
     // A cell to an entry: the first stage reads the cells.
     static_assert(sizeof(cell_t) == sizeof(u64));
     const u64* src = reinterpret_cast<const u64*>(c + s.lo);
-    if (J.three) return J.v->transform3(a, src, J.L / 3, P, T.fwd.data(), radix3(T, J.L / 3, false), n);
-    return J.v->transform(a, src, J.L, P, T.fwd.data(), n);
+    if (J.three) return J.v->transform3(a, src, J.L / 3, P, T.fwd.data(), radix3(T, J.L / 3, false), n, times);
+    return J.v->transform(a, src, J.L, P, T.fwd.data(), n, times);
   }
   const std::int64_t h = J.L / 2, over = std::max<std::int64_t>(n - h, 0);
   const u64 p = P.p, p4 = 4 * p;
@@ -275,10 +275,10 @@ void lane(const Job& J, int q, int half) {
   const Tables& T = tables[J.form.slot + q];
   const std::int64_t off = half < 0 ? 0 : half * (J.L / 2), n = half < 0 ? J.L : J.L / 2;
   u64 *x = J.x[q].data() + off, *a = work[q].data() + off;
-  if (!J.kept) forward(x, J.X, J.xs, J, q, half);
-  J.square ? void(std::copy(x, x + n, a)) : forward(a, J.Y, J.ty, J, q, half);
   const u64 c = inverse_of_length(P, J.L);
-  if (J.v != nullptr && J.scaled && !J.kept) J.v->scale(x, n, P, c);  // one product less in each it serves
+  // A kept transform of X ends divided by L: one product less in each product it serves.
+  if (!J.kept) forward(x, J.X, J.xs, J, q, half, J.v != nullptr && J.scaled ? c : 1);
+  J.square ? void(std::copy(x, x + n, a)) : forward(a, J.Y, J.ty, J, q, half);
   if (J.v != nullptr && J.three)
     return J.v->inverse_transform3(a, x, J.scaled ? 1 : c, n / 3, P, T.ivd.data(), radix3(T, n / 3, true));
   if (J.v != nullptr) return J.v->inverse_transform(a, x, J.scaled ? 1 : c, n, P, T.ivd.data());

@@ -20,8 +20,10 @@
 // differences by a twiddle have c < 1.8; the two stages after it, which reduce, bring them below
 // 0.96 p and then 0.75 p (after the next lazy one, below 0.89 p, and so on). The stages
 // within a vector reduce every sum, so the transform ends below 0.51 p, and the entrywise products
-// (c < 1, then 1/2; or one of the factors times 1/L first, c < 1/2, then c < 1/2) leave them below
-// 0.64 p.
+// (c < 1, then 1/2; or one of the factors times 1/L in its last stage, c < 1/2) leave them below
+// 0.64 p: that stage's sums are below 2.71 p (from a lazy stage, 1.74 p + 0.97 p, where a vector has
+// two lanes), so its products by 1/L (c < 1.36) end below 0.86 p, and those by the other factor have
+// c < 0.44.
 // The inverse's sums A +- B w, |A|, |B| < b p, are below (1.16 b + 0.5) p (c <= 0.6 b); it
 // reduces them at the stages of lengths 2^(4i + 3) only. From b = 0.64 (or 0.51 after a
 // reduction) its stages of lengths 1 (w = 1: 2b), 2 and 4 leave residues below 2.9 p, whose
@@ -134,8 +136,8 @@ struct Stages {
   Mod m;
   const double* w;
   const u64 *a = nullptr, *b = nullptr;  // the inverse's: entry i of a[0 ..) read as a_i b_i c
-  double c = 0;
-  HWY_ALIGN double tw[3][8];  // tw[t][i] = w[2^t + i mod 2^t] for the stages of length 2^t below a vector
+  double c = 1;                          // the forward one's entries end times c
+  HWY_ALIGN double tw[3][8];             // tw[t][i] = w[2^t + i mod 2^t] for the stages of length 2^t below a vector
   Stages(const Prime& P, const double* twiddles) : m(mod_of(P)), w(twiddles) {
     for (int t = 1; t < log2_lanes(); ++t)
       for (std::size_t i = 0; i < hn::Lanes(d); ++i) tw[t][i] = w[(std::size_t{1} << t) + (i & ((1u << t) - 1))];
@@ -188,12 +190,18 @@ void forward_stages(const Stages& S, u64* a, std::int64_t n, const Ints* ints, b
   if (ints != nullptr) first_stage(m, S.w, a, n, *ints, zero), len /= 2;
   for (int s = 0; len >= N; len /= 2, ++s)
     s % 3 == 0 ? forward_stage<false, true>(m, S.w, a, n, len) : forward_stage(m, S.w, a, n, len);
+  const bool scaled = S.c != 1;
+  const V c = hn::Set(d, S.c);
   for (std::int64_t b = 0; b < n; b += 2 * N) {
     V A = get(a + b), B = get(a + b + N);
     for (int t = log2_lanes() - 1; t >= 0; --t) {
       exchange(A, B, t, log2_lanes());
-      const V s = reduce(hn::Add(A, B), m), x = hn::Sub(A, B);
-      B = t == 0 ? reduce(x, m) : mulmod(x, hn::Load(d, S.tw[t]), m), A = s;
+      const V s = hn::Add(A, B), x = hn::Sub(A, B);
+      if (t > 0) {
+        B = mulmod(x, hn::Load(d, S.tw[t]), m), A = reduce(s, m);
+      } else {  // the last stage: each entry reduced, or times c
+        B = scaled ? mulmod(x, c, m) : reduce(x, m), A = scaled ? mulmod(s, c, m) : reduce(s, m);
+      }
     }
     put(a + b, A), put(a + b + N, B);
   }
@@ -224,9 +232,11 @@ void forward(const Stages& S, u64* a, std::int64_t n, const Ints* ints = nullptr
   forward_pair(S.m, S.w, a, n / 4, ints, zero);
   for (int i = 0; i < 4; ++i) forward(S, a + i * (n / 4), n / 4);
 }
-void transform(u64* a, const u64* src, std::int64_t L, const Prime& P, const double* w, std::int64_t n) {
+void transform(u64* a, const u64* src, std::int64_t L, const Prime& P, const double* w, std::int64_t n, u64 c) {
   const Ints I{src, n};
-  forward(Stages(P, w), a, L, &I, n <= L / 2);
+  Stages S(P, w);
+  S.c = centred(c, P);
+  forward(S, a, L, &I, n <= L / 2);
 }
 
 // The butterfly of the inverse: x, y -> x + y w, x - y w, the sums reduced if `reduced` (at the
@@ -304,13 +314,6 @@ void inverse_transform(u64* a, const u64* b, u64 c, std::int64_t L, const Prime&
   S.a = a, S.b = b, S.c = centred(c, P);
   inverse(S, a, L, true);
 }
-// a := a c mod p for a transform (the kernels' form is kept) and c < p.
-void scale(u64* a, std::int64_t L, const Prime& P, u64 c) {
-  const Mod m = mod_of(P);
-  const V f = hn::Set(d, centred(c, P));
-  for (std::int64_t i = 0; i < L; i += static_cast<std::int64_t>(hn::Lanes(d))) put(a + i, mulmod(get(a + i), f, m));
-}
-
 // Transforms of 3N entries, N >= 16 a power of two: X_(3m+r) = sum_j (W^3)^(jm) y_r[j] with
 // y_r[j] = W^(jr) (x_j + omega^r x_(j+N) + omega^2r x_(j+2N)), W^3 the root of the transforms of N
 // entries, so the forward one makes y_0, y_1 and y_2 in the thirds and transforms each; with s =
@@ -331,8 +334,9 @@ HWY_INLINE void radix3_butterfly(V& x0, V& x1, V& x2, const Radix3& R, const Mod
   x0 = reduce(hn::Add(x0, s), m), x1 = hn::Add(u, t), x2 = hn::Sub(u, t);
 }
 void transform3(u64* a, const u64* src, std::int64_t N, const Prime& P, const double* w, const Radix3& R,
-                std::int64_t n) {
-  const Stages S(P, w);
+                std::int64_t n, u64 c) {
+  Stages S(P, w);
+  S.c = centred(c, P);
   const Mod m = S.m;
   const Ints I{src, n};
   for (std::int64_t j = 0; j < N; j += static_cast<std::int64_t>(hn::Lanes(d))) {
@@ -547,9 +551,9 @@ constexpr const char* kName = HWY_TARGET == HWY_AVX2   ? "avx2"
                               : HWY_TARGET == HWY_SVE  ? "sve"
                                                        : "sve2";
 extern const VectorKernels kKernels;
-const VectorKernels kKernels{kName,       HWY_TARGET,          &lanes, &transform,   &inverse_transform,
-                             &transform3, &inverse_transform3, &scale, &crt_columns, &settle_columns,
-                             &frac_sums,  &column_sums};
+const VectorKernels kKernels{kName,       HWY_TARGET,          &lanes,       &transform,      &inverse_transform,
+                             &transform3, &inverse_transform3, &crt_columns, &settle_columns, &frac_sums,
+                             &column_sums};
 
 }  // namespace longmult::ntt::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
