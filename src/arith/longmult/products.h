@@ -124,18 +124,20 @@ struct Prime;
 struct Radix3;
 }  // namespace ntt
 // The kernels of one vector target (simd.cpp), for the processors that have it. transform: into a,
-// of L >= 16 integers below p, src[0 .. n) and zeros (src may be a; not read from n on), by decimation
-// in frequency (x, y -> x + y, (x - y) w^j), times c (1: as they are), the entries left in a form and order of the
-// kernels' own; inverse_transform: a := L times the inverse of a b c mod p (a, b two such transforms, entry by entry),
-// by decimation in time (x, y -> x +- y w^-j), integers in [0, p) in natural order; with the twiddles of Tables::fwd
-// and ivd. crt_columns: the columns from their residues r1 < p1, r2 < p2 as (a B + b) B + l, l into r1s and b + a
-// 2^kHighAt into r2s, but for the last n mod lanes(). frac_sums: for the passes of the truncated product
-// (arith/longmult_fast.cpp), the j-th with x1 = x[-j], x2 = x[-j - 1] and b = y[j], the sums of h = (x1 b mod B +
-// floor(x2 b / B)) mod B, of x2 b mod B and of b into sums[0 .. 2], the passes with h = B - 1 and x2 b mod B + b > B
-// (which may wrap) into may[nmay++]; over the whole vectors of n < 2^29 passes, whose number it returns.
-// settle_columns: acc[0 .. n) += the columns that crt_columns left in l and bp, as add_split_columns
-// settles them from the Carry `carry`, which it leaves as the loop would; l is overwritten.
-// column_sums: the sums of x_j h and of x_j l for y_i = h 10^5 + l (columns.cpp).
+// of L >= 16 integers below p, src[0 .. n) and zeros (src may be a; not read from n on), by
+// decimation in frequency (x, y -> x + y, (x - y) w^j), times c (1: as they are), the entries left
+// in a form and order of the kernels' own; inverse_transform: a := L times the inverse of a b c mod
+// p (a, b two such transforms, entry by entry), by decimation in time (x, y -> x +- y w^-j),
+// integers in [0, p) in natural order; with the twiddles of Tables::fwd and ivd. crt_columns: the
+// columns from their residues r1 < p1, r2 < p2 as (a B + b) B + l, l into r1s and b + a 2^kHighAt
+// into r2s, but for the last n mod lanes(). frac_sums: for the passes of the truncated product
+// (arith/longmult_fast.cpp), the j-th with x1 = x[-j], x2 = x[-j - 1] and b = y[j], the sums of h =
+// (x1 b mod B + floor(x2 b / B)) mod B, of x2 b mod B and of b into sums[0 .. 2], the passes with h
+// = B - 1 and x2 b mod B + b > B (which may wrap) into may[nmay++]; over the whole vectors of n <
+// 2^29 passes, whose number it returns. settle_columns: acc[0 .. n) += the columns that crt_columns
+// left in l and bp, as add_split_columns settles them from the Carry `carry`, which it leaves as
+// the loop would; l is overwritten. column_sums: the sums of x_j h and of x_j l for y_i = h 10^5 +
+// l (columns.cpp).
 struct VectorKernels {
   const char* name;        // Highway's name of the target, in lower case
   std::int64_t target;     // its bit among Highway's targets
