@@ -14,7 +14,6 @@
 // that reach up into them; these few are summed apart.
 #include <algorithm>
 #include <array>
-#include <cstring>
 
 #include "arith/forkjoin.h"
 #include "arith/longmult/ntt.h"
@@ -228,8 +227,6 @@ inline u64 entry(const cell_t* at, std::int64_t n, std::int64_t i, int C, int q)
 
 // The entries of cells c[s.lo .. s.hi] into e[0 .. entries).
 void load_entries(u64* e, const cell_t* c, Span s, int C, int q) {
-  static_assert(sizeof(cell_t) == sizeof(u64));
-  if (C == 1 && !s.empty()) return void(std::memmove(e, c + s.lo, static_cast<std::size_t>(s.size()) * sizeof(u64)));
   const std::int64_t n = entries(s, C);
   for (std::int64_t i = 0; i < n; ++i) e[i] = entry(c + s.lo, s.size(), i, C, q);
 }
